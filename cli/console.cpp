@@ -1,0 +1,41 @@
+#include "cli/console.h"
+
+#include <cstring>
+#include <string>
+
+#include "models/model_table.h"
+#include "platform/platform.h"
+
+namespace mx::cli {
+
+void print_line(const char* text) {
+  std::string line(text);
+  line += "\r\n";
+  // Nothing sensible can be done when standard error itself fails.
+  (void)platform::write_all(platform::std_error(), line.data(), line.size());
+}
+
+void print_usage() {
+  static const char digits[] = "0123456789";
+  std::string text;
+  auto line = [&text](const std::string& s) { text += s + "\r\n"; };
+  line("");
+  line("usage: Moltavex c [order] [infile] <outfile>");
+  line("       Moltavex c[model] [order] [infile] <outfile>");
+  line("       Moltavex d [infile] <outfile>");
+  line("");
+  line("The model number can be one of the following:");
+  for (int i = 0; i < model_count; ++i) {
+    std::string row = "      ";
+    row += digits[i];
+    row += " - ";
+    row += model_table[i].name;
+    if (i == default_model) row += " (default)";
+    line(row);
+  }
+  line("");
+  line("note:  To use stdin/stdout, enter : as the filename");
+  (void)platform::write_all(platform::std_output(), text.data(), text.size());
+}
+
+}  // namespace mx::cli

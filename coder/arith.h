@@ -1,0 +1,132 @@
+// Binary arithmetic coder.
+//
+// The coder keeps an inclusive interval [low, high] in unsigned 64-bit
+// bounds. For each bit it splits the interval by the probability p (in units
+// of 2^-32) that the bit is 0: the lower part [low, mid] codes a 1, the upper
+// part [mid + 1, high] a 0, the upper part holding about range * p / 2^32
+// values. Whenever bits 24..31 of low and high agree, that byte is settled:
+// the encoder emits it and both bounds shift left by 8 (high filling with
+// 0xFF). Bytes are final once emitted; there is no carry propagation.
+//
+// Invariant at the start of every step: low <= high, the upper 32-bit words
+// of the bounds are equal (they hold the last four bytes shifted out), and
+// bits 24..31 of the bounds differ, so the range is between 1 and 2^32 - 1.
+// The product range * p therefore never overflows 64 bits.
+//
+// Degenerate split. When the range is 1, or 2 with p below one half, the
+// plain split leaves no value for a 0 bit. The shared split then moves mid
+// one below high, giving the 0 bit the single value high. Streams that never
+// meet this state are unaffected; those that do still decode exactly.
+//
+// The decoder repeats the encoder's arithmetic step for step and compares a
+// code value, a 64-bit window of the coded bytes, with mid. It primes the
+// window with four bytes on its first call and, after the last data bit, has
+// read four bytes more than the encoder had emitted up to that bit; the
+// encoder's finish (32 bits at one half) supplies at least those four.
+#pragma once
+
+#include <cstdint>
+
+#include "coder/prob32.h"
+#include "io/streams.h"
+
+namespace mx {
+
+// Split point of [low, high] for a 0-probability p: bit 1 takes [low, mid],
+// bit 0 takes [mid + 1, high].
+inline std::uint64_t split_interval(std::uint64_t low, std::uint64_t high, Prob32 p) {
+  const std::uint64_t range = high - low;
+  const std::uint64_t t = (range * p) >> 32;
+  std::uint64_t mid = high - t;
+  if (mid >= high) mid -= 2;  // t = 0: leave the 0 bit the two top values
+  if (mid <= low) mid += 2;
+  if (mid >= high) mid = high - 1;  // degenerate interval: 0 bit keeps `high`
+  return mid;
+}
+
+inline bool top_bytes_agree(std::uint64_t low, std::uint64_t high) {
+  return ((low ^ high) & 0xFF000000u) == 0;
+}
+
+struct ArithEncoder {
+  ByteWriter* stream = nullptr;
+  std::int32_t priming = 1;  // unused by the encoder
+  std::uint64_t low = 0;
+  std::uint64_t high = 0xFFFFFFFFu;
+  std::uint64_t mid = 0;
+  std::uint64_t bytes_out = 0;  // bytes emitted so far
+};
+
+struct ArithDecoder {
+  ByteReader* stream = nullptr;
+  std::int32_t priming = 1;  // 1 until the first call has loaded the code value
+  std::uint64_t low = 0;
+  std::uint64_t high = 0xFFFFFFFFu;
+  std::uint64_t mid = 0;
+  std::uint64_t code = 0;
+  std::int32_t last_bit = 0;
+  std::int32_t last_byte = 0;  // last value from reader_get in renormalisation
+  std::uint64_t bytes_in = 0;  // bytes shifted into `code` after priming
+  std::int32_t end_of_input = 0;
+};
+
+inline void encoder_create(ArithEncoder& encoder, ByteWriter& writer) {
+  encoder = ArithEncoder{};
+  encoder.stream = &writer;
+}
+
+inline void decoder_create(ArithDecoder& decoder, ByteReader& reader) {
+  decoder = ArithDecoder{};
+  decoder.stream = &reader;
+}
+
+// Codes `bit` (1 codes a 1, any other value a 0) under the 0-probability p.
+inline void encode_bit(ArithEncoder& e, int bit, Prob32 p) {
+  e.mid = split_interval(e.low, e.high, p);
+  if (bit == 1) {
+    e.high = e.mid;
+  } else {
+    e.low = e.mid + 1;
+  }
+  while (top_bytes_agree(e.low, e.high)) {
+    writer_put(*e.stream, static_cast<std::uint8_t>(e.low >> 24));
+    e.high = (e.high << 8) | 0xFF;
+    e.low <<= 8;
+    ++e.bytes_out;
+  }
+}
+
+// Ends the coded body: 32 zero bits at one half flush the interval (four
+// bytes of `high`, then up to three 0xFF), then the writer is drained.
+void encoder_finish(ArithEncoder& encoder);
+
+void decoder_prime(ArithDecoder& decoder);
+
+// Decodes one bit coded under the 0-probability p. When the input runs out
+// during renormalisation, `end_of_input` is set and the bit is still valid.
+inline int decode_bit(ArithDecoder& d, Prob32 p) {
+  d.mid = split_interval(d.low, d.high, p);
+  if (d.priming != 0) decoder_prime(d);
+  if (d.code <= d.mid) {
+    d.last_bit = 1;
+    d.high = d.mid;
+  } else {
+    d.last_bit = 0;
+    d.low = d.mid + 1;
+  }
+  while (top_bytes_agree(d.low, d.high)) {
+    const int v = reader_get(*d.stream);
+    d.last_byte = v;
+    if (v < 0) {
+      d.end_of_input = 1;
+      break;
+    }
+    d.code = (d.code << 8) | static_cast<std::uint64_t>(v);
+    d.high = (d.high << 8) | 0xFF;
+    d.low <<= 8;
+    ++d.bytes_in;
+  }
+  return d.last_bit;
+}
+
+}  // namespace mx

@@ -1,0 +1,130 @@
+// Buffered byte streams.
+//
+// All data of a job passes through two small records: a ByteReader for the
+// input and a ByteWriter for the output, each with a 65536-byte buffer.
+// reader_get and writer_put run once per data byte and per coded byte, so
+// they are inline and touch only the buffer fields; the system is called
+// once per 65536 bytes.
+//
+// A stream reads from or writes to an operating-system handle (a file or a
+// standard stream), or, for callers that embed the library, through a
+// function of their own. Failures are sticky flags rather than return values
+// on the byte path: a read error makes reader_get return -1 like the end of
+// input, but sets `failed`, so the job can tell the two apart; a failed
+// write sets the writer's `failed` and later writes are dropped. The drivers
+// test the flags and report read_failed or write_failed.
+//
+// The writer buffers lazily: a full buffer is written out only when the
+// next byte arrives, so writing exactly 65536 bytes leaves them all buffered
+// until writer_drain.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "io/status.h"
+#include "platform/platform.h"
+#include "platform/zeroed_block.h"
+
+namespace mx {
+
+inline constexpr std::int32_t stream_buffer_size = 65536;
+
+// Caller-supplied data source: fills `buffer` with up to `size` bytes and
+// returns their number, 0 at the end of the data, or -1 on error.
+using ReadFunction = std::int64_t (*)(void* context, std::uint8_t* buffer, std::size_t size);
+// Caller-supplied data sink: takes all `size` bytes; false on error.
+using WriteFunction = bool (*)(void* context, const std::uint8_t* data, std::size_t size);
+
+struct ByteReader {
+  platform::Handle handle = platform::invalid_handle;
+  bool owns_handle = false;                // close the handle when done (not for stdin)
+  ReadFunction read_function = nullptr;    // used instead of the handle when set
+  void* read_context = nullptr;
+  std::int32_t capacity = stream_buffer_size;
+  std::uint32_t position = 0;              // index of the next unread byte
+  std::uint32_t count = 0;                 // valid bytes in the buffer
+  std::uint8_t* buffer = nullptr;
+  std::uint64_t bytes_read = 0;            // total handed over by the source
+  bool failed = false;                     // a read error was seen
+  ZeroedBlock storage;
+
+  ByteReader() = default;
+  ~ByteReader();
+  ByteReader(const ByteReader&) = delete;
+  ByteReader& operator=(const ByteReader&) = delete;
+};
+
+struct ByteWriter {
+  platform::Handle handle = platform::invalid_handle;
+  bool owns_handle = false;                // close the handle when done (not for stdout)
+  WriteFunction write_function = nullptr;  // used instead of the handle when set
+  void* write_context = nullptr;
+  std::int32_t capacity = stream_buffer_size;
+  std::int32_t length = 0;                 // bytes held in the buffer
+  std::uint64_t bytes_written = 0;         // total handed to the sink
+  std::uint8_t* buffer = nullptr;
+  bool failed = false;                     // a write, flush or close failed
+
+  // A file this writer created by name. Unless the job marks the output
+  // complete, the file is removed when the writer goes away, so that no
+  // half-written result is left behind.
+  const char* created_name = nullptr;
+  platform::FileId created_id;
+  bool complete = false;
+  ZeroedBlock storage;
+
+  ByteWriter() = default;
+  ~ByteWriter();
+  ByteWriter(const ByteWriter&) = delete;
+  ByteWriter& operator=(const ByteWriter&) = delete;
+};
+
+// Sets up a reader over a handle (owned or not) or over a caller's function.
+// out_of_memory when the buffer cannot be allocated.
+Status reader_open_handle(ByteReader& reader, platform::Handle handle, bool owns_handle);
+Status reader_open_function(ByteReader& reader, ReadFunction function, void* context);
+Status writer_open_handle(ByteWriter& writer, platform::Handle handle, bool owns_handle);
+Status writer_open_function(ByteWriter& writer, WriteFunction function, void* context);
+
+int reader_refill(ByteReader& reader);
+
+// The next byte as 0..255, or -1 at the end of the input (or after a read
+// error, which also sets `failed`).
+inline int reader_get(ByteReader& reader) {
+  if (reader.position < reader.count) return reader.buffer[reader.position++];
+  return reader_refill(reader);
+}
+
+// Hands every buffered byte to the sink and empties the buffer.
+void writer_drain(ByteWriter& writer);
+
+// Appends one byte; a full buffer is written out first.
+inline void writer_put(ByteWriter& writer, std::uint8_t byte) {
+  if (writer.length >= writer.capacity) writer_drain(writer);
+  writer.buffer[writer.length++] = byte;
+}
+
+// writer_drain, then a flush of the handle. False once anything failed.
+bool writer_commit(ByteWriter& writer);
+
+// Closes the reader's handle if it owns one.
+void reader_close(ByteReader& reader);
+// Commits and closes the writer's handle if it owns one; false (and
+// `failed` set) when any write, flush or the close failed.
+bool writer_close(ByteWriter& writer);
+
+// The two ends of one job.
+struct StreamPair {
+  ByteReader reader;
+  ByteWriter writer;
+};
+
+// Opens the job's input and output. A name starting with ':' selects the
+// standard input or output. The input is opened first, so a missing input
+// never creates or truncates the output; an output that is the input file
+// itself (same device and inode, through any name) is refused before it is
+// touched. Names are used exactly as given and must outlive the pair.
+Status open_streams(const char* input_name, const char* output_name, StreamPair& pair);
+
+}  // namespace mx

@@ -1,0 +1,67 @@
+// Adaptive Bitwise Model (model 2).
+//
+// Contexts as in the Simple Bitwise Model (the last `order` bits, a direct
+// index), but each entry is a probability itself, moved a fixed fraction
+// 2^-S of the way toward the bit just seen. The rate depends on the order:
+// A = 10 + (2 * order) / 3, S = 32 - A and K = 2^A, so S runs from 22
+// (very slow) at orders 0 and 1 down to 2 (a quarter per step) at 30 and 31.
+//
+//   after a 0, if p < 0xFFFFFFF0:  p = p + K - (p >> S)   (up by (2^32-p)/2^S, rounded up)
+//   after a 1, if p > 15:          p = p - (p >> S) - 1   (down by p/2^S, plus one)
+//
+// The guards keep every entry within 11 .. 0xFFFFFFF4: it never reaches 0
+// and never wraps. Entries start at one half and are stored XOR 0x80000000,
+// so a zeroed table is fresh. Memory: 4 * 2^order bytes.
+#pragma once
+
+#include <new>
+
+#include "models/model.h"
+#include "platform/zeroed_block.h"
+
+namespace mx {
+
+struct AdaptiveBitwiseModel {
+  std::int32_t order = 0;
+  std::uint32_t* table = nullptr;  // 2^order probabilities, each XOR 0x80000000
+  std::uint32_t context = 0;
+  std::uint32_t mask = 0;
+  std::uint32_t shift = 22;        // S
+  std::uint32_t step = 0x400;      // K
+  ZeroedBlock storage;
+
+  static constexpr const char* name = "Adaptive Bitwise Model";
+  static constexpr std::uint32_t stored_offset = 0x80000000u;
+
+  static AdaptiveBitwiseModel* create(std::int32_t order) {
+    if (!valid_order(order)) return nullptr;
+    auto* m = new (std::nothrow) AdaptiveBitwiseModel;
+    if (m == nullptr) return nullptr;
+    m->order = order;
+    m->mask = order_mask(order);
+    if (!m->storage.allocate((std::uint64_t{m->mask} + 1) * 4)) {
+      delete m;
+      return nullptr;
+    }
+    m->table = reinterpret_cast<std::uint32_t*>(m->storage.data());
+    const std::uint32_t a = 10 + static_cast<std::uint32_t>(2 * order) / 3;
+    m->shift = 32 - a;
+    m->step = std::uint32_t{1} << a;
+    return m;
+  }
+
+  Prob32 predict() const { return table[context] ^ stored_offset; }
+
+  void update(int bit) {
+    std::uint32_t p = table[context] ^ stored_offset;
+    if (bit == 0) {
+      if (p < 0xFFFFFFF0u) p = p + step - (p >> shift);
+    } else {
+      if (p > 15) p = p - (p >> shift) - 1;
+    }
+    table[context] = p ^ stored_offset;
+    context = ((context << 1) | static_cast<std::uint32_t>(bit)) & mask;
+  }
+};
+
+}  // namespace mx

@@ -1,0 +1,90 @@
+// Bytewise Hashed Model (model 0, the model of a bare `c` command).
+//
+// Each bit is predicted by one BitCounter of a table of 2^order entries,
+// indexed by the low bits of (hash XOR c):
+//   - hash: a 32-bit hash of the last four complete bytes b3 b2 b1 b0
+//     (b0 the most recent), recomputed after every byte with multiplier 773:
+//       h = b3*773; h = h + b2 + 396288; h = h*773 + b1;
+//       h = h*773 + b0 + 396288; hash = h*773          (all mod 2^32)
+//   - c: a small code of the bits of the current byte already known.
+//
+// `partial` holds those bits: bit 0 the last bit of the previous byte, bit n
+// (1..7) the n-th bit of the current byte in coding order. The code for the
+// next bit is formed from `partial` before the bit just coded is added, so
+// the bit coded last never takes part in the index of the bit right after:
+//   n < 4:  c = (1 << n) | partial
+//   n >= 4: c = (1 << (n-4)) | (partial >> 4) | 0x100 | ((partial & 0xF) << 4)
+// and the first bit of a byte uses hash XOR 1 (entry 0 in the very first
+// byte). 0x100 marks the second half of the byte; at order 8 or less the
+// mask drops it and the two halves share entries.
+// Memory: 8 * 2^order bytes (32 MiB at order 22).
+#pragma once
+
+#include <new>
+
+#include "models/model.h"
+#include "platform/zeroed_block.h"
+
+namespace mx {
+
+struct BytewiseHashedModel {
+  std::int32_t order = 0;
+  BitCounter* table = nullptr;  // 2^order counters
+  std::uint32_t history = 0;    // the last 32 coded bits, most recent in bit 0
+  std::uint32_t hash = 0;       // hash of the last four complete bytes
+  std::uint32_t index = 0;      // entry for the next predict and update
+  std::uint32_t mask = 0;
+  std::int32_t bit_count = 0;   // bits of the current byte already coded, 0..7
+  std::uint32_t partial = 0;    // known bits around the current byte (see above)
+  ZeroedBlock storage;
+
+  static constexpr const char* name = "Bytewise Hashed Model";
+
+  static BytewiseHashedModel* create(std::int32_t order) {
+    if (!valid_order(order)) return nullptr;
+    auto* m = new (std::nothrow) BytewiseHashedModel;
+    if (m == nullptr) return nullptr;
+    m->order = order;
+    m->mask = order_mask(order);
+    if (!m->storage.allocate((std::uint64_t{m->mask} + 1) * sizeof(BitCounter))) {
+      delete m;
+      return nullptr;
+    }
+    m->table = reinterpret_cast<BitCounter*>(m->storage.data());
+    return m;
+  }
+
+  static std::uint32_t hash_bytes(std::uint32_t four_bytes) {
+    const std::uint32_t b0 = four_bytes & 0xFF, b1 = (four_bytes >> 8) & 0xFF;
+    const std::uint32_t b2 = (four_bytes >> 16) & 0xFF, b3 = four_bytes >> 24;
+    std::uint32_t h = b3 * 773u;
+    h = h + b2 + 396288u;
+    h = h * 773u + b1;
+    h = h * 773u + b0 + 396288u;
+    return h * 773u;
+  }
+
+  Prob32 predict() const { return counter_predict(table[index]); }
+
+  void update(int bit) {
+    counter_update(table[index], bit);
+    const auto b = static_cast<std::uint32_t>(bit);
+    history = (history << 1) | b;
+    if (bit_count == 7) {
+      hash = hash_bytes(history);
+      partial = b;
+      index = (hash ^ 1u) & mask;
+      bit_count = 0;
+    } else {
+      const std::int32_t n = bit_count + 1;
+      bit_count = n;
+      const std::uint32_t p = partial;
+      const std::uint32_t c = n < 4 ? (1u << n) | p
+                                    : (1u << (n - 4)) | (p >> 4) | 0x100u | ((p & 0xFu) << 4);
+      index = (hash ^ c) & mask;
+      partial = p | (b << n);
+    }
+  }
+};
+
+}  // namespace mx

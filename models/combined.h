@@ -1,0 +1,89 @@
+// Combined Model (model 5).
+//
+// Two stages. The first is a table of 2^order BitCounterPairs addressed by a
+// running 64-bit hash of the coded bits, as in the Hashed Bitwise Model but
+// one bit out of phase: the hash starts with bit_position 0, so the first
+// update already completes a hash step, and every later step covers bits
+// 6..0 of one byte and bit 7 of the next. The chosen pair's counter gives a
+// first-stage probability p1.
+//
+// The second stage is a fixed SecondaryCounterTable of 16384 BitCounters:
+// the top 14 bits of p1 pick one, and that counter's probability is what
+// the model returns. p1 only selects; it is not mixed into the result. Both
+// stages learn every bit.
+// Memory: 17 * 2^order bytes plus 128 KiB.
+#pragma once
+
+#include <new>
+
+#include "models/model.h"
+#include "platform/zeroed_block.h"
+
+namespace mx {
+
+// Second stage: maps the top 14 bits of a probability to a BitCounter.
+struct SecondaryCounterTable {
+  std::int32_t order = 14;
+  BitCounter* table = nullptr;  // 16384 counters
+  std::uint32_t mask = 0x3FFF;
+  std::uint64_t index = 0;      // counter chosen by the latest predict
+  ZeroedBlock storage;
+
+  bool create() {
+    if (!storage.allocate((std::uint64_t{mask} + 1) * sizeof(BitCounter))) return false;
+    table = reinterpret_cast<BitCounter*>(storage.data());
+    return true;
+  }
+};
+
+struct CombinedModel {
+  std::int32_t order = 0;
+  unsigned char* table = nullptr;  // 2^order packed 17-byte BitCounterPairs
+  std::uint64_t history = 0;       // running hash, always below 2^61
+  std::uint64_t index = 0;         // pair for the next predict and update, <= mask
+  std::uint32_t mask = 0;
+  std::int32_t bit_position = 0;   // position in the current hash step, 7..0
+  SecondaryCounterTable secondary;
+  ZeroedBlock storage;
+
+  static constexpr const char* name = "Combined Model";
+  static constexpr std::uint64_t history_mask = 0x1FFFFFFFFFFFFFFFull;
+
+  static CombinedModel* create(std::int32_t order) {
+    if (!valid_order(order)) return nullptr;
+    auto* m = new (std::nothrow) CombinedModel;
+    if (m == nullptr) return nullptr;
+    m->order = order;
+    m->mask = order_mask(order);
+    if (!m->storage.allocate((std::uint64_t{m->mask} + 1) * bit_counter_pair_size) ||
+        !m->secondary.create()) {
+      delete m;
+      return nullptr;
+    }
+    m->table = m->storage.data();
+    return m;
+  }
+
+  unsigned char* entry() const { return table + index * bit_counter_pair_size; }
+
+  Prob32 predict() {
+    const Prob32 p1 = pair_predict(entry());
+    secondary.index = (p1 >> (32 - secondary.order)) & secondary.mask;
+    return counter_predict(secondary.table[secondary.index]);
+  }
+
+  void update(int bit) {
+    pair_update(entry(), bit);
+    history ^= static_cast<std::uint64_t>(bit) << bit_position;
+    counter_update(secondary.table[secondary.index], bit);
+    if (bit_position == 0) {
+      history = (history * 192) & history_mask;
+      bit_position = 7;
+    } else {
+      --bit_position;
+    }
+    index = (history >> bit_position) & mask;
+  }
+};
+
+}  // namespace mx

@@ -1,0 +1,66 @@
+// Hashed Bitwise Model (model 4).
+//
+// A 64-bit running hash of everything coded so far: the bits of the current
+// byte are XORed in at their positions as they are coded, and after every
+// byte the hash is multiplied by 192 and cut to 61 bits. Bit k of a byte
+// (7 first) is predicted by the BitCounter at (history >> k) AND mask, a
+// window of `order` hash bits that slides down by one as the byte fills in.
+//
+// Per byte: with H the hash at the start of the byte and c its value, bit k
+// reads entry ((H XOR (c with bits k..0 cleared)) >> k) AND mask, and the
+// hash becomes ((H XOR c) * 192) mod 2^61. Since 192 = 3 * 64, bits 0..5 of
+// the hash are 0 at the start of every byte.
+// Memory: 8 * 2^order bytes.
+#pragma once
+
+#include <new>
+
+#include "models/model.h"
+#include "platform/zeroed_block.h"
+
+namespace mx {
+
+struct HashedBitwiseModel {
+  std::int32_t order = 0;
+  BitCounter* table = nullptr;     // 2^order counters
+  std::uint64_t history = 0;       // running hash, always below 2^61
+  std::uint64_t mask = 0;          // 2^order - 1
+  std::int32_t bit_position = 7;   // position of the next bit in its byte, 7..0
+  ZeroedBlock storage;
+
+  static constexpr const char* name = "Hashed Bitwise Model";
+  static constexpr std::uint64_t history_mask = 0x1FFFFFFFFFFFFFFFull;
+
+  static HashedBitwiseModel* create(std::int32_t order) {
+    if (!valid_order(order)) return nullptr;
+    auto* m = new (std::nothrow) HashedBitwiseModel;
+    if (m == nullptr) return nullptr;
+    m->order = order;
+    m->mask = order_mask(order);
+    if (!m->storage.allocate((m->mask + 1) * sizeof(BitCounter))) {
+      delete m;
+      return nullptr;
+    }
+    m->table = reinterpret_cast<BitCounter*>(m->storage.data());
+    return m;
+  }
+
+  std::uint32_t current_index() const {
+    return static_cast<std::uint32_t>((history >> bit_position) & mask);
+  }
+
+  Prob32 predict() const { return counter_predict(table[current_index()]); }
+
+  void update(int bit) {
+    counter_update(table[current_index()], bit);
+    history ^= static_cast<std::uint64_t>(bit) << bit_position;
+    if (bit_position == 0) {
+      history = (history * 192) & history_mask;
+      bit_position = 7;
+    } else {
+      --bit_position;
+    }
+  }
+};
+
+}  // namespace mx

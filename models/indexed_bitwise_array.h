@@ -1,0 +1,54 @@
+// Indexed Bitwise Model Array (model 3).
+//
+// Contexts as in the Simple Bitwise Model (the last `order` bits, a direct
+// index), but each context owns a BitCounterPair: two counters, and the bit
+// that followed this context the last time it occurred, which picks the
+// counter. A bit is thus predicted from its bit history and, besides, from
+// what happened the previous time that history was seen, however long ago.
+// An entry that never served predicts from counter 0.
+// Memory: 17 * 2^order bytes, entries packed (1.0625 MiB at order 16).
+#pragma once
+
+#include <new>
+
+#include "models/model.h"
+#include "platform/zeroed_block.h"
+
+namespace mx {
+
+struct IndexedBitwiseModelArray {
+  std::int32_t order = 0;
+  unsigned char* table = nullptr;  // 2^order packed 17-byte BitCounterPairs
+  std::uint32_t context = 0;
+  std::uint32_t mask = 0;
+  ZeroedBlock storage;
+
+  static constexpr const char* name = "Indexed Bitwise Model Array";
+
+  static IndexedBitwiseModelArray* create(std::int32_t order) {
+    if (!valid_order(order)) return nullptr;
+    auto* m = new (std::nothrow) IndexedBitwiseModelArray;
+    if (m == nullptr) return nullptr;
+    m->order = order;
+    m->mask = order_mask(order);
+    if (!m->storage.allocate((std::uint64_t{m->mask} + 1) * bit_counter_pair_size)) {
+      delete m;
+      return nullptr;
+    }
+    m->table = m->storage.data();
+    return m;
+  }
+
+  unsigned char* entry(std::uint32_t index) const {
+    return table + std::uint64_t{index} * bit_counter_pair_size;
+  }
+
+  Prob32 predict() const { return pair_predict(entry(context)); }
+
+  void update(int bit) {
+    pair_update(entry(context), bit);
+    context = ((context << 1) | static_cast<std::uint32_t>(bit)) & mask;
+  }
+};
+
+}  // namespace mx

@@ -1,0 +1,107 @@
+// Model interface and the building blocks the models share.
+//
+// A context model turns the bits coded so far into the probability of the
+// next bit. The drivers call, for every coded bit in order, predict (the
+// Prob32 that the bit is 0), then the coder, then update with the actual
+// bit. Calls strictly alternate, starting with predict: a model may keep
+// what predict found (a table position, a chosen counter) for the update.
+// Compression and decompression make the identical sequence of calls, so
+// both sides see identical probabilities; the stream carries no model data.
+//
+// Every model is a class with
+//   static M* create(std::int32_t order);  // null when memory is short
+//   Prob32 predict();                      // changes nothing later calls see
+//   void update(int bit);                  // bit is exactly 0 or 1
+// and its destructor frees what it owns. The drivers instantiate their
+// coding loop once per model class, so predict and update inline into it.
+//
+// Tables come from one zeroed allocation each and are never filled: every
+// field of an entry is stored as its offset from its start value, so that
+// all-zero bytes are a fresh entry. Memory grows only with the contexts
+// actually touched, and create takes constant time at any order.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+
+#include "coder/prob32.h"
+
+namespace mx {
+
+// Counts of the bits seen in one context. `zeros` is the number of 0 bits
+// plus one and `total` the number of all bits plus two, so a fresh counter
+// holds {1, 2}; the fields store zeros - 1 and total - 2, and a zeroed
+// counter is fresh. The probability of a 0 is zeros * 0xFFFFFFFF / total,
+// truncated (a fresh counter gives 0x7FFFFFFF).
+//
+// Limit: `total` never passes 0xFFFFFFFF. An update that finds it there first
+// halves the history (the counts of zeros and of ones seen, each rounded
+// down), then counts the bit as usual.
+struct BitCounter {
+  std::uint32_t zeros_less_one = 0;
+  std::uint32_t total_less_two = 0;
+
+  std::uint32_t zeros() const { return zeros_less_one + 1; }
+  std::uint32_t total() const { return total_less_two + 2; }
+
+  static BitCounter from_counts(std::uint32_t zeros, std::uint32_t total) {
+    return BitCounter{zeros - 1, total - 2};
+  }
+};
+
+inline constexpr std::uint32_t bit_counter_limit_less_two = 0xFFFFFFFFu - 2;
+
+inline Prob32 counter_predict(const BitCounter& c) {
+  const std::uint64_t zeros = std::uint64_t{c.zeros_less_one} + 1;
+  const std::uint64_t total = std::uint64_t{c.total_less_two} + 2;
+  return static_cast<Prob32>(zeros * 0xFFFFFFFFu / total);
+}
+
+void counter_halve(BitCounter& c);
+
+inline void counter_update(BitCounter& c, int bit) {
+  if (c.total_less_two == bit_counter_limit_less_two) counter_halve(c);
+  c.total_less_two += 1;
+  c.zeros_less_one += static_cast<std::uint32_t>(bit ^ 1);
+}
+
+// Two counters and the bit that followed the last time this entry served,
+// which selects the counter for the next prediction. Packed at 17 bytes:
+// counter 0 (zeros, total), counter 1 (zeros, total), last bit; entries are
+// therefore unaligned and are read and written through memcpy.
+inline constexpr std::uint64_t bit_counter_pair_size = 17;
+
+inline BitCounter pair_counter(const unsigned char* entry, unsigned which) {
+  BitCounter c;
+  std::memcpy(&c.zeros_less_one, entry + 8 * which, 4);
+  std::memcpy(&c.total_less_two, entry + 8 * which + 4, 4);
+  return c;
+}
+
+inline void pair_store_counter(unsigned char* entry, unsigned which, const BitCounter& c) {
+  std::memcpy(entry + 8 * which, &c.zeros_less_one, 4);
+  std::memcpy(entry + 8 * which + 4, &c.total_less_two, 4);
+}
+
+inline Prob32 pair_predict(const unsigned char* entry) {
+  return counter_predict(pair_counter(entry, entry[16]));
+}
+
+// The counter that predicted learns the bit; then the bit becomes the
+// entry's last bit. The other counter is left as it is.
+inline void pair_update(unsigned char* entry, int bit) {
+  const unsigned last = entry[16];
+  BitCounter c = pair_counter(entry, last);
+  counter_update(c, bit);
+  pair_store_counter(entry, last, c);
+  entry[16] = static_cast<unsigned char>(bit);
+}
+
+// Mask of the low `order` bits, for orders 0..31.
+inline std::uint32_t order_mask(std::int32_t order) {
+  return static_cast<std::uint32_t>((std::uint64_t{1} << order) - 1);
+}
+
+inline bool valid_order(std::int32_t order) { return order >= 0 && order <= 31; }
+
+}  // namespace mx

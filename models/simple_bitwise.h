@@ -1,0 +1,49 @@
+// Simple Bitwise Model (model 1, the default).
+//
+// The context is a shift register of the last `order` coded bits, the most
+// recent in the lowest position, running straight across byte boundaries
+// and starting at 0 as if `order` zero bits preceded the data. It indexes a
+// flat table of 2^order BitCounters directly: no hashing, no collisions.
+// Each bit is predicted by the counter of its context, which then counts it.
+// Memory: 8 * 2^order bytes (512 KiB at order 16, 32 MiB at order 22).
+#pragma once
+
+#include <new>
+
+#include "models/model.h"
+#include "platform/zeroed_block.h"
+
+namespace mx {
+
+struct SimpleBitwiseModel {
+  std::int32_t order = 0;
+  BitCounter* table = nullptr;  // 2^order counters, indexed by context
+  std::uint32_t context = 0;    // the last `order` bits; always <= mask
+  std::uint32_t mask = 0;
+  ZeroedBlock storage;
+
+  static constexpr const char* name = "Simple Bitwise Model";
+
+  static SimpleBitwiseModel* create(std::int32_t order) {
+    if (!valid_order(order)) return nullptr;
+    auto* m = new (std::nothrow) SimpleBitwiseModel;
+    if (m == nullptr) return nullptr;
+    m->order = order;
+    m->mask = order_mask(order);
+    if (!m->storage.allocate((std::uint64_t{m->mask} + 1) * sizeof(BitCounter))) {
+      delete m;
+      return nullptr;
+    }
+    m->table = reinterpret_cast<BitCounter*>(m->storage.data());
+    return m;
+  }
+
+  Prob32 predict() const { return counter_predict(table[context]); }
+
+  void update(int bit) {
+    counter_update(table[context], bit);
+    context = ((context << 1) | static_cast<std::uint32_t>(bit)) & mask;
+  }
+};
+
+}  // namespace mx

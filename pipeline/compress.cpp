@@ -1,0 +1,70 @@
+// Compression driver: header byte, then every transformed byte coded bit by
+// bit (predict, encode, update), then the coder's finish.
+#include <memory>
+
+#include "coder/arith.h"
+#include "models/model_table.h"
+#include "pipeline/drivers.h"
+#include "pipeline/run_length.h"
+
+namespace mx {
+
+namespace {
+
+template <class Model>
+Status encode_all(RunPacker& packer, ArithEncoder& encoder, Model& model) {
+  const ByteWriter& writer = *encoder.stream;
+  for (int c = packer_get(packer); c >= 0; c = packer_get(packer)) {
+    for (int k = 7; k >= 0; --k) {
+      const int bit = (c >> k) & 1;
+      encode_bit(encoder, bit, model.predict());
+      model.update(bit);
+    }
+    // A failed write cannot recover: stop rather than code the rest.
+    if (writer.failed) return Status::write_failed;
+  }
+  encoder_finish(encoder);
+  return Status::ok;
+}
+
+}  // namespace
+
+Status compress_streams(ByteReader& reader, ByteWriter& writer, int model, int order,
+                        const JobObserver* observer) {
+  if (model < 0 || model >= model_count || !valid_order(order)) return Status::invalid_argument;
+  if (observer != nullptr && observer->started != nullptr) {
+    observer->started(observer->context, JobKind::encoding, model_table[model].name);
+  }
+
+  writer_put(writer, header_byte(model, order));
+  if (!writer_commit(writer)) return Status::write_failed;
+
+  ArithEncoder encoder;
+  encoder_create(encoder, writer);
+  RunPacker packer;
+  packer_create(packer, reader);
+
+  const Status status = with_model(model, [&](auto tag) {
+    using Model = typename decltype(tag)::type;
+    std::unique_ptr<Model> state(Model::create(order));
+    if (!state) return Status::out_of_memory;
+    return encode_all(packer, encoder, *state);
+  });
+  if (status != Status::ok) return status;
+
+  reader_close(reader);
+  if (reader.failed) return Status::read_failed;
+  if (!writer_close(writer)) return Status::write_failed;
+  writer.complete = true;
+  return Status::ok;
+}
+
+Status compress_file(const char* input_name, const char* output_name, int model, int order,
+                     const JobObserver* observer) {
+  StreamPair pair;
+  const Status status = open_streams(input_name, output_name, pair);
+  if (status != Status::ok) return status;
+  return compress_streams(pair.reader, pair.writer, model, order, observer);
+}
+
+}  // namespace mx

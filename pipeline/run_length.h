@@ -1,0 +1,97 @@
+// Escape run-length transform.
+//
+// Before coding, the data passes through a byte-level transform whose
+// output ends with an in-band end marker, so that the compressed stream
+// needs no length field. 0xF0 is the escape byte. Read from the front, the
+// transformed stream is a sequence of units:
+//
+//   literal       x            (x != 0xF0)    the byte x
+//   lone escape   F0 x         (x != 0xF0)    the bytes F0 x
+//   escape run    F0 F0 n      (n = 01..FF)   n bytes F0
+//   end marker    F0 F0 00                    end of the data
+//
+// Every run of two or more 0xF0 becomes escape runs (at most 255 each), so
+// the end marker cannot arise from the data. Other byte values pass through
+// unchanged, runs of them included. Note that a count byte may itself be
+// F0 (a run of 240), so F0 F0 00 can appear before the end marker across
+// unit boundaries: only reading unit by unit finds the end.
+//
+// The RunPacker pulls data bytes from a ByteReader and hands out transformed
+// bytes one at a time; the first 0xF0 of a run goes out at once, the rest is
+// kept as a count until the run closes. The RunUnpacker takes transformed
+// bytes one at a time and writes data bytes to a ByteWriter, setting `end`
+// on the byte that completes the end marker. Neither reads ahead, and both
+// use constant memory whatever the run lengths.
+#pragma once
+
+#include <cstdint>
+
+#include "io/streams.h"
+
+namespace mx {
+
+inline constexpr int escape_byte = 0xF0;
+
+struct RunPacker {
+  ByteReader* stream = nullptr;
+  std::int32_t current = 0;    // last byte read, then last transformed byte handed out
+  std::int32_t previous = -1;  // 0xF0 inside a run, else the last literal (-1 after a run)
+  std::int32_t end = 0;        // the input has ended
+  std::int32_t run = 0;        // 0xF0 bytes in the open run
+  std::uint8_t pending[258] = {};
+  std::int32_t pending_count = 0;
+  std::int32_t emit_index = 0;
+};
+
+struct RunUnpacker {
+  ByteWriter* stream = nullptr;
+  std::int32_t current = 0;    // last transformed byte taken
+  std::int32_t previous = -1;  // 0xF0 while an escape is open
+  std::int32_t end = 0;        // the end marker has been taken
+  std::int32_t run = 0;        // -1 after F0 F0: a count or the end marker follows
+  std::uint8_t pending[258] = {};
+  std::int32_t pending_count = 0;
+  std::int32_t emit_index = 0;
+};
+
+inline void packer_create(RunPacker& packer, ByteReader& reader) {
+  packer = RunPacker{};
+  packer.stream = &reader;
+}
+
+inline void unpacker_create(RunUnpacker& unpacker, ByteWriter& writer) {
+  unpacker = RunUnpacker{};
+  unpacker.stream = &writer;
+}
+
+int packer_fill(RunPacker& packer);
+
+// The next transformed byte (0..255), or -1 once the whole stream, end
+// marker included, has been handed out; -1 again on every later call.
+inline int packer_get(RunPacker& packer) {
+  if (packer.pending_count == 0) {
+    if (packer.end != 0) return -1;
+    return packer_fill(packer);
+  }
+  const int byte = packer.pending[packer.emit_index];
+  --packer.pending_count;
+  ++packer.emit_index;
+  packer.current = byte;
+  return byte;
+}
+
+void unpacker_escape(RunUnpacker& unpacker, int byte);
+
+// Takes one transformed byte and writes the data bytes it completes.
+inline void unpacker_put(RunUnpacker& unpacker, int byte) {
+  unpacker.current = byte;
+  if (unpacker.previous != escape_byte && byte != escape_byte) {
+    writer_put(*unpacker.stream, static_cast<std::uint8_t>(byte));
+    unpacker.previous = byte;
+    unpacker.run = 0;
+    return;
+  }
+  unpacker_escape(unpacker, byte);
+}
+
+}  // namespace mx

@@ -1,0 +1,116 @@
+// Windows implementation of the operating-system layer.
+//
+// The input is opened for sequential reading with read sharing only, and the
+// output is created exclusively: while the input is open nobody, this
+// process included, can open it for writing, so naming the input as the
+// output fails at creation. Standard handles are used as they are, in binary
+// (WriteFile and ReadFile never translate line ends).
+#if defined(_WIN32)
+
+#include "platform/platform.h"
+
+#include <cstdint>
+#include <windows.h>
+
+namespace mx::platform {
+
+static Handle from_native(HANDLE h) {
+  return h == INVALID_HANDLE_VALUE || h == nullptr ? invalid_handle
+                                                   : reinterpret_cast<Handle>(h);
+}
+static HANDLE native(Handle h) { return reinterpret_cast<HANDLE>(h); }
+
+Handle std_input() { return from_native(GetStdHandle(STD_INPUT_HANDLE)); }
+Handle std_output() { return from_native(GetStdHandle(STD_OUTPUT_HANDLE)); }
+Handle std_error() { return from_native(GetStdHandle(STD_ERROR_HANDLE)); }
+
+Handle open_input(const char* name) {
+  return from_native(CreateFileA(name, READ_CONTROL | FILE_READ_DATA, FILE_SHARE_READ,
+                                 nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN,
+                                 nullptr));
+}
+
+Handle create_output(const char* name) {
+  return from_native(CreateFileA(name, READ_CONTROL | FILE_WRITE_DATA, 0, nullptr,
+                                 CREATE_ALWAYS, 0, nullptr));
+}
+
+std::int64_t read(Handle h, void* buffer, std::size_t size) {
+  DWORD got = 0;
+  DWORD want = size > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<DWORD>(size);
+  if (!ReadFile(native(h), buffer, want, &got, nullptr)) {
+    // A pipe whose writer has gone away is the normal end of standard input.
+    return GetLastError() == ERROR_BROKEN_PIPE ? 0 : -1;
+  }
+  return got;
+}
+
+bool write_all(Handle h, const void* data, std::size_t size) {
+  const char* p = static_cast<const char*>(data);
+  while (size > 0) {
+    DWORD chunk = size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size);
+    DWORD done = 0;
+    if (!WriteFile(native(h), p, chunk, &done, nullptr) || done == 0) return false;
+    p += done;
+    size -= done;
+  }
+  return true;
+}
+
+bool flush(Handle h) {
+  // Only disk files can be flushed; consoles and pipes report an error that
+  // means nothing here.
+  if (GetFileType(native(h)) != FILE_TYPE_DISK) return true;
+  return FlushFileBuffers(native(h)) != 0;
+}
+
+bool close(Handle h) { return CloseHandle(native(h)) != 0; }
+
+FileId identify(Handle h) {
+  FileId id;
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(native(h), &info)) return id;
+  id.device = info.dwVolumeSerialNumber;
+  id.inode = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  id.regular = GetFileType(native(h)) == FILE_TYPE_DISK &&
+               !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+  id.valid = true;
+  return id;
+}
+
+FileId identify(const char* name) {
+  HANDLE h = CreateFileA(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return FileId{};
+  FileId id = identify(reinterpret_cast<Handle>(h));
+  CloseHandle(h);
+  return id;
+}
+
+bool remove_file(const char* name) { return DeleteFileA(name) != 0; }
+
+void* alloc_zeroed(std::uint64_t bytes) {
+  if (bytes > SIZE_MAX) return nullptr;
+  // Committed virtual memory reads as zero and is backed only where touched.
+  if (bytes >= (1u << 20)) {
+    return VirtualAlloc(nullptr, static_cast<SIZE_T>(bytes), MEM_RESERVE | MEM_COMMIT,
+                        PAGE_READWRITE);
+  }
+  return HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY,
+                   bytes == 0 ? 1 : static_cast<SIZE_T>(bytes));
+}
+
+void free_memory(void* block, std::uint64_t bytes) {
+  if (block == nullptr) return;
+  if (bytes >= (1u << 20)) {
+    VirtualFree(block, 0, MEM_RELEASE);
+  } else {
+    HeapFree(GetProcessHeap(), 0, block);
+  }
+}
+
+void exit_process(int status) { ExitProcess(static_cast<UINT>(status)); }
+
+}  // namespace mx::platform
+
+#endif
