@@ -8,6 +8,12 @@
 #include "platform/platform.h"
 
 #if defined(_WIN32)
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
 #include <windows.h>
 
 #include "cli/tokenizer.h"
@@ -18,6 +24,8 @@ int main(int argc, char** argv) {
 #if defined(_WIN32)
   (void)argc;
   (void)argv;
+  // The process's own copy of its command line: splitting it in place is
+  // safe, and the slots may point into it for the rest of the run.
   const std::size_t count =
       mx::cli::split_command_line(GetCommandLineA(), slots, mx::cli::argument_slots);
   const bool strip_name_quotes = true;

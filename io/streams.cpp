@@ -1,5 +1,7 @@
 #include "io/streams.h"
 
+#include <cstring>
+
 namespace mx {
 
 static Status allocate_buffer(ZeroedBlock& storage, std::uint8_t*& buffer) {
@@ -147,7 +149,15 @@ Status open_streams(const char* input_name, const char* output_name, StreamPair&
     writer.owns_handle = true;
     platform::FileId created = platform::identify(writer.handle);
     if (created.regular) {
-      writer.created_name = output_name;
+      // Keep a copy of the name: the file is removed by it if the job fails.
+      const std::size_t length = std::strlen(output_name);
+      if (!writer.name_storage.allocate(length + 1)) {
+        writer.name_storage.release();
+        (void)platform::remove_file(output_name);
+        return Status::out_of_memory;
+      }
+      std::memcpy(writer.name_storage.data(), output_name, length);
+      writer.created_name = reinterpret_cast<const char*>(writer.name_storage.data());
       writer.created_id = created;
     }
   }

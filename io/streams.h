@@ -69,10 +69,11 @@ struct ByteWriter {
   // A file this writer created by name. Unless the job marks the output
   // complete, the file is removed when the writer goes away, so that no
   // half-written result is left behind.
-  const char* created_name = nullptr;
+  const char* created_name = nullptr;  // points into name_storage
   platform::FileId created_id;
   bool complete = false;
   ZeroedBlock storage;
+  ZeroedBlock name_storage;
 
   ByteWriter() = default;
   ~ByteWriter();
@@ -124,7 +125,7 @@ struct StreamPair {
 // standard input or output. The input is opened first, so a missing input
 // never creates or truncates the output; an output that is the input file
 // itself (same device and inode, through any name) is refused before it is
-// touched. Names are used exactly as given and must outlive the pair.
+// touched. Names are used exactly as given.
 Status open_streams(const char* input_name, const char* output_name, StreamPair& pair);
 
 }  // namespace mx

@@ -5,11 +5,22 @@
 // process included, can open it for writing, so naming the input as the
 // output fails at creation. Standard handles are used as they are, in binary
 // (WriteFile and ReadFile never translate line ends).
+//
+// Handles are the HANDLE values themselves, carried in the pointer-sized
+// integer Handle; INVALID_HANDLE_VALUE is (HANDLE)-1, so it maps onto
+// invalid_handle, and a null handle (a missing standard handle) does too.
 #if defined(_WIN32)
 
 #include "platform/platform.h"
 
 #include <cstdint>
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
 #include <windows.h>
 
 namespace mx::platform {
@@ -24,25 +35,35 @@ Handle std_input() { return from_native(GetStdHandle(STD_INPUT_HANDLE)); }
 Handle std_output() { return from_native(GetStdHandle(STD_OUTPUT_HANDLE)); }
 Handle std_error() { return from_native(GetStdHandle(STD_ERROR_HANDLE)); }
 
+// Both opens ask for FILE_READ_ATTRIBUTES explicitly: identify() needs it on
+// these handles (GetFileInformationByHandle). GENERIC_WRITE carries the
+// attribute and extended-attribute write rights that truncating an existing
+// file with CREATE_ALWAYS requires.
+//
+// FILE_FLAG_BACKUP_SEMANTICS lets a directory named as input be opened, as
+// open() does on POSIX; reading it then fails, so a directory is reported as
+// a read error on every system rather than as a failed open here only.
 Handle open_input(const char* name) {
-  return from_native(CreateFileA(name, READ_CONTROL | FILE_READ_DATA, FILE_SHARE_READ,
-                                 nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN,
+  return from_native(CreateFileA(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                 FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_BACKUP_SEMANTICS,
                                  nullptr));
 }
 
 Handle create_output(const char* name) {
-  return from_native(CreateFileA(name, READ_CONTROL | FILE_WRITE_DATA, 0, nullptr,
-                                 CREATE_ALWAYS, 0, nullptr));
+  return from_native(CreateFileA(name, GENERIC_WRITE | FILE_READ_ATTRIBUTES, 0, nullptr,
+                                 CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 std::int64_t read(Handle h, void* buffer, std::size_t size) {
+  // ReadFile takes a DWORD count; a larger request is served in part, which
+  // the contract allows ("up to `size` bytes").
   DWORD got = 0;
-  DWORD want = size > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<DWORD>(size);
+  const DWORD want = size > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<DWORD>(size);
   if (!ReadFile(native(h), buffer, want, &got, nullptr)) {
     // A pipe whose writer has gone away is the normal end of standard input.
     return GetLastError() == ERROR_BROKEN_PIPE ? 0 : -1;
   }
-  return got;
+  return static_cast<std::int64_t>(got);
 }
 
 bool write_all(Handle h, const void* data, std::size_t size) {
@@ -57,12 +78,11 @@ bool write_all(Handle h, const void* data, std::size_t size) {
   return true;
 }
 
-bool flush(Handle h) {
-  // Only disk files can be flushed; consoles and pipes report an error that
-  // means nothing here.
-  if (GetFileType(native(h)) != FILE_TYPE_DISK) return true;
-  return FlushFileBuffers(native(h)) != 0;
-}
+// WriteFile keeps nothing in this process: once write_all has returned, the
+// bytes are with the system, which is all flush promises. Forcing them to
+// the disk (FlushFileBuffers) would make every job wait for the device; as
+// on POSIX, durability is left to the file system.
+bool flush(Handle) { return true; }
 
 bool close(Handle h) { return CloseHandle(native(h)) != 0; }
 
@@ -82,17 +102,24 @@ FileId identify(const char* name) {
   HANDLE h = CreateFileA(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                          nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (h == INVALID_HANDLE_VALUE) return FileId{};
-  FileId id = identify(reinterpret_cast<Handle>(h));
+  FileId id = identify(from_native(h));
   CloseHandle(h);
   return id;
 }
 
 bool remove_file(const char* name) { return DeleteFileA(name) != 0; }
 
+// Blocks of at least this size come from VirtualAlloc, smaller ones from the
+// process heap. free_memory makes the same choice from the size it is given,
+// which is why a block must go back with the size it was allocated with.
+static constexpr std::uint64_t large_block = std::uint64_t{1} << 20;
+
 void* alloc_zeroed(std::uint64_t bytes) {
+  // On 32-bit Windows SIZE_T is 32 bits: a larger request cannot be expressed
+  // and must fail rather than be truncated.
   if (bytes > SIZE_MAX) return nullptr;
   // Committed virtual memory reads as zero and is backed only where touched.
-  if (bytes >= (1u << 20)) {
+  if (bytes >= large_block) {
     return VirtualAlloc(nullptr, static_cast<SIZE_T>(bytes), MEM_RESERVE | MEM_COMMIT,
                         PAGE_READWRITE);
   }
@@ -102,7 +129,7 @@ void* alloc_zeroed(std::uint64_t bytes) {
 
 void free_memory(void* block, std::uint64_t bytes) {
   if (block == nullptr) return;
-  if (bytes >= (1u << 20)) {
+  if (bytes >= large_block) {
     VirtualFree(block, 0, MEM_RELEASE);
   } else {
     HeapFree(GetProcessHeap(), 0, block);

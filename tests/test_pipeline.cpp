@@ -1,0 +1,194 @@
+// Whole jobs: the exact compressed streams of known inputs, round trips of
+// every model at the orders users pick, and the failures a job reports.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "models/model_table.h"
+#include "support.h"
+
+namespace mx {
+namespace {
+
+using test::Bytes;
+using test::compress_bytes;
+using test::decompress_bytes;
+
+TEST(StreamFormat, KnownStreamsByteForByte) {
+  const char* empty_order0[] = {"00 32 D5 5B E5 BF FF FF", "20 32 D5 5B E5 BF FF FF",
+                                "40 0F 10 01 93 80 FF FF", "60 1F 6F AA 33 4A FF",
+                                "80 32 D5 5B E5 BF FF FF", "A0 14 ED 09 81 00 FF FF"};
+  const char* hello_order8[] = {"08 97 92 8A 91 34 76 70 42 3B 3F FF FF",
+                                "28 8F BC 62 69 C7 43 19 22 EE FF FF",
+                                "48 97 9A 87 CA 14 F9 CD A1 12 40 FF",
+                                "68 8F BC 62 69 BF C9 84 3A 09 41 FF",
+                                "88 8F BC 62 69 D9 DB 2B C8 17 81 FF",
+                                "A8 8E 76 E9 80 CF 26 17 9A AA FB FF FF"};
+  const Bytes hello = test::from_text("hello");
+  for (int model = 0; model < model_count; ++model) {
+    const auto empty = compress_bytes({}, model, 0);
+    ASSERT_EQ(empty.status, Status::ok);
+    EXPECT_EQ(empty.output, test::from_hex(empty_order0[model])) << "model " << model;
+    const auto back_empty = decompress_bytes(empty.output);
+    EXPECT_EQ(back_empty.status, Status::ok);
+    EXPECT_TRUE(back_empty.output.empty());
+
+    const auto coded = compress_bytes(hello, model, 8);
+    ASSERT_EQ(coded.status, Status::ok);
+    EXPECT_EQ(coded.output, test::from_hex(hello_order8[model])) << "model " << model;
+    const auto back = decompress_bytes(coded.output);
+    EXPECT_EQ(back.status, Status::ok);
+    EXPECT_EQ(back.output, hello);
+  }
+}
+
+TEST(StreamFormat, HeaderByteIsModelTimes32PlusOrder) {
+  EXPECT_EQ(compress_bytes({1, 2}, 1, 5).output.at(0), 0x25);
+  EXPECT_EQ(compress_bytes({1, 2}, 0, 5).output.at(0), 0x05);
+  EXPECT_EQ(compress_bytes({1, 2}, 5, 31).output.at(0), 0xBF);
+  EXPECT_EQ(compress_bytes({1, 2}, 6, 0).status, Status::invalid_argument);
+  EXPECT_EQ(compress_bytes({1, 2}, 0, 32).status, Status::invalid_argument);
+}
+
+void expect_round_trip(const Bytes& input, int model, int order, const std::string& what) {
+  const auto coded = compress_bytes(input, model, order);
+  ASSERT_EQ(coded.status, Status::ok) << what;
+  ASSERT_EQ(coded.output.at(0), (model << 5) | order);
+  const auto back = decompress_bytes(coded.output);
+  ASSERT_EQ(back.status, Status::ok) << what;
+  ASSERT_TRUE(back.output == input) << what << ": model " << model << " order " << order;
+}
+
+class EveryModel : public ::testing::TestWithParam<int> {};
+
+TEST_P(EveryModel, RoundTripsSyntheticData) {
+  const int model = GetParam();
+  std::vector<std::pair<std::string, Bytes>> inputs;
+  inputs.emplace_back("empty", Bytes{});
+  for (std::size_t n : {1, 2, 239, 240, 241, 254, 255, 256, 511}) {
+    inputs.emplace_back("F0 x " + std::to_string(n), Bytes(n, 0xF0));
+    Bytes framed(n, 0xF0);
+    framed.insert(framed.begin(), 0x00);
+    framed.push_back(0x00);
+    inputs.emplace_back("00 F0 x " + std::to_string(n) + " 00", framed);
+  }
+  inputs.emplace_back("random", test::random_bytes(100000, 1 + model));
+  inputs.emplace_back("zeros", Bytes(100000, 0));
+  for (int order : {0, 1, 8, 16, 22}) {
+    for (const auto& [what, data] : inputs) expect_round_trip(data, model, order, what);
+  }
+  for (int order : {2, 5, 13, 24, 28}) {
+    expect_round_trip(inputs.back().second, model, order, "zeros");
+  }
+}
+
+TEST_P(EveryModel, RoundTripsTheCorpus) {
+  const int model = GetParam();
+  bool any = false;
+  for (const std::string& name : test::corpus_names()) {
+    Bytes data;
+    if (!test::read_corpus(name, data)) continue;
+    any = true;
+    for (int order : {0, 1, 8, 16, 22}) expect_round_trip(data, model, order, name);
+  }
+  if (!any) GTEST_SKIP() << "corpus not found at " MOLTAVEX_CORPUS_DIR;
+}
+
+TEST_P(EveryModel, DeterministicAndCompressesText) {
+  const int model = GetParam();
+  Bytes text;
+  for (int i = 0; i < 2000; ++i) {
+    const std::string line = "line " + std::to_string(i % 97) + " of a repetitive text\n";
+    text.insert(text.end(), line.begin(), line.end());
+  }
+  const auto a = compress_bytes(text, model, 16);
+  const auto b = compress_bytes(text, model, 16);
+  EXPECT_EQ(a.output, b.output);
+  EXPECT_LT(a.output.size(), text.size() * 4 / 5) << model_table[model].name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Models, EveryModel, ::testing::Range(0, model_count));
+
+TEST(Decompression, RejectsWhatIsNotAStream) {
+  EXPECT_EQ(decompress_bytes({}).status, Status::invalid_stream);
+  for (int header : {0xC0, 0xDF, 0xE0, 0xFF}) {
+    const auto r = decompress_bytes({static_cast<std::uint8_t>(header), 1, 2, 3, 4, 5});
+    EXPECT_EQ(r.status, Status::invalid_stream) << header;
+    EXPECT_TRUE(r.output.empty());
+  }
+}
+
+TEST(Decompression, EveryTruncationFails) {
+  Bytes data = test::from_text("truncation must never pass for a complete result ");
+  data.insert(data.end(), 300, 0xF0);
+  data.push_back(0x00);
+  for (int model = 0; model < model_count; ++model) {
+    const Bytes stream = compress_bytes(data, model, 12).output;
+    for (std::size_t keep = 1; keep < stream.size(); ++keep) {
+      const Bytes cut(stream.begin(), stream.begin() + static_cast<std::ptrdiff_t>(keep));
+      const auto r = decompress_bytes(cut);
+      // Decoding stops at the end marker, so the last finishing bytes may
+      // go unread; a cut earlier than that must fail, never pass silently.
+      if (r.status == Status::ok) {
+        EXPECT_EQ(r.output, data) << "model " << model << " keep " << keep;
+        EXPECT_GE(keep + 4, stream.size()) << "model " << model;
+      } else {
+        EXPECT_EQ(r.status, Status::truncated_stream) << "model " << model << " keep " << keep;
+        // What was written is a prefix of the data.
+        ASSERT_LE(r.output.size(), data.size());
+        EXPECT_TRUE(std::equal(r.output.begin(), r.output.end(), data.begin()));
+      }
+    }
+  }
+}
+
+TEST(Decompression, TrailingBytesAfterTheStreamAreIgnored) {
+  const Bytes data = test::from_text("trailing");
+  Bytes stream = compress_bytes(data, 3, 10).output;
+  stream.insert(stream.end(), {0xDE, 0xAD, 0xBE, 0xEF});
+  const auto r = decompress_bytes(stream);
+  EXPECT_EQ(r.status, Status::ok);
+  EXPECT_EQ(r.output, data);
+}
+
+TEST(Jobs, ReportReadAndWriteFailures) {
+  const Bytes data = test::random_bytes(200000, 3);
+  {
+    // A read error is not the end of the input.
+    test::MemorySource source{&data};
+    source.fail_at_end = true;
+    test::MemorySink sink;
+    ByteReader reader;
+    ByteWriter writer;
+    reader_open_function(reader, &test::MemorySource::read, &source);
+    writer_open_function(writer, &test::MemorySink::write, &sink);
+    EXPECT_EQ(compress_streams(reader, writer, 1, 8), Status::read_failed);
+    EXPECT_FALSE(writer.complete);
+  }
+  for (std::size_t limit : {std::size_t{0}, std::size_t{1}, std::size_t{70000}}) {
+    // A sink that stops taking bytes: header, body, or final drain.
+    test::MemorySource source{&data};
+    test::MemorySink sink;
+    sink.limit = limit;
+    ByteReader reader;
+    ByteWriter writer;
+    reader_open_function(reader, &test::MemorySource::read, &source);
+    writer_open_function(writer, &test::MemorySink::write, &sink);
+    EXPECT_EQ(compress_streams(reader, writer, 2, 8), Status::write_failed) << limit;
+    EXPECT_FALSE(writer.complete);
+  }
+  {
+    const Bytes stream = compress_bytes(data, 4, 16).output;
+    test::MemorySource source{&stream};
+    test::MemorySink sink;
+    sink.limit = 100000;
+    ByteReader reader;
+    ByteWriter writer;
+    reader_open_function(reader, &test::MemorySource::read, &source);
+    writer_open_function(writer, &test::MemorySink::write, &sink);
+    EXPECT_EQ(decompress_file(reader, writer), Status::write_failed);
+  }
+}
+
+}  // namespace
+}  // namespace mx

@@ -1,0 +1,190 @@
+// Buffered streams over real files: buffer boundaries, lazy writing, what
+// opening refuses, how failures show, and removal of incomplete outputs.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+#include "io/streams.h"
+#include "pipeline/drivers.h"
+#include "support.h"
+
+namespace mx {
+namespace {
+
+using test::Bytes;
+
+class TempDir {
+ public:
+  TempDir() {
+    char pattern[] = "/tmp/moltavex-streams-XXXXXX";
+    path_ = ::mkdtemp(pattern);
+  }
+  ~TempDir() { std::system(("rm -rf '" + path_ + "'").c_str()); }
+  std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+void write_file(const std::string& path, const Bytes& data) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+}
+
+Bytes read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
+
+TEST(ByteReader, ReadsThroughBufferBoundaries) {
+  TempDir dir;
+  for (std::size_t size : {std::size_t{0}, std::size_t{65536}, std::size_t{65537}}) {
+    const Bytes data = test::random_bytes(size, size);
+    write_file(dir.file("in"), data);
+    ByteReader reader;
+    ASSERT_EQ(reader_open_handle(reader, platform::open_input(dir.file("in").c_str()), true),
+              Status::ok);
+    Bytes got;
+    for (int c = reader_get(reader); c >= 0; c = reader_get(reader)) {
+      got.push_back(static_cast<std::uint8_t>(c));
+    }
+    EXPECT_EQ(got, data);
+    EXPECT_FALSE(reader.failed);
+    EXPECT_EQ(reader_get(reader), -1);  // stays at the end
+    EXPECT_EQ(reader.bytes_read, size);
+  }
+}
+
+TEST(ByteReader, ADirectoryIsAReadErrorNotAnEmptyInput) {
+  TempDir dir;
+  ByteReader reader;
+  const platform::Handle h = platform::open_input("/tmp");
+  ASSERT_NE(h, platform::invalid_handle);
+  ASSERT_EQ(reader_open_handle(reader, h, true), Status::ok);
+  EXPECT_EQ(reader_get(reader), -1);
+  EXPECT_TRUE(reader.failed);
+}
+
+TEST(ByteWriter, WritesLazilyAndReportsFailures) {
+  TempDir dir;
+  {
+    ByteWriter writer;
+    ASSERT_EQ(writer_open_handle(writer, platform::create_output(dir.file("out").c_str()), true),
+              Status::ok);
+    for (int i = 0; i < 65536; ++i) writer_put(writer, static_cast<std::uint8_t>(i));
+    EXPECT_EQ(writer.length, 65536);
+    EXPECT_EQ(writer.bytes_written, 0u);
+    writer_put(writer, 7);
+    EXPECT_EQ(writer.bytes_written, 65536u);
+    EXPECT_EQ(writer.length, 1);
+    EXPECT_TRUE(writer_close(writer));
+  }
+  EXPECT_EQ(read_file(dir.file("out")).size(), 65537u);
+
+  ByteWriter full;
+  ASSERT_EQ(writer_open_handle(full, platform::create_output("/dev/full"), true), Status::ok);
+  writer_put(full, 1);
+  EXPECT_FALSE(writer_close(full));
+  EXPECT_TRUE(full.failed);
+}
+
+TEST(OpenStreams, OpensInputFirstAndRefusesToOverwriteIt) {
+  TempDir dir;
+  const Bytes data = test::from_text("precious input");
+  write_file(dir.file("in"), data);
+  {
+    StreamPair pair;
+    EXPECT_EQ(open_streams(dir.file("missing").c_str(), dir.file("out").c_str(), pair),
+              Status::open_input_failed);
+  }
+  EXPECT_FALSE(exists(dir.file("out")));  // a missing input creates nothing
+  {
+    StreamPair pair;
+    EXPECT_EQ(open_streams(dir.file("in").c_str(), dir.file("no/such/dir").c_str(), pair),
+              Status::create_output_failed);
+  }
+  ASSERT_EQ(::link(dir.file("in").c_str(), dir.file("hard").c_str()), 0);
+  ASSERT_EQ(::symlink(dir.file("in").c_str(), dir.file("soft").c_str()), 0);
+  for (const char* alias : {"in", "hard", "soft"}) {
+    StreamPair pair;
+    EXPECT_EQ(open_streams(dir.file("in").c_str(), dir.file(alias).c_str(), pair),
+              Status::create_output_failed)
+        << alias;
+  }
+  EXPECT_EQ(read_file(dir.file("in")), data);
+  // An existing, different output is truncated.
+  write_file(dir.file("old"), test::random_bytes(5000, 1));
+  {
+    StreamPair pair;
+    ASSERT_EQ(open_streams(dir.file("in").c_str(), dir.file("old").c_str(), pair), Status::ok);
+    writer_put(pair.writer, 'x');
+    EXPECT_TRUE(writer_close(pair.writer));
+    pair.writer.complete = true;
+  }
+  EXPECT_EQ(read_file(dir.file("old")), test::from_text("x"));
+}
+
+TEST(OpenStreams, IncompleteOutputIsRemovedOnlyIfItIsStillOurs) {
+  TempDir dir;
+  write_file(dir.file("in"), test::from_text("abc"));
+  {
+    StreamPair pair;
+    ASSERT_EQ(open_streams(dir.file("in").c_str(), dir.file("out").c_str(), pair), Status::ok);
+    writer_put(pair.writer, 1);
+    EXPECT_TRUE(exists(dir.file("out")));
+  }
+  EXPECT_FALSE(exists(dir.file("out")));
+  {
+    // The name was taken by another file meanwhile: leave that one alone.
+    StreamPair pair;
+    ASSERT_EQ(open_streams(dir.file("in").c_str(), dir.file("out").c_str(), pair), Status::ok);
+    ASSERT_EQ(::rename(dir.file("in").c_str(), dir.file("out").c_str()), 0);
+  }
+  EXPECT_EQ(read_file(dir.file("out")), test::from_text("abc"));
+  {
+    // Devices are never removed.
+    StreamPair pair;
+    ASSERT_EQ(open_streams(dir.file("out").c_str(), "/dev/null", pair), Status::ok);
+  }
+  EXPECT_TRUE(exists("/dev/null"));
+}
+
+TEST(Jobs, FailedFileJobsLeaveNoOutput) {
+  TempDir dir;
+  const Bytes data = test::random_bytes(300000, 9);
+  write_file(dir.file("in"), data);
+  EXPECT_EQ(compress_file(dir.file("in").c_str(), dir.file("in.mx").c_str(), 1, 12), Status::ok);
+  EXPECT_EQ(compress_file("/tmp", dir.file("dir.mx").c_str(), 1, 12), Status::read_failed);
+  EXPECT_FALSE(exists(dir.file("dir.mx")));
+  EXPECT_EQ(compress_file(dir.file("in").c_str(), "/dev/full", 1, 12), Status::write_failed);
+
+  Bytes stream = read_file(dir.file("in.mx"));
+  stream.resize(stream.size() / 2);
+  write_file(dir.file("cut.mx"), stream);
+  for (const char* name : {"cut.mx", "in"}) {
+    StreamPair pair;
+    ASSERT_EQ(open_streams(dir.file(name).c_str(), dir.file("restored").c_str(), pair),
+              Status::ok);
+    const Status s = decompress_file(pair.reader, pair.writer);
+    EXPECT_NE(s, Status::ok) << name;
+  }
+  EXPECT_FALSE(exists(dir.file("restored")));
+  {
+    StreamPair pair;
+    ASSERT_EQ(open_streams(dir.file("in.mx").c_str(), dir.file("restored").c_str(), pair),
+              Status::ok);
+    EXPECT_EQ(decompress_file(pair.reader, pair.writer), Status::ok);
+  }
+  EXPECT_EQ(read_file(dir.file("restored")), data);
+}
+
+}  // namespace
+}  // namespace mx
