@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Builds Moltavex and runs the main job on a sample: compresses a file,
+# restores it, checks the result and shows the sizes.
+#   scripts/demo.sh [FILE] [MODEL] [ORDER]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build build -j"$(nproc)" >/dev/null
+
+sample=${1:-../shared/corpus/alice29.txt}
+[ -f "$sample" ] || sample=README.md
+model=${2:-1}
+order=${3:-16}
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+./build/moltavex "c$model" "$order" "$sample" "$work/sample.mx"
+./build/moltavex d "$work/sample.mx" "$work/sample.out"
+cmp "$sample" "$work/sample.out"
+
+original=$(wc -c <"$sample")
+compressed=$(wc -c <"$work/sample.mx")
+echo "$sample: $original bytes -> $compressed bytes (model $model, order $order)," \
+  "$(awk -v c="$compressed" -v o="$original" 'BEGIN { printf "%.3f bits per byte", o ? 8 * c / o : 0 }');" \
+  "restored byte for byte"
