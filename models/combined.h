@@ -28,13 +28,16 @@ struct SecondaryCounterTable {
   std::uint32_t mask = 0x3FFF;
   std::uint64_t index = 0;      // counter chosen by the latest predict
   ZeroedBlock storage;
-
-  bool create() {
-    if (!storage.allocate((std::uint64_t{mask} + 1) * sizeof(BitCounter))) return false;
-    table = reinterpret_cast<BitCounter*>(storage.data());
-    return true;
-  }
 };
+
+// Builds the second stage in place; false when its table cannot be had.
+inline bool create_secondary_table(SecondaryCounterTable& secondary) {
+  if (!secondary.storage.allocate((std::uint64_t{secondary.mask} + 1) * sizeof(BitCounter))) {
+    return false;
+  }
+  secondary.table = reinterpret_cast<BitCounter*>(secondary.storage.data());
+  return true;
+}
 
 struct CombinedModel {
   std::int32_t order = 0;
@@ -55,8 +58,8 @@ struct CombinedModel {
     if (m == nullptr) return nullptr;
     m->order = order;
     m->mask = order_mask(order);
-    if (!m->storage.allocate((std::uint64_t{m->mask} + 1) * bit_counter_pair_size) ||
-        !m->secondary.create()) {
+    if (!m->storage.allocate((std::uint64_t{m->mask} + 1) * BitCounterPair::size) ||
+        !create_secondary_table(m->secondary)) {
       delete m;
       return nullptr;
     }
@@ -64,16 +67,16 @@ struct CombinedModel {
     return m;
   }
 
-  unsigned char* entry() const { return table + index * bit_counter_pair_size; }
+  unsigned char* entry() const { return table + index * BitCounterPair::size; }
 
   Prob32 predict() {
-    const Prob32 p1 = pair_predict(entry());
+    const Prob32 p1 = BitCounterPair::predict(entry());
     secondary.index = (p1 >> (32 - secondary.order)) & secondary.mask;
     return counter_predict(secondary.table[secondary.index]);
   }
 
   void update(int bit) {
-    pair_update(entry(), bit);
+    BitCounterPair::update(entry(), bit);
     history ^= static_cast<std::uint64_t>(bit) << bit_position;
     counter_update(secondary.table[secondary.index], bit);
     if (bit_position == 0) {

@@ -31,7 +31,7 @@ struct IndexedBitwiseModelArray {
     if (m == nullptr) return nullptr;
     m->order = order;
     m->mask = order_mask(order);
-    if (!m->storage.allocate((std::uint64_t{m->mask} + 1) * bit_counter_pair_size)) {
+    if (!m->storage.allocate((std::uint64_t{m->mask} + 1) * BitCounterPair::size)) {
       delete m;
       return nullptr;
     }
@@ -40,13 +40,13 @@ struct IndexedBitwiseModelArray {
   }
 
   unsigned char* entry(std::uint32_t index) const {
-    return table + std::uint64_t{index} * bit_counter_pair_size;
+    return table + std::uint64_t{index} * BitCounterPair::size;
   }
 
-  Prob32 predict() const { return pair_predict(entry(context)); }
+  Prob32 predict() const { return BitCounterPair::predict(entry(context)); }
 
   void update(int bit) {
-    pair_update(entry(context), bit);
+    BitCounterPair::update(entry(context), bit);
     context = ((context << 1) | static_cast<std::uint32_t>(bit)) & mask;
   }
 };

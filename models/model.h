@@ -65,37 +65,42 @@ inline void counter_update(BitCounter& c, int bit) {
   c.zeros_less_one += static_cast<std::uint32_t>(bit ^ 1);
 }
 
-// Two counters and the bit that followed the last time this entry served,
-// which selects the counter for the next prediction. Packed at 17 bytes:
-// counter 0 (zeros, total), counter 1 (zeros, total), last bit; entries are
-// therefore unaligned and are read and written through memcpy.
-inline constexpr std::uint64_t bit_counter_pair_size = 17;
+// BitCounterPair: two counters and the bit that followed the last time this
+// entry served, which selects the counter for the next prediction. Packed at
+// 17 bytes: counter 0 (zeros, total), counter 1 (zeros, total), last bit;
+// entries are therefore unaligned and are read and written through memcpy.
+// A zeroed entry is fresh: both counters {1, 2}, last bit 0.
+struct BitCounterPair {
+  static constexpr std::uint64_t size = 17;
 
-inline BitCounter pair_counter(const unsigned char* entry, unsigned which) {
-  BitCounter c;
-  std::memcpy(&c.zeros_less_one, entry + 8 * which, 4);
-  std::memcpy(&c.total_less_two, entry + 8 * which + 4, 4);
-  return c;
-}
+  static BitCounter counter(const unsigned char* entry, unsigned which) {
+    BitCounter c;
+    std::memcpy(&c.zeros_less_one, entry + 8 * which, 4);
+    std::memcpy(&c.total_less_two, entry + 8 * which + 4, 4);
+    return c;
+  }
 
-inline void pair_store_counter(unsigned char* entry, unsigned which, const BitCounter& c) {
-  std::memcpy(entry + 8 * which, &c.zeros_less_one, 4);
-  std::memcpy(entry + 8 * which + 4, &c.total_less_two, 4);
-}
+  static void store_counter(unsigned char* entry, unsigned which, const BitCounter& c) {
+    std::memcpy(entry + 8 * which, &c.zeros_less_one, 4);
+    std::memcpy(entry + 8 * which + 4, &c.total_less_two, 4);
+  }
 
-inline Prob32 pair_predict(const unsigned char* entry) {
-  return counter_predict(pair_counter(entry, entry[16]));
-}
+  static unsigned last_bit(const unsigned char* entry) { return entry[16]; }
 
-// The counter that predicted learns the bit; then the bit becomes the
-// entry's last bit. The other counter is left as it is.
-inline void pair_update(unsigned char* entry, int bit) {
-  const unsigned last = entry[16];
-  BitCounter c = pair_counter(entry, last);
-  counter_update(c, bit);
-  pair_store_counter(entry, last, c);
-  entry[16] = static_cast<unsigned char>(bit);
-}
+  static Prob32 predict(const unsigned char* entry) {
+    return counter_predict(counter(entry, last_bit(entry)));
+  }
+
+  // The counter that predicted learns the bit; then the bit becomes the
+  // entry's last bit. The other counter is left as it is.
+  static void update(unsigned char* entry, int bit) {
+    const unsigned last = last_bit(entry);
+    BitCounter c = counter(entry, last);
+    counter_update(c, bit);
+    store_counter(entry, last, c);
+    entry[16] = static_cast<unsigned char>(bit);
+  }
+};
 
 // Mask of the low `order` bits, for orders 0..31.
 inline std::uint32_t order_mask(std::int32_t order) {

@@ -35,10 +35,10 @@ Handle std_input() { return from_native(GetStdHandle(STD_INPUT_HANDLE)); }
 Handle std_output() { return from_native(GetStdHandle(STD_OUTPUT_HANDLE)); }
 Handle std_error() { return from_native(GetStdHandle(STD_ERROR_HANDLE)); }
 
-// Both opens ask for FILE_READ_ATTRIBUTES explicitly: identify() needs it on
-// these handles (GetFileInformationByHandle). GENERIC_WRITE carries the
-// attribute and extended-attribute write rights that truncating an existing
-// file with CREATE_ALWAYS requires.
+// Both handles carry FILE_READ_ATTRIBUTES (GENERIC_READ includes it, the
+// output asks for it), which identify() needs for GetFileInformationByHandle
+// on them. GENERIC_WRITE carries the attribute and extended-attribute write
+// rights that truncating an existing file with CREATE_ALWAYS requires.
 //
 // FILE_FLAG_BACKUP_SEMANTICS lets a directory named as input be opened, as
 // open() does on POSIX; reading it then fails, so a directory is reported as
@@ -78,11 +78,13 @@ bool write_all(Handle h, const void* data, std::size_t size) {
   return true;
 }
 
-// WriteFile keeps nothing in this process: once write_all has returned, the
-// bytes are with the system, which is all flush promises. Forcing them to
-// the disk (FlushFileBuffers) would make every job wait for the device; as
-// on POSIX, durability is left to the file system.
-bool flush(Handle) { return true; }
+// Disk files are flushed to the device, as the program always did on this
+// platform. Consoles and pipes cannot be flushed and report an error that
+// means nothing here.
+bool flush(Handle h) {
+  if (GetFileType(native(h)) != FILE_TYPE_DISK) return true;
+  return FlushFileBuffers(native(h)) != 0;
+}
 
 bool close(Handle h) { return CloseHandle(native(h)) != 0; }
 

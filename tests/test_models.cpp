@@ -79,22 +79,22 @@ TEST(BitCounterPair, SelectsByLastBitAndLearnsInThePredictingCounter) {
   unsigned char entry[17] = {};
   std::vector<Prob32> p;
   for (int bit : {0, 0, 1, 1, 0}) {
-    p.push_back(pair_predict(entry));
-    pair_update(entry, bit);
+    p.push_back(BitCounterPair::predict(entry));
+    BitCounterPair::update(entry, bit);
   }
   EXPECT_EQ(p, (std::vector<Prob32>{0x7FFFFFFFu, 0xAAAAAAAAu, 0xBFFFFFFFu, 0x7FFFFFFFu,
                                     0x55555555u}));
-  EXPECT_EQ(pair_counter(entry, 0).zeros(), 3u);
-  EXPECT_EQ(pair_counter(entry, 0).total(), 5u);
-  EXPECT_EQ(pair_counter(entry, 1).zeros(), 2u);
-  EXPECT_EQ(pair_counter(entry, 1).total(), 4u);
+  EXPECT_EQ(BitCounterPair::counter(entry, 0).zeros(), 3u);
+  EXPECT_EQ(BitCounterPair::counter(entry, 0).total(), 5u);
+  EXPECT_EQ(BitCounterPair::counter(entry, 1).zeros(), 2u);
+  EXPECT_EQ(BitCounterPair::counter(entry, 1).total(), 4u);
   EXPECT_EQ(entry[16], 0);
-  EXPECT_EQ(pair_predict(entry), 0x99999999u);
+  EXPECT_EQ(BitCounterPair::predict(entry), 0x99999999u);
   // The halving rule applies inside pairs too.
-  pair_store_counter(entry, 0, BitCounter::from_counts(1, 0xFFFFFFFFu));
-  pair_update(entry, 1);
-  EXPECT_EQ(pair_counter(entry, 0).total(), 0x80000001u);
-  EXPECT_EQ(pair_counter(entry, 0).zeros(), 1u);
+  BitCounterPair::store_counter(entry, 0, BitCounter::from_counts(1, 0xFFFFFFFFu));
+  BitCounterPair::update(entry, 1);
+  EXPECT_EQ(BitCounterPair::counter(entry, 0).total(), 0x80000001u);
+  EXPECT_EQ(BitCounterPair::counter(entry, 0).zeros(), 1u);
 }
 
 TEST(SimpleBitwiseModel, CountsPerContextOfTheLastBits) {
