@@ -53,7 +53,10 @@ struct JobResult {
   Bytes output;
 };
 
-inline JobResult compress_bytes(const Bytes& input, int model, int order) {
+// Runs `job(reader, writer)` with the reader over `input` and the writer
+// into memory.
+template <class Job>
+JobResult run_in_memory(const Bytes& input, Job job) {
   MemorySource source{&input};
   MemorySink sink;
   ByteReader reader;
@@ -61,22 +64,21 @@ inline JobResult compress_bytes(const Bytes& input, int model, int order) {
   reader_open_function(reader, &MemorySource::read, &source);
   writer_open_function(writer, &MemorySink::write, &sink);
   JobResult result;
-  result.status = compress_streams(reader, writer, model, order);
+  result.status = job(reader, writer);
   result.output = std::move(sink.data);
   return result;
 }
 
+inline JobResult compress_bytes(const Bytes& input, int model, int order) {
+  return run_in_memory(input, [&](ByteReader& reader, ByteWriter& writer) {
+    return compress_streams(reader, writer, model, order);
+  });
+}
+
 inline JobResult decompress_bytes(const Bytes& input) {
-  MemorySource source{&input};
-  MemorySink sink;
-  ByteReader reader;
-  ByteWriter writer;
-  reader_open_function(reader, &MemorySource::read, &source);
-  writer_open_function(writer, &MemorySink::write, &sink);
-  JobResult result;
-  result.status = decompress_file(reader, writer);
-  result.output = std::move(sink.data);
-  return result;
+  return run_in_memory(input, [](ByteReader& reader, ByteWriter& writer) {
+    return decompress_file(reader, writer);
+  });
 }
 
 inline Bytes from_hex(const std::string& hex) {
