@@ -1,35 +1,63 @@
 #include "cli/entry.h"
 
+#include <csignal>
 #include <string>
 
 #include "cli/console.h"
+#include "cli/progress.h"
 #include "cli/tokenizer.h"
-#include "io/streams.h"
-#include "models/model_table.h"
-#include "pipeline/drivers.h"
+#include "moltavex/moltavex.h"
+#include "platform/platform.h"
 
 namespace mx::cli {
 
 namespace {
 
+// Number of the signal that asked the job to stop, 0 while none has.
+volatile std::sig_atomic_t interrupt_signal = 0;
+
 // Prints the empty line and "Encoding using <model>..." when coding starts.
-void announce(void*, JobKind kind, const char* model_name) {
-  std::string line = kind == JobKind::encoding ? "Encoding using " : "Decoding using ";
+void announce(void*, bool decompressing, const char* model_name) {
+  std::string line = decompressing ? "Decoding using " : "Encoding using ";
   line += model_name;
   line += "...";
   print_line("");
   print_line(line.c_str());
 }
 
-int finish(Status status) {
-  if (status == Status::ok) return exit_success;
-  print_line(status_message(status));
+int finish(moltavex::Status status) {
+  if (status == moltavex::Status::ok) return exit_success;
+  print_line(moltavex::status_message(status));
+  if (status == moltavex::Status::interrupted && interrupt_signal != 0) {
+    return 128 + interrupt_signal;
+  }
   return exit_failure;
 }
 
 int usage() {
   print_usage();
   return exit_usage;
+}
+
+std::uint64_t input_size(const char* input_name) {
+  const platform::FileId id = input_name[0] == ':' ? platform::identify(platform::std_input())
+                                                   : platform::identify(input_name);
+  return id.regular ? id.size : 0;
+}
+
+// Runs a job, given as a function of its observer, with the progress line
+// and the interrupt flag attached.
+template <class Job>
+moltavex::Status with_observer(const char* input_name, Job job) {
+  ProgressLine progress(platform::is_terminal(platform::std_error()), input_size(input_name));
+  moltavex::Observer observer;
+  observer.started = &announce;
+  observer.progress = &ProgressLine::update;
+  observer.context = &progress;
+  observer.stop = &interrupt_signal;
+  const moltavex::Status status = job(&observer);
+  progress.erase();
+  return status;
 }
 
 int run_compress(char** slots, bool strip_name_quotes) {
@@ -39,37 +67,34 @@ int run_compress(char** slots, bool strip_name_quotes) {
 
   char* input_name = slots[3];
   char* output_name = slots[4] != nullptr ? slots[4] : concat_alloc(input_name, ".mx");
-  if (output_name == nullptr) return finish(Status::out_of_memory);
+  if (output_name == nullptr) return finish(moltavex::Status::out_of_memory);
 
   int model = 0;
   if (slots[1][1] != '\0') {
     model = parse_decimal(slots[1] + 1);
-    if (model < 0 || model >= model_count) model = default_model;
+    if (model < 0 || model >= moltavex::model_count) model = moltavex::default_model;
   }
 
   if (strip_name_quotes) {
     strip_quotes(input_name);
     strip_quotes(output_name);
   }
-  const JobObserver observer{&announce, nullptr};
-  return finish(compress_file(input_name, output_name, model, order, &observer));
+  return finish(with_observer(input_name, [&](const moltavex::Observer* observer) {
+    return moltavex::compress_file(input_name, output_name, model, order, observer);
+  }));
 }
 
 int run_decompress(char** slots, bool strip_name_quotes) {
   char* input_name = slots[2];
   char* output_name = slots[3] != nullptr ? slots[3] : concat_alloc(input_name, ".dec");
-  if (output_name == nullptr) return finish(Status::out_of_memory);
+  if (output_name == nullptr) return finish(moltavex::Status::out_of_memory);
   if (strip_name_quotes) {
     strip_quotes(input_name);
     strip_quotes(output_name);
   }
-  StreamPair pair;
-  Status status = open_streams(input_name, output_name, pair);
-  if (status == Status::ok) {
-    const JobObserver observer{&announce, nullptr};
-    status = decompress_file(pair.reader, pair.writer, &observer);
-  }
-  return finish(status);
+  return finish(with_observer(input_name, [&](const moltavex::Observer* observer) {
+    return moltavex::decompress_file(input_name, output_name, observer);
+  }));
 }
 
 int dispatch(std::size_t count, char** slots, bool strip_name_quotes) {
@@ -84,6 +109,7 @@ int dispatch(std::size_t count, char** slots, bool strip_name_quotes) {
 }  // namespace
 
 int program_main(std::size_t count, char** slots, bool strip_name_quotes) {
+  platform::catch_interrupts(&interrupt_signal);
   print_line(banner);
   const int status = dispatch(count, slots, strip_name_quotes);
   print_line("");

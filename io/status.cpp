@@ -1,6 +1,6 @@
 #include "io/status.h"
 
-namespace mx {
+namespace moltavex {
 
 const char* status_message(Status status) {
   switch (status) {
@@ -13,8 +13,9 @@ const char* status_message(Status status) {
     case Status::invalid_stream: return "Not a valid compressed file.";
     case Status::truncated_stream: return "Unexpected end of compressed data.";
     case Status::invalid_argument: return "Invalid model or order.";
+    case Status::interrupted: return "Interrupted.";
   }
   return "Unknown error.";
 }
 
-}  // namespace mx
+}  // namespace moltavex

@@ -34,16 +34,38 @@ Status writer_open_function(ByteWriter& writer, WriteFunction function, void* co
   return allocate_buffer(writer.storage, writer.buffer);
 }
 
+bool watch_block(const JobWatch* watch) {
+  if (watch == nullptr || watch->observer == nullptr) return true;
+  const moltavex::Observer& observer = *watch->observer;
+  if (observer.stop != nullptr && *observer.stop != 0) return false;
+  if (observer.progress != nullptr) {
+    observer.progress(observer.context, watch->reader->bytes_read,
+                      watch->writer->bytes_written);
+  }
+  return true;
+}
+
+static bool stop_raised(const JobWatch* watch) {
+  platform::StopFlag stop = stop_flag(watch);
+  return stop != nullptr && *stop != 0;
+}
+
 int reader_refill(ByteReader& reader) {
   reader.position = 0;
   reader.count = 0;
   if (reader.failed) return -1;
+  if (!watch_block(reader.watch)) {
+    reader.failed = reader.interrupted = true;
+    return -1;
+  }
   const auto size = static_cast<std::size_t>(reader.capacity);
   std::int64_t n = reader.read_function != nullptr
                        ? reader.read_function(reader.read_context, reader.buffer, size)
-                       : platform::read(reader.handle, reader.buffer, size);
+                       : platform::read(reader.handle, reader.buffer, size,
+                                        stop_flag(reader.watch));
   if (n < 0 || static_cast<std::uint64_t>(n) > size) {
     reader.failed = true;
+    reader.interrupted = stop_raised(reader.watch);
     return -1;
   }
   if (n == 0) return -1;
@@ -59,12 +81,15 @@ void writer_drain(ByteWriter& writer) {
   if (writer.failed || size == 0) return;
   bool ok = writer.write_function != nullptr
                 ? writer.write_function(writer.write_context, writer.buffer, size)
-                : platform::write_all(writer.handle, writer.buffer, size);
-  if (ok) {
-    writer.bytes_written += size;
-  } else {
+                : platform::write_all(writer.handle, writer.buffer, size,
+                                      stop_flag(writer.watch));
+  if (!ok) {
     writer.failed = true;
+    writer.interrupted = stop_raised(writer.watch);
+    return;
   }
+  writer.bytes_written += size;
+  if (!watch_block(writer.watch)) writer.failed = writer.interrupted = true;
 }
 
 bool writer_commit(ByteWriter& writer) {

@@ -30,11 +30,20 @@ namespace mx {
 
 inline constexpr std::int32_t stream_buffer_size = 65536;
 
-// Caller-supplied data source: fills `buffer` with up to `size` bytes and
-// returns their number, 0 at the end of the data, or -1 on error.
-using ReadFunction = std::int64_t (*)(void* context, std::uint8_t* buffer, std::size_t size);
-// Caller-supplied data sink: takes all `size` bytes; false on error.
-using WriteFunction = bool (*)(void* context, const std::uint8_t* data, std::size_t size);
+using moltavex::ReadFunction;
+using moltavex::WriteFunction;
+
+struct ByteReader;
+struct ByteWriter;
+
+// What a job watches between blocks: the observer's stop flag and progress
+// hook. The reader and writer of a job share one; both consult it once per
+// 64 KiB block, never per byte.
+struct JobWatch {
+  const moltavex::Observer* observer = nullptr;
+  const ByteReader* reader = nullptr;
+  const ByteWriter* writer = nullptr;
+};
 
 struct ByteReader {
   platform::Handle handle = platform::invalid_handle;
@@ -46,7 +55,9 @@ struct ByteReader {
   std::uint32_t count = 0;                 // valid bytes in the buffer
   std::uint8_t* buffer = nullptr;
   std::uint64_t bytes_read = 0;            // total handed over by the source
-  bool failed = false;                     // a read error was seen
+  bool failed = false;                     // a read error was seen (or the job was stopped)
+  bool interrupted = false;                // the job's stop flag was raised
+  const JobWatch* watch = nullptr;
   ZeroedBlock storage;
 
   ByteReader() = default;
@@ -64,7 +75,9 @@ struct ByteWriter {
   std::int32_t length = 0;                 // bytes held in the buffer
   std::uint64_t bytes_written = 0;         // total handed to the sink
   std::uint8_t* buffer = nullptr;
-  bool failed = false;                     // a write, flush or close failed
+  bool failed = false;                     // a write, flush or close failed (or the job was stopped)
+  bool interrupted = false;                // the job's stop flag was raised
+  const JobWatch* watch = nullptr;
 
   // A file this writer created by name. Unless the job marks the output
   // complete, the file is removed when the writer goes away, so that no
@@ -114,6 +127,24 @@ void reader_close(ByteReader& reader);
 // Commits and closes the writer's handle if it owns one; false (and
 // `failed` set) when any write, flush or the close failed.
 bool writer_close(ByteWriter& writer);
+
+// Stop flag of the watch, if any.
+inline platform::StopFlag stop_flag(const JobWatch* watch) {
+  return watch != nullptr && watch->observer != nullptr ? watch->observer->stop : nullptr;
+}
+
+// Between blocks: reports progress; false when the job must stop.
+bool watch_block(const JobWatch* watch);
+
+// Makes `reader` and `writer` consult `watch` (which must outlive them).
+inline void watch_streams(JobWatch& watch, const moltavex::Observer* observer,
+                          ByteReader& reader, ByteWriter& writer) {
+  watch.observer = observer;
+  watch.reader = &reader;
+  watch.writer = &writer;
+  reader.watch = &watch;
+  writer.watch = &watch;
+}
 
 // The two ends of one job.
 struct StreamPair {

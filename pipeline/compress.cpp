@@ -29,15 +29,24 @@ Status encode_all(RunPacker& packer, ArithEncoder& encoder, Model& model) {
 
 }  // namespace
 
+Status stream_status(const ByteReader& reader, const ByteWriter& writer) {
+  if (reader.interrupted || writer.interrupted) return Status::interrupted;
+  if (reader.failed) return Status::read_failed;
+  if (writer.failed) return Status::write_failed;
+  return Status::ok;
+}
+
 Status compress_streams(ByteReader& reader, ByteWriter& writer, int model, int order,
-                        const JobObserver* observer) {
+                        const Observer* observer) {
   if (model < 0 || model >= model_count || !valid_order(order)) return Status::invalid_argument;
+  JobWatch watch;
+  watch_streams(watch, observer, reader, writer);
   if (observer != nullptr && observer->started != nullptr) {
-    observer->started(observer->context, JobKind::encoding, model_table[model].name);
+    observer->started(observer->context, false, model_table[model].name);
   }
 
   writer_put(writer, header_byte(model, order));
-  if (!writer_commit(writer)) return Status::write_failed;
+  if (!writer_commit(writer)) return stream_status(reader, writer);
 
   ArithEncoder encoder;
   encoder_create(encoder, writer);
@@ -50,17 +59,17 @@ Status compress_streams(ByteReader& reader, ByteWriter& writer, int model, int o
     if (!state) return Status::out_of_memory;
     return encode_all(packer, encoder, *state);
   });
+  if (stream_status(reader, writer) != Status::ok) return stream_status(reader, writer);
   if (status != Status::ok) return status;
 
   reader_close(reader);
-  if (reader.failed) return Status::read_failed;
-  if (!writer_close(writer)) return Status::write_failed;
+  if (!writer_close(writer)) return stream_status(reader, writer);
   writer.complete = true;
   return Status::ok;
 }
 
 Status compress_file(const char* input_name, const char* output_name, int model, int order,
-                     const JobObserver* observer) {
+                     const Observer* observer) {
   StreamPair pair;
   const Status status = open_streams(input_name, output_name, pair);
   if (status != Status::ok) return status;

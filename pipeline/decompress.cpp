@@ -32,15 +32,19 @@ void decode_all(ArithDecoder& decoder, RunUnpacker& unpacker, Model& model) {
 
 }  // namespace
 
-Status decompress_file(ByteReader& reader, ByteWriter& writer, const JobObserver* observer) {
+Status decompress_file(ByteReader& reader, ByteWriter& writer, const Observer* observer) {
+  JobWatch watch;
+  watch_streams(watch, observer, reader, writer);
   const int header = reader_get(reader);
-  if (header < 0) return reader.failed ? Status::read_failed : Status::invalid_stream;
+  if (header < 0) {
+    return reader.failed ? stream_status(reader, writer) : Status::invalid_stream;
+  }
   const int model = header >> 5;
   const int order = header & 0x1F;
   if (model >= model_count) return Status::invalid_stream;
 
   if (observer != nullptr && observer->started != nullptr) {
-    observer->started(observer->context, JobKind::decoding, model_table[model].name);
+    observer->started(observer->context, true, model_table[model].name);
   }
 
   ArithDecoder decoder;
@@ -58,10 +62,9 @@ Status decompress_file(ByteReader& reader, ByteWriter& writer, const JobObserver
   if (!created) return Status::out_of_memory;
 
   reader_close(reader);
-  if (reader.failed) return Status::read_failed;
-  if (writer.failed) return Status::write_failed;
+  if (stream_status(reader, writer) != Status::ok) return stream_status(reader, writer);
   if (unpacker.end == 0) return Status::truncated_stream;
-  if (!writer_close(writer)) return Status::write_failed;
+  if (!writer_close(writer)) return stream_status(reader, writer);
   writer.complete = true;
   return Status::ok;
 }

@@ -13,10 +13,11 @@
 // every job and learns from every coded bit; decompression repeats the same
 // predictions and updates, so the stream carries no model data.
 //
-// A job reports its outcome as a Status and prints nothing; an optional
+// A job reports its outcome as a Status and prints nothing. An optional
 // observer hears when coding starts (after the streams are open and, for
-// decompression, the header has named a model). A failed job leaves its
-// output incomplete, and a writer that created a named file removes it.
+// decompression, the header has named a model), gets progress after every
+// block, and can stop the job with its flag. A failed job leaves its output
+// incomplete, and a writer that created a named file removes it.
 #pragma once
 
 #include <cstdint>
@@ -26,12 +27,7 @@
 
 namespace mx {
 
-enum class JobKind { encoding, decoding };
-
-struct JobObserver {
-  void (*started)(void* context, JobKind kind, const char* model_name) = nullptr;
-  void* context = nullptr;
-};
+using moltavex::Observer;
 
 inline std::uint8_t header_byte(int model, int order) {
   return static_cast<std::uint8_t>((model << 5) | order);
@@ -41,15 +37,18 @@ inline std::uint8_t header_byte(int model, int order) {
 // order 0..31, then commits and closes both. On success the writer's
 // output is marked complete.
 Status compress_streams(ByteReader& reader, ByteWriter& writer, int model, int order,
-                        const JobObserver* observer = nullptr);
+                        const Observer* observer = nullptr);
 
 // Opens the named streams (":" for the standard ones) and compresses.
 Status compress_file(const char* input_name, const char* output_name, int model, int order,
-                     const JobObserver* observer = nullptr);
+                     const Observer* observer = nullptr);
+
+// The status of a job whose streams failed or were stopped, or ok.
+Status stream_status(const ByteReader& reader, const ByteWriter& writer);
 
 // Restores the data of the compressed stream that `reader` yields into
 // `writer`, then commits and closes both.
 Status decompress_file(ByteReader& reader, ByteWriter& writer,
-                       const JobObserver* observer = nullptr);
+                       const Observer* observer = nullptr);
 
 }  // namespace mx

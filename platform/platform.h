@@ -12,6 +12,7 @@
 // integers; `invalid_handle` marks a failed open.
 #pragma once
 
+#include <csignal>
 #include <cstddef>
 #include <cstdint>
 
@@ -29,11 +30,18 @@ Handle open_input(const char* name);
 // Creates a file for writing, truncating an existing one.
 Handle create_output(const char* name);
 
+// A flag raised from a signal handler to abandon the job. Calls that a
+// signal interrupts are retried unless the flag is set, so that a job
+// blocked on a terminal or a pipe still notices Ctrl-C.
+using StopFlag = const volatile std::sig_atomic_t*;
+
 // Reads up to `size` bytes. Returns the number read, 0 at end of input, or -1
-// on a read error (a directory given as input, an I/O error...).
-std::int64_t read(Handle h, void* buffer, std::size_t size);
-// Writes all `size` bytes, retrying short writes. False on any failure.
-bool write_all(Handle h, const void* data, std::size_t size);
+// on a read error (a directory given as input, an I/O error...) or when
+// `stop` was raised while waiting.
+std::int64_t read(Handle h, void* buffer, std::size_t size, StopFlag stop = nullptr);
+// Writes all `size` bytes, retrying short writes. False on any failure or
+// when `stop` was raised while waiting.
+bool write_all(Handle h, const void* data, std::size_t size, StopFlag stop = nullptr);
 // Hands data written so far to the system. False on failure.
 bool flush(Handle h);
 // Closes the handle. False when the system reports an error on close.
@@ -44,11 +52,15 @@ bool close(Handle h);
 struct FileId {
   std::uint64_t device = 0;
   std::uint64_t inode = 0;
-  bool regular = false;  // a plain file (not a device, pipe or terminal)
+  std::uint64_t size = 0;  // bytes, for a regular file
+  bool regular = false;    // a plain file (not a device, pipe or terminal)
   bool valid = false;
 };
 FileId identify(Handle h);
 FileId identify(const char* name);  // valid == false when the name does not exist
+
+// True when the handle is an interactive terminal (a console on Windows).
+bool is_terminal(Handle h);
 
 // Removes a file by name. False on failure.
 bool remove_file(const char* name);
@@ -59,6 +71,12 @@ bool remove_file(const char* name);
 // A block goes back with the size it was allocated with.
 void* alloc_zeroed(std::uint64_t bytes);
 void free_memory(void* block, std::uint64_t bytes);
+
+// Makes SIGINT, SIGTERM and SIGHUP (on Windows: Ctrl-C, Ctrl-Break and the
+// console closing) store their signal number in `*flag` instead of ending
+// the process, without restarting interrupted calls; and makes a write to a
+// closed pipe fail with an error instead of a signal.
+void catch_interrupts(volatile std::sig_atomic_t* flag);
 
 [[noreturn]] void exit_process(int status);
 

@@ -14,6 +14,8 @@
 #include <cstdint>
 #include <cstdlib>
 #include <fcntl.h>
+#include <initializer_list>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -43,20 +45,22 @@ Handle create_output(const char* name) {
   return fd < 0 ? invalid_handle : fd;
 }
 
-std::int64_t read(Handle h, void* buffer, std::size_t size) {
+static bool stopped(StopFlag stop) { return stop != nullptr && *stop != 0; }
+
+std::int64_t read(Handle h, void* buffer, std::size_t size, StopFlag stop) {
   for (;;) {
     ssize_t n = ::read(static_cast<int>(h), buffer, size);
     if (n >= 0) return n;
-    if (errno != EINTR) return -1;
+    if (errno != EINTR || stopped(stop)) return -1;
   }
 }
 
-bool write_all(Handle h, const void* data, std::size_t size) {
+bool write_all(Handle h, const void* data, std::size_t size, StopFlag stop) {
   const char* p = static_cast<const char*>(data);
   while (size > 0) {
     ssize_t n = ::write(static_cast<int>(h), p, size);
     if (n < 0) {
-      if (errno == EINTR) continue;
+      if (errno == EINTR && !stopped(stop)) continue;
       return false;
     }
     if (n == 0) return false;
@@ -82,6 +86,7 @@ static FileId from_stat(const struct stat& st) {
   id.device = static_cast<std::uint64_t>(st.st_dev);
   id.inode = static_cast<std::uint64_t>(st.st_ino);
   id.regular = S_ISREG(st.st_mode);
+  id.size = id.regular ? static_cast<std::uint64_t>(st.st_size) : 0;
   id.valid = true;
   return id;
 }
@@ -98,6 +103,8 @@ FileId identify(const char* name) {
   return from_stat(st);
 }
 
+bool is_terminal(Handle h) { return ::isatty(static_cast<int>(h)) == 1; }
+
 bool remove_file(const char* name) { return ::unlink(name) == 0; }
 
 void* alloc_zeroed(std::uint64_t bytes) {
@@ -106,6 +113,25 @@ void* alloc_zeroed(std::uint64_t bytes) {
 }
 
 void free_memory(void* block, std::uint64_t) { std::free(block); }
+
+static volatile std::sig_atomic_t* interrupt_flag = nullptr;
+
+extern "C" void note_interrupt(int signal_number) {
+  if (interrupt_flag != nullptr) *interrupt_flag = signal_number;
+}
+
+void catch_interrupts(volatile std::sig_atomic_t* flag) {
+  interrupt_flag = flag;
+  struct sigaction action = {};
+  action.sa_handler = &note_interrupt;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = 0;  // no SA_RESTART: a blocked read returns EINTR
+  for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal_number, &action, nullptr);
+  struct sigaction ignore = {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  sigaction(SIGPIPE, &ignore, nullptr);
+}
 
 void exit_process(int status) { std::_Exit(status); }
 

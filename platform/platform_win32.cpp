@@ -54,7 +54,7 @@ Handle create_output(const char* name) {
                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
-std::int64_t read(Handle h, void* buffer, std::size_t size) {
+std::int64_t read(Handle h, void* buffer, std::size_t size, StopFlag) {
   // ReadFile takes a DWORD count; a larger request is served in part, which
   // the contract allows ("up to `size` bytes").
   DWORD got = 0;
@@ -66,7 +66,7 @@ std::int64_t read(Handle h, void* buffer, std::size_t size) {
   return static_cast<std::int64_t>(got);
 }
 
-bool write_all(Handle h, const void* data, std::size_t size) {
+bool write_all(Handle h, const void* data, std::size_t size, StopFlag) {
   const char* p = static_cast<const char*>(data);
   while (size > 0) {
     DWORD chunk = size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size);
@@ -96,6 +96,9 @@ FileId identify(Handle h) {
   id.inode = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
   id.regular = GetFileType(native(h)) == FILE_TYPE_DISK &&
                !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+  if (id.regular) {
+    id.size = (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+  }
   id.valid = true;
   return id;
 }
@@ -107,6 +110,11 @@ FileId identify(const char* name) {
   FileId id = identify(from_native(h));
   CloseHandle(h);
   return id;
+}
+
+bool is_terminal(Handle h) {
+  DWORD mode = 0;
+  return GetConsoleMode(native(h), &mode) != 0;
 }
 
 bool remove_file(const char* name) { return DeleteFileA(name) != 0; }
@@ -136,6 +144,27 @@ void free_memory(void* block, std::uint64_t bytes) {
   } else {
     HeapFree(GetProcessHeap(), 0, block);
   }
+}
+
+static volatile std::sig_atomic_t* interrupt_flag = nullptr;
+
+// Runs on a thread of its own: only raises the flag, which the job polls
+// after every block, and tells the system the event is handled.
+static BOOL WINAPI note_console_event(DWORD event) {
+  int signal_number = 0;
+  switch (event) {
+    case CTRL_C_EVENT: signal_number = SIGINT; break;
+    case CTRL_BREAK_EVENT: signal_number = SIGBREAK; break;
+    case CTRL_CLOSE_EVENT: signal_number = SIGTERM; break;
+    default: return FALSE;
+  }
+  if (interrupt_flag != nullptr) *interrupt_flag = signal_number;
+  return TRUE;
+}
+
+void catch_interrupts(volatile std::sig_atomic_t* flag) {
+  interrupt_flag = flag;
+  SetConsoleCtrlHandler(&note_console_event, TRUE);
 }
 
 void exit_process(int status) { ExitProcess(static_cast<UINT>(status)); }

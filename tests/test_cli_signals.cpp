@@ -1,0 +1,199 @@
+// The program under interruption and on a terminal: a signal during a job
+// removes the incomplete named output and ends with status 128 + signal;
+// on a terminal a live progress line is drawn and erased, while with
+// standard error redirected the console bytes stay exactly the job's lines.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+class TempDir {
+ public:
+  TempDir() {
+    char pattern[] = "/tmp/moltavex-signals-XXXXXX";
+    path_ = ::mkdtemp(pattern);
+  }
+  ~TempDir() { std::system(("rm -rf '" + path_ + "'").c_str()); }
+  std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+bool exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
+
+// Pseudo-random data that the program codes slowly (nothing to learn).
+void write_random_file(const std::string& path, std::size_t size) {
+  std::vector<char> data(size);
+  std::uint64_t x = 88172645463325252ull;
+  for (auto& c : data) {
+    x ^= x << 13;
+    x ^= x >> 7;
+    x ^= x << 17;
+    c = static_cast<char>(x >> 32);
+  }
+  std::ofstream(path, std::ios::binary).write(data.data(), static_cast<std::streamsize>(size));
+}
+
+// Starts the program with stdin from `input` (a path, opened without
+// blocking the test for FIFOs) and stdout/stderr into files.
+pid_t start(const std::vector<std::string>& args, const std::string& input,
+            const std::string& err_path) {
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const int in = ::open(input.c_str(), O_RDONLY);
+    const int err = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int out = ::open("/dev/null", O_WRONLY);
+    ::dup2(in, 0);
+    ::dup2(out, 1);
+    ::dup2(err, 2);
+    std::vector<char*> argv;
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    ::execv(MOLTAVEX_EXE, argv.data());
+    ::_exit(127);
+  }
+  return pid;
+}
+
+// Waits for the child up to `seconds`; its exit status, or -1 if it is
+// still running (then it is killed).
+int wait_exit(pid_t pid, double seconds) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  int status = 0;
+  while (::waitpid(pid, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, &status, 0);
+      return -1;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
+}
+
+std::string read_text(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+TEST(Signals, RemoveTheIncompleteOutputAndExitWith128PlusSignal) {
+  TempDir dir;
+  write_random_file(dir.file("big"), 48u << 20);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+    const std::string out = dir.file("big.mx");
+    // Model 0 at order 22 codes random data slowly: the job is still running
+    // when the signal comes, and its output file exists by then.
+    const pid_t pid = start({"moltavex", "c0", "22", dir.file("big"), out}, "/dev/null",
+                            dir.file("err"));
+    for (int i = 0; i < 200 && !exists(out); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ASSERT_TRUE(exists(out)) << "the job should have started";
+    ::kill(pid, sig);
+    EXPECT_EQ(wait_exit(pid, 20), 128 + sig) << "signal " << sig;
+    EXPECT_FALSE(exists(out)) << "signal " << sig;
+    EXPECT_EQ(read_text(dir.file("err")),
+              "Moltavex   V1.9\r\n\r\nEncoding using Bytewise Hashed Model...\r\n"
+              "Interrupted.\r\n\r\n");
+  }
+}
+
+TEST(Signals, InterruptABlockedReadFromAPipe) {
+  TempDir dir;
+  const std::string fifo = dir.file("fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const std::string out = dir.file("out.mx");
+  const pid_t pid = start({"moltavex", "c1", "8", ":", out}, fifo, dir.file("err"));
+  // Hold the writing end open without writing: the job blocks in read().
+  const int writer = ::open(fifo.c_str(), O_WRONLY);
+  ASSERT_GE(writer, 0);
+  for (int i = 0; i < 200 && !exists(out); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  ::kill(pid, SIGINT);
+  EXPECT_EQ(wait_exit(pid, 10), 128 + SIGINT);
+  ::close(writer);
+  EXPECT_FALSE(exists(out));
+}
+
+// Runs the program with standard error on a pseudo-terminal and returns
+// what the terminal received.
+std::string run_on_terminal(const std::vector<std::string>& args, int* exit_status) {
+  int master = -1;
+  const pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
+  if (pid == 0) {
+    // Raw mode: the terminal passes the program's bytes as they are.
+    std::vector<char*> argv;
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    const int null = ::open("/dev/null", O_RDWR);
+    ::dup2(null, 0);
+    ::dup2(null, 1);
+    ::execv(MOLTAVEX_EXE, argv.data());
+    ::_exit(127);
+  }
+  std::string seen;
+  char buffer[4096];
+  for (;;) {
+    const ssize_t n = ::read(master, buffer, sizeof buffer);
+    if (n <= 0) break;
+    seen.append(buffer, static_cast<std::size_t>(n));
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  ::close(master);
+  *exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return seen;
+}
+
+TEST(Progress, DrawnAndErasedOnATerminalOnly) {
+  TempDir dir;
+  // About three seconds of coding: long enough for the line to appear.
+  write_random_file(dir.file("big"), 10u << 20);
+  int status = -1;
+  const std::string seen =
+      run_on_terminal({"moltavex", "c0", "22", dir.file("big"), dir.file("big.mx")}, &status);
+  EXPECT_EQ(status, 0);
+  // The terminal turns "\n" into "\r\n" on output; the program's own
+  // CRLF lines therefore arrive as "\r\r\n".
+  EXPECT_EQ(seen.rfind("Moltavex   V1.9\r\r\n\r\r\nEncoding using Bytewise Hashed Model...\r\r\n", 0),
+            0u)
+      << seen;
+  const std::size_t first = seen.find("% ");
+  ASSERT_NE(first, std::string::npos) << "no progress line in: " << seen;
+  EXPECT_NE(seen.find("MB/s", first), std::string::npos);
+  EXPECT_NE(seen.find("left", first), std::string::npos);
+  // Erased before the final empty line: carriage return, blanks, carriage
+  // return, then the line end.
+  const std::size_t tail = seen.rfind("\r\r\n");
+  ASSERT_NE(tail, std::string::npos);
+  ASSERT_GT(tail, 2u);
+  EXPECT_EQ(seen.substr(tail - 2, 2), " \r") << seen;
+  EXPECT_EQ(tail + 3, seen.size());
+
+  // The same job with standard error in a file: exactly the job's lines.
+  const pid_t pid =
+      start({"moltavex", "c0", "22", dir.file("big"), dir.file("big2.mx")}, "/dev/null",
+            dir.file("err"));
+  EXPECT_EQ(wait_exit(pid, 120), 0);
+  EXPECT_EQ(read_text(dir.file("err")),
+            "Moltavex   V1.9\r\n\r\nEncoding using Bytewise Hashed Model...\r\n\r\n");
+}
+
+}  // namespace
