@@ -30,7 +30,7 @@ struct MemorySource {
     if (n == 0 && self->fail_at_end) return -1;
     if (n > size) n = size;
     if (n > self->chunk) n = self->chunk;
-    std::memcpy(buffer, self->data->data() + self->offset, n);
+    if (n > 0) std::memcpy(buffer, self->data->data() + self->offset, n);
     self->offset += n;
     return static_cast<std::int64_t>(n);
   }

@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Runs one compression and one decompression of a corpus file (or of the
+# README when the corpus is absent) under valgrind's memcheck; any error or
+# leak fails the run.
+#   scripts/valgrind-test.sh [FILE] [MODEL] [ORDER]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+command -v valgrind >/dev/null || { apt-get update && apt-get install -y valgrind; }
+[ -x build/moltavex ] || { cmake -S . -B build -DCMAKE_BUILD_TYPE=Release && cmake --build build -j"$(nproc)"; }
+file=${1:-../shared/corpus/alice29.txt}
+[ -f "$file" ] || file=README.md
+model=${2:-5}
+order=${3:-16}
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+check() {
+  valgrind --tool=memcheck --error-exitcode=99 --leak-check=full --show-leak-kinds=all \
+    --errors-for-leak-kinds=all -q "$@"
+}
+check ./build/moltavex "c$model" "$order" "$file" "$work/f.mx" 2>"$work/c.log" || { cat "$work/c.log"; exit 1; }
+check ./build/moltavex d "$work/f.mx" "$work/f.out" 2>"$work/d.log" || { cat "$work/d.log"; exit 1; }
+cmp "$file" "$work/f.out"
+echo "valgrind memcheck: compress and decompress of $(basename "$file") (model $model, order $order) clean"
