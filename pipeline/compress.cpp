@@ -11,20 +11,32 @@ namespace mx {
 
 namespace {
 
+// The coding loop, instantiated once per model class. The model and the
+// coder state are worked on as local copies whose addresses never escape,
+// so the compiler keeps them in registers: stores into tables and output
+// buffers cannot alias them.
 template <class Model>
-Status encode_all(RunPacker& packer, ArithEncoder& encoder, Model& model) {
+Status encode_all(RunPacker& packer, ArithEncoder& encoder, Model& shared_model) {
   const ByteWriter& writer = *encoder.stream;
+  Model model(std::move(shared_model));
+  ArithEncoder coder = encoder;
+  Status status = Status::ok;
   for (int c = packer_get(packer); c >= 0; c = packer_get(packer)) {
     for (int k = 7; k >= 0; --k) {
       const int bit = (c >> k) & 1;
-      encode_bit(encoder, bit, model.predict());
+      encode_bit(coder, bit, model.predict());
       model.update(bit);
     }
     // A failed write cannot recover: stop rather than code the rest.
-    if (writer.failed) return Status::write_failed;
+    if (writer.failed) {
+      status = Status::write_failed;
+      break;
+    }
   }
-  encoder_finish(encoder);
-  return Status::ok;
+  encoder = coder;
+  shared_model = std::move(model);
+  if (status == Status::ok) encoder_finish(encoder);
+  return status;
 }
 
 }  // namespace

@@ -12,22 +12,30 @@ namespace mx {
 
 namespace {
 
+// The decoding loop, instantiated once per model class. As in compression,
+// the model and the coder state are local copies the compiler can keep in
+// registers.
 template <class Model>
-void decode_all(ArithDecoder& decoder, RunUnpacker& unpacker, Model& model) {
+void decode_all(ArithDecoder& decoder, RunUnpacker& unpacker, Model& shared_model) {
   const ByteWriter& writer = *unpacker.stream;
+  Model model(std::move(shared_model));
+  ArithDecoder coder = decoder;
   while (unpacker.end == 0) {
     int byte = 0;
     for (int k = 7; k >= 0; --k) {
       // The bit that ran into the end of the input is still used; the loop
       // stops before the next one, and an incomplete byte is dropped.
-      if (decoder.end_of_input != 0) return;
-      const int bit = decode_bit(decoder, model.predict());
+      if (coder.end_of_input != 0) goto done;
+      const int bit = decode_bit(coder, model.predict());
       model.update(bit);
       byte |= bit << k;
     }
     unpacker_put(unpacker, byte);
-    if (writer.failed) return;
+    if (writer.failed) break;
   }
+done:
+  decoder = coder;
+  shared_model = std::move(model);
 }
 
 }  // namespace
