@@ -62,6 +62,20 @@ struct AdaptiveBitwiseModel {
     table[context] = p ^ stored_offset;
     context = ((context << 1) | static_cast<std::uint32_t>(bit)) & mask;
   }
+
+  // Decoding: four bits on, one of sixteen 4-byte entries, one line.
+  void prefetch_ahead() const { prefetch(&table[(context << 4) & mask]); }
+
+  // Encoding: the entries of each byte's bits, some bytes ahead.
+  struct Lookahead {
+    std::uint32_t bits = 0;
+    void touch(const AdaptiveBitwiseModel& m, int byte) {
+      for (int k = 7; k >= 0; --k) {
+        prefetch(&m.table[bits & m.mask]);
+        bits = (bits << 1) | static_cast<std::uint32_t>((byte >> k) & 1);
+      }
+    }
+  };
 };
 
 }  // namespace mx

@@ -85,6 +85,39 @@ struct BytewiseHashedModel {
       partial = p | (b << n);
     }
   }
+
+  // Decoding: the entries of a byte lie in two blocks of sixteen around
+  // the hash, the second known once the first three bits are; nothing to
+  // ask for early that the first access does not bring.
+  void prefetch_ahead() const {}
+
+  // Encoding: follows the data some bytes ahead, hashing as the model
+  // does, and asks for the entries of each byte's bits.
+  struct Lookahead {
+    std::uint32_t history = 0;
+    std::uint32_t hash = 0;
+    std::uint32_t last_bit = 0;  // last bit of the previous byte
+    bool first = true;
+    void touch(const BytewiseHashedModel& m, int byte) {
+      const auto c = static_cast<std::uint32_t>(byte);
+      const std::uint32_t q = last_bit;
+      const std::uint32_t x7 = (c >> 7) & 1, x6 = (c >> 6) & 1, x5 = (c >> 5) & 1;
+      const std::uint32_t x4 = (c >> 4) & 1, x3 = (c >> 3) & 1, x2 = (c >> 2) & 1;
+      const std::uint32_t n = q | (x7 << 1) | (x6 << 2) | (x5 << 3);
+      const std::uint32_t high = 0x100 | (n << 4);
+      const std::uint32_t codes[8] = {1, 2 | q, 4 | q | (x7 << 1), 8 | q | (x7 << 1) | (x6 << 2),
+                                      high | 1, high | 2 | x4, high | 4 | x4 | (x3 << 1),
+                                      high | 8 | x4 | (x3 << 1) | (x2 << 2)};
+      for (int i = 0; i < 8; ++i) {
+        const std::uint32_t index = i == 0 && first ? 0 : (hash ^ codes[i]) & m.mask;
+        prefetch(&m.table[index]);
+      }
+      first = false;
+      history = (history << 8) | c;
+      hash = hash_bytes(history);
+      last_bit = c & 1;
+    }
+  };
 };
 
 }  // namespace mx

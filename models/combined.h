@@ -87,6 +87,42 @@ struct CombinedModel {
     }
     index = (history >> bit_position) & mask;
   }
+
+  // Decoding: two bits on, within the hash step, index bits 1 and 2 are
+  // unknown: eight packed pairs, 136 bytes over three lines.
+  void prefetch_ahead() const {
+    if (bit_position >= 2) {
+      const unsigned char* ahead =
+          table + (((history >> (bit_position - 2)) & mask) & ~std::uint64_t{7}) *
+                      BitCounterPair::size;
+      prefetch(ahead);
+      prefetch(ahead + 64);
+      prefetch(ahead + 128);
+    }
+  }
+
+  // Encoding: runs the hash some bytes ahead and asks for the pairs each
+  // byte's bits will use.
+  struct Lookahead {
+    std::uint64_t history = 0;
+    std::int32_t bit_position = 0;
+    std::uint64_t index = 0;
+    void touch(const CombinedModel& m, int byte) {
+      for (int k = 7; k >= 0; --k) {
+        const unsigned char* e = m.table + index * BitCounterPair::size;
+        prefetch(e);
+        prefetch(e + BitCounterPair::size - 1);
+        history ^= static_cast<std::uint64_t>((byte >> k) & 1) << bit_position;
+        if (bit_position == 0) {
+          history = (history * 192) & history_mask;
+          bit_position = 7;
+        } else {
+          --bit_position;
+        }
+        index = (history >> bit_position) & m.mask;
+      }
+    }
+  };
 };
 
 }  // namespace mx

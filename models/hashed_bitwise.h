@@ -61,6 +61,28 @@ struct HashedBitwiseModel {
       --bit_position;
     }
   }
+
+  // Decoding: two bits on, within the byte, only index bits 1 and 2 are
+  // unknown: one aligned block of eight counters, one line.
+  void prefetch_ahead() const {
+    if (bit_position >= 2) {
+      prefetch(&table[((history >> (bit_position - 2)) & mask) & ~std::uint64_t{7}]);
+    }
+  }
+
+  // Encoding: runs the hash some bytes ahead and asks for the counters of
+  // each byte's bits.
+  struct Lookahead {
+    std::uint64_t history = 0;
+    void touch(const HashedBitwiseModel& m, int byte) {
+      const auto c = static_cast<std::uint64_t>(byte);
+      for (int k = 7; k >= 0; --k) {
+        const std::uint64_t known = c & ~((std::uint64_t{2} << k) - 1);  // bits above k
+        prefetch(&m.table[((history ^ known) >> k) & m.mask]);
+      }
+      history = ((history ^ c) * 192) & history_mask;
+    }
+  };
 };
 
 }  // namespace mx

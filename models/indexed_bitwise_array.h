@@ -49,6 +49,29 @@ struct IndexedBitwiseModelArray {
     BitCounterPair::update(entry(context), bit);
     context = ((context << 1) | static_cast<std::uint32_t>(bit)) & mask;
   }
+
+  // Decoding: three bits on, one of eight packed pairs, 136 bytes over
+  // three lines.
+  void prefetch_ahead() const {
+    const unsigned char* ahead = entry((context << 3) & mask);
+    prefetch(ahead);
+    prefetch(ahead + 64);
+    prefetch(ahead + 128);
+  }
+
+  // Encoding: the pairs of each byte's bits, some bytes ahead (a pair may
+  // straddle two lines).
+  struct Lookahead {
+    std::uint32_t bits = 0;
+    void touch(const IndexedBitwiseModelArray& m, int byte) {
+      for (int k = 7; k >= 0; --k) {
+        const unsigned char* e = m.entry(bits & m.mask);
+        prefetch(e);
+        prefetch(e + BitCounterPair::size - 1);
+        bits = (bits << 1) | static_cast<std::uint32_t>((byte >> k) & 1);
+      }
+    }
+  };
 };
 
 }  // namespace mx

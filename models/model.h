@@ -102,6 +102,18 @@ struct BitCounterPair {
   }
 };
 
+// Asks for the cache line holding `address` ahead of its use. Tables are
+// far larger than the caches at high orders, and the next bits' entries
+// are known a few bits early (see each model's prefetch_ahead), so the
+// line can be on its way while the current bit is coded.
+inline void prefetch(const void* address) {
+#if defined(__GNUC__) || defined(__clang__)
+  __builtin_prefetch(address);
+#else
+  (void)address;
+#endif
+}
+
 // Mask of the low `order` bits, for orders 0..31.
 inline std::uint32_t order_mask(std::int32_t order) {
   return static_cast<std::uint32_t>((std::uint64_t{1} << order) - 1);

@@ -44,6 +44,22 @@ struct SimpleBitwiseModel {
     counter_update(table[context], bit);
     context = ((context << 1) | static_cast<std::uint32_t>(bit)) & mask;
   }
+
+  // Decoding: three bits on, the context is one of the eight counters
+  // ((context << 3) | xxx) & mask, one aligned 64-byte line.
+  void prefetch_ahead() const { prefetch(&table[(context << 3) & mask]); }
+
+  // Encoding: follows the data some bytes ahead of the coder and asks for
+  // the counters each byte's bits will use.
+  struct Lookahead {
+    std::uint32_t bits = 0;  // the data's last 32 bits, as `context` sees them
+    void touch(const SimpleBitwiseModel& m, int byte) {
+      for (int k = 7; k >= 0; --k) {
+        prefetch(&m.table[bits & m.mask]);
+        bits = (bits << 1) | static_cast<std::uint32_t>((byte >> k) & 1);
+      }
+    }
+  };
 };
 
 }  // namespace mx

@@ -11,6 +11,12 @@ namespace mx {
 
 namespace {
 
+// Transformed bytes are taken from the packer this many bytes before they
+// are coded, so that the model's lookahead can ask for their table entries
+// while earlier bytes are coded: at high orders nearly every bit's entry
+// is a cache miss, and in compression all of them are known in advance.
+inline constexpr unsigned lookahead_bytes = 8;
+
 // The coding loop, instantiated once per model class. The model and the
 // coder state are worked on as local copies whose addresses never escape,
 // so the compiler keeps them in registers: stores into tables and output
@@ -21,7 +27,27 @@ Status encode_all(RunPacker& packer, ArithEncoder& encoder, Model& shared_model)
   Model model(std::move(shared_model));
   ArithEncoder coder = encoder;
   Status status = Status::ok;
-  for (int c = packer_get(packer); c >= 0; c = packer_get(packer)) {
+
+  typename Model::Lookahead lookahead;
+  int queue[lookahead_bytes];
+  unsigned head = 0, queued = 0;
+  bool more = true;
+  auto pull = [&](unsigned slot) {
+    const int c = packer_get(packer);
+    if (c < 0) {
+      more = false;
+      return false;
+    }
+    lookahead.touch(model, c);
+    queue[slot] = c;
+    return true;
+  };
+  while (queued < lookahead_bytes && pull(queued)) ++queued;
+
+  while (queued > 0) {
+    const int c = queue[head];
+    if (!more || !pull(head)) --queued;
+    head = (head + 1) % lookahead_bytes;
     for (int k = 7; k >= 0; --k) {
       const int bit = (c >> k) & 1;
       encode_bit(coder, bit, model.predict());

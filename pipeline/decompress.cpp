@@ -28,6 +28,7 @@ void decode_all(ArithDecoder& decoder, RunUnpacker& unpacker, Model& shared_mode
       if (coder.end_of_input != 0) goto done;
       const int bit = decode_bit(coder, model.predict());
       model.update(bit);
+      model.prefetch_ahead();
       byte |= bit << k;
     }
     unpacker_put(unpacker, byte);
