@@ -16,6 +16,7 @@
 #include <fcntl.h>
 #include <initializer_list>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -107,12 +108,36 @@ bool is_terminal(Handle h) { return ::isatty(static_cast<int>(h)) == 1; }
 
 bool remove_file(const char* name) { return ::unlink(name) == 0; }
 
+// Blocks from this size on are mapped directly, and those up to the upper
+// bound are offered to the kernel as transparent huge pages: model tables
+// are read at random, one entry per coded bit, and 2 MiB pages spare most
+// of the TLB misses. Above the bound, sparse use on small inputs would
+// cost too much memory at 2 MiB a touch, so pages stay small.
+static constexpr std::uint64_t mapped_from = std::uint64_t{4} << 20;
+static constexpr std::uint64_t huge_pages_up_to = std::uint64_t{256} << 20;
+
 void* alloc_zeroed(std::uint64_t bytes) {
   if (bytes > SIZE_MAX) return nullptr;
+  if (bytes >= mapped_from) {
+    void* block = ::mmap(nullptr, static_cast<std::size_t>(bytes), PROT_READ | PROT_WRITE,
+                         MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (block == MAP_FAILED) return nullptr;
+#if defined(MADV_HUGEPAGE)
+    if (bytes <= huge_pages_up_to) (void)::madvise(block, static_cast<std::size_t>(bytes), MADV_HUGEPAGE);
+#endif
+    return block;
+  }
   return std::calloc(1, bytes == 0 ? 1 : static_cast<std::size_t>(bytes));
 }
 
-void free_memory(void* block, std::uint64_t) { std::free(block); }
+void free_memory(void* block, std::uint64_t bytes) {
+  if (block == nullptr) return;
+  if (bytes >= mapped_from) {
+    ::munmap(block, static_cast<std::size_t>(bytes));
+  } else {
+    std::free(block);
+  }
+}
 
 static volatile std::sig_atomic_t* interrupt_flag = nullptr;
 
