@@ -83,11 +83,11 @@ inline void decoder_create(ArithDecoder& decoder, ByteReader& reader) {
 // Codes `bit` (1 codes a 1, any other value a 0) under the 0-probability p.
 inline void encode_bit(ArithEncoder& e, int bit, Prob32 p) {
   e.mid = split_interval(e.low, e.high, p);
-  if (bit == 1) {
-    e.high = e.mid;
-  } else {
-    e.low = e.mid + 1;
-  }
+  // Data bits are unpredictable: select with a mask, not a branch (which
+  // compilers would otherwise emit, mispredicted on every surprise).
+  const std::uint64_t one = std::uint64_t{0} - static_cast<std::uint64_t>(bit == 1);
+  e.high = (e.mid & one) | (e.high & ~one);
+  e.low = (e.low & one) | ((e.mid + 1) & ~one);
   while (top_bytes_agree(e.low, e.high)) {
     writer_put(*e.stream, static_cast<std::uint8_t>(e.low >> 24));
     e.high = (e.high << 8) | 0xFF;
@@ -107,13 +107,13 @@ void decoder_prime(ArithDecoder& decoder);
 inline int decode_bit(ArithDecoder& d, Prob32 p) {
   d.mid = split_interval(d.low, d.high, p);
   if (d.priming != 0) decoder_prime(d);
-  if (d.code <= d.mid) {
-    d.last_bit = 1;
-    d.high = d.mid;
-  } else {
-    d.last_bit = 0;
-    d.low = d.mid + 1;
-  }
+  // The decoded bit feeds the next context directly; a branch on it would
+  // be mispredicted as often as the data surprises the model.
+  const auto bit = static_cast<std::uint64_t>(d.code <= d.mid);
+  const std::uint64_t one = std::uint64_t{0} - bit;
+  d.last_bit = static_cast<std::int32_t>(bit);
+  d.high = (d.mid & one) | (d.high & ~one);
+  d.low = (d.low & one) | ((d.mid + 1) & ~one);
   while (top_bytes_agree(d.low, d.high)) {
     const int v = reader_get(*d.stream);
     d.last_byte = v;

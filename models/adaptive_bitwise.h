@@ -70,6 +70,7 @@ struct AdaptiveBitwiseModel {
   struct Lookahead {
     std::uint32_t bits = 0;
     void touch(const AdaptiveBitwiseModel& m, int byte) {
+      MX_UNROLL_BYTE
       for (int k = 7; k >= 0; --k) {
         prefetch(&m.table[bits & m.mask]);
         bits = (bits << 1) | static_cast<std::uint32_t>((byte >> k) & 1);

@@ -108,6 +108,7 @@ struct CombinedModel {
     std::int32_t bit_position = 0;
     std::uint64_t index = 0;
     void touch(const CombinedModel& m, int byte) {
+      MX_UNROLL_BYTE
       for (int k = 7; k >= 0; --k) {
         const unsigned char* e = m.table + index * BitCounterPair::size;
         prefetch(e);

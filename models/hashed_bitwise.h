@@ -76,6 +76,7 @@ struct HashedBitwiseModel {
     std::uint64_t history = 0;
     void touch(const HashedBitwiseModel& m, int byte) {
       const auto c = static_cast<std::uint64_t>(byte);
+      MX_UNROLL_BYTE
       for (int k = 7; k >= 0; --k) {
         const std::uint64_t known = c & ~((std::uint64_t{2} << k) - 1);  // bits above k
         prefetch(&m.table[((history ^ known) >> k) & m.mask]);

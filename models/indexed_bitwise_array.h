@@ -64,6 +64,7 @@ struct IndexedBitwiseModelArray {
   struct Lookahead {
     std::uint32_t bits = 0;
     void touch(const IndexedBitwiseModelArray& m, int byte) {
+      MX_UNROLL_BYTE
       for (int k = 7; k >= 0; --k) {
         const unsigned char* e = m.entry(bits & m.mask);
         prefetch(e);

@@ -114,6 +114,21 @@ inline void prefetch(const void* address) {
 #endif
 }
 
+// Unrolls a loop over the eight bits of a byte, so that its exit is no
+// branch to predict and the bit positions become constants.
+#if defined(__clang__)
+#define MX_UNROLL_BYTE _Pragma("clang loop unroll(full)")
+#elif defined(__GNUC__)
+#define MX_UNROLL_BYTE _Pragma("GCC unroll 8")
+#else
+#define MX_UNROLL_BYTE
+#endif
+
+// Tables up to this size stay in the cache of one core, where asking for
+// entries ahead only costs instructions; the coding loops prefetch only for
+// larger ones.
+inline constexpr std::uint64_t prefetch_from_bytes = std::uint64_t{2} << 20;
+
 // Mask of the low `order` bits, for orders 0..31.
 inline std::uint32_t order_mask(std::int32_t order) {
   return static_cast<std::uint32_t>((std::uint64_t{1} << order) - 1);

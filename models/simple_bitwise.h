@@ -54,6 +54,7 @@ struct SimpleBitwiseModel {
   struct Lookahead {
     std::uint32_t bits = 0;  // the data's last 32 bits, as `context` sees them
     void touch(const SimpleBitwiseModel& m, int byte) {
+      MX_UNROLL_BYTE
       for (int k = 7; k >= 0; --k) {
         prefetch(&m.table[bits & m.mask]);
         bits = (bits << 1) | static_cast<std::uint32_t>((byte >> k) & 1);

@@ -21,7 +21,7 @@ inline constexpr unsigned lookahead_bytes = 8;
 // coder state are worked on as local copies whose addresses never escape,
 // so the compiler keeps them in registers: stores into tables and output
 // buffers cannot alias them.
-template <class Model>
+template <class Model, bool kPrefetch>
 Status encode_all(RunPacker& packer, ArithEncoder& encoder, Model& shared_model) {
   const ByteWriter& writer = *encoder.stream;
   Model model(std::move(shared_model));
@@ -38,7 +38,7 @@ Status encode_all(RunPacker& packer, ArithEncoder& encoder, Model& shared_model)
       more = false;
       return false;
     }
-    lookahead.touch(model, c);
+    if (kPrefetch) lookahead.touch(model, c);
     queue[slot] = c;
     return true;
   };
@@ -48,6 +48,7 @@ Status encode_all(RunPacker& packer, ArithEncoder& encoder, Model& shared_model)
     const int c = queue[head];
     if (!more || !pull(head)) --queued;
     head = (head + 1) % lookahead_bytes;
+    MX_UNROLL_BYTE
     for (int k = 7; k >= 0; --k) {
       const int bit = (c >> k) & 1;
       encode_bit(coder, bit, model.predict());
@@ -95,7 +96,9 @@ Status compress_streams(ByteReader& reader, ByteWriter& writer, int model, int o
     using Model = typename decltype(tag)::type;
     std::unique_ptr<Model> state(Model::create(order));
     if (!state) return Status::out_of_memory;
-    return encode_all(packer, encoder, *state);
+    return state->storage.size() >= prefetch_from_bytes
+               ? encode_all<Model, true>(packer, encoder, *state)
+               : encode_all<Model, false>(packer, encoder, *state);
   });
   if (stream_status(reader, writer) != Status::ok) return stream_status(reader, writer);
   if (status != Status::ok) return status;

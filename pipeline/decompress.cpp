@@ -15,20 +15,21 @@ namespace {
 // The decoding loop, instantiated once per model class. As in compression,
 // the model and the coder state are local copies the compiler can keep in
 // registers.
-template <class Model>
+template <class Model, bool kPrefetch>
 void decode_all(ArithDecoder& decoder, RunUnpacker& unpacker, Model& shared_model) {
   const ByteWriter& writer = *unpacker.stream;
   Model model(std::move(shared_model));
   ArithDecoder coder = decoder;
   while (unpacker.end == 0) {
     int byte = 0;
+    MX_UNROLL_BYTE
     for (int k = 7; k >= 0; --k) {
       // The bit that ran into the end of the input is still used; the loop
       // stops before the next one, and an incomplete byte is dropped.
       if (coder.end_of_input != 0) goto done;
       const int bit = decode_bit(coder, model.predict());
       model.update(bit);
-      model.prefetch_ahead();
+      if (kPrefetch) model.prefetch_ahead();
       byte |= bit << k;
     }
     unpacker_put(unpacker, byte);
@@ -65,7 +66,11 @@ Status decompress_file(ByteReader& reader, ByteWriter& writer, const Observer* o
     using Model = typename decltype(tag)::type;
     std::unique_ptr<Model> state(Model::create(order));
     if (!state) return false;
-    decode_all(decoder, unpacker, *state);
+    if (state->storage.size() >= prefetch_from_bytes) {
+      decode_all<Model, true>(decoder, unpacker, *state);
+    } else {
+      decode_all<Model, false>(decoder, unpacker, *state);
+    }
     return true;
   });
   if (!created) return Status::out_of_memory;
