@@ -1,0 +1,904 @@
+// End-to-end tests of moltavex.exe on Windows (or under wine).
+//
+//   cli_driver.exe PATH\TO\moltavex.exe [SCRATCH_DIR]
+//
+// Every case starts the program with CreateProcessA and an exact raw command
+// line, so the string reaches the program's GetCommandLineA unchanged and the
+// program's own tokenizer is what splits it. Standard input comes from a
+// file, a pipe or NUL; standard output and standard error go to files, so the
+// console bytes come back exactly as written. Each case checks the exit
+// status, both console streams byte for byte and the files left behind.
+//
+// The scratch directory (default: cli-driver-scratch beside the current
+// directory) is emptied first; every group of cases works in a fresh
+// subdirectory of it, which is also the program's current directory. One
+// line is printed per case, then "N passed, M failed"; the exit status is 0
+// only when every case passed.
+//
+// Build (MinGW-w64): x86_64-w64-mingw32-g++-posix -std=c++17 -O2 -Wall -Wextra
+//                    -static -o cli_driver.exe tests/windows/cli_driver.cpp
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include <fcntl.h>
+#include <io.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+using Bytes = std::string;  // raw file and console contents
+
+// ---------------------------------------------------------------------------
+// Expected console text
+// ---------------------------------------------------------------------------
+
+const std::string kBanner = "Moltavex   V1.9\r\n";
+
+const std::string kUsage =
+    "\r\n"
+    "usage: Moltavex c [order] [infile] <outfile>\r\n"
+    "       Moltavex c[model] [order] [infile] <outfile>\r\n"
+    "       Moltavex d [infile] <outfile>\r\n"
+    "\r\n"
+    "The model number can be one of the following:\r\n"
+    "      0 - Bytewise Hashed Model\r\n"
+    "      1 - Simple Bitwise Model (default)\r\n"
+    "      2 - Adaptive Bitwise Model\r\n"
+    "      3 - Indexed Bitwise Model Array\r\n"
+    "      4 - Hashed Bitwise Model\r\n"
+    "      5 - Combined Model\r\n"
+    "\r\n"
+    "note:  To use stdin/stdout, enter : as the filename\r\n";
+
+const char* const kModelNames[6] = {
+    "Bytewise Hashed Model",       "Simple Bitwise Model", "Adaptive Bitwise Model",
+    "Indexed Bitwise Model Array", "Hashed Bitwise Model", "Combined Model",
+};
+
+const std::string kOpenIn = "Could not open input file.";
+const std::string kCreateOut = "Could not create output file.";
+const std::string kReadIn = "Could not read input file.";
+const std::string kNotValid = "Not a valid compressed file.";
+const std::string kEarlyEnd = "Unexpected end of compressed data.";
+
+std::string encoding(int model) {
+  return std::string("\r\nEncoding using ") + kModelNames[model] + "...\r\n";
+}
+std::string decoding(int model) {
+  return std::string("\r\nDecoding using ") + kModelNames[model] + "...\r\n";
+}
+std::string encode_ok(int model) { return kBanner + encoding(model) + "\r\n"; }
+std::string decode_ok(int model) { return kBanner + decoding(model) + "\r\n"; }
+std::string usage_err() { return kBanner + "\r\n"; }
+// Standard error of a failed run; `progress` is the coding line when coding
+// had started.
+std::string failure(const std::string& progress, const std::string& message) {
+  return kBanner + progress + message + "\r\n\r\n";
+}
+
+Bytes from_hex(const std::string& hex) {
+  Bytes out;
+  std::istringstream in(hex);
+  std::string tok;
+  while (in >> tok) out.push_back(static_cast<char>(std::stoul(tok, nullptr, 16)));
+  return out;
+}
+
+// "hello" at order 8, per model.
+const char* const kHelloOrder8[6] = {
+    "08 97 92 8A 91 34 76 70 42 3B 3F FF FF", "28 8F BC 62 69 C7 43 19 22 EE FF FF",
+    "48 97 9A 87 CA 14 F9 CD A1 12 40 FF",    "68 8F BC 62 69 BF C9 84 3A 09 41 FF",
+    "88 8F BC 62 69 D9 DB 2B C8 17 81 FF",    "A8 8E 76 E9 80 CF 26 17 9A AA FB FF FF",
+};
+Bytes hello_stream(int model) { return from_hex(kHelloOrder8[model]); }
+// Empty input at order 0, models 0 and 1.
+const Bytes kEmptyModel0Order0 = from_hex("00 32 D5 5B E5 BF FF FF");
+const Bytes kEmptyModel1Order0 = from_hex("20 32 D5 5B E5 BF FF FF");
+
+std::string to_hex(const Bytes& data) {
+  static const char digits[] = "0123456789ABCDEF";
+  std::string out;
+  for (std::size_t i = 0; i < data.size(); ++i) {
+    if (i) out += ' ';
+    const auto b = static_cast<unsigned char>(data[i]);
+    out += digits[b >> 4];
+    out += digits[b & 15];
+  }
+  return out;
+}
+
+// Console bytes made readable in failure reports (CR and LF are the point).
+std::string visible(const std::string& s) {
+  std::string out;
+  for (char c : s) {
+    if (c == '\r') out += "\\r";
+    else if (c == '\n') out += "\\n";
+    else if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7F) {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\x%02X", static_cast<unsigned char>(c));
+      out += buf;
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+// ---------------------------------------------------------------------------
+// Test data
+// ---------------------------------------------------------------------------
+
+// Bytes that a text-mode stream would alter: CR, LF in both orders, Ctrl-Z
+// (end of file for text-mode reads), NUL, and runs of the escape byte.
+Bytes console_hostile(std::size_t n) {
+  static const char pattern[] = "line one\r\nline two\n\r\x1a" "after ctrl-z\0nul\r\r\n\n"
+                                "\xF0\xF0\xF0\xF0\xFF\xFE\x1a\x1a\r";
+  const std::size_t len = sizeof pattern - 1;  // the pattern has an embedded NUL
+  Bytes out;
+  std::uint32_t x = 99;
+  while (out.size() < n) {
+    out.append(pattern, len);
+    x = x * 1664525u + 1013904223u;
+    out.push_back(static_cast<char>(x >> 24));
+  }
+  out.resize(n);
+  return out;
+}
+
+Bytes sample_text(std::size_t n) {
+  static const char* const words[] = {"the ", "quick ", "brown ", "fox ", "jumps ",
+                                      "over ", "lazy ", "dog", ".\r\n", "and ",
+                                      "then ", "runs ", "away ", "again, "};
+  Bytes out;
+  std::uint32_t x = 12345;
+  while (out.size() < n) {
+    x = x * 1103515245u + 12345u;
+    out += words[(x >> 16) % (sizeof(words) / sizeof(words[0]))];
+  }
+  out.resize(n);
+  return out;
+}
+
+// ---------------------------------------------------------------------------
+// Files and directories
+// ---------------------------------------------------------------------------
+
+std::string join(const std::string& dir, const std::string& name) {
+  return dir.empty() ? name : dir + "\\" + name;
+}
+
+bool write_file(const std::string& path, const Bytes& data) {
+  HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  DWORD done = 0;
+  const bool ok = data.empty() ||
+                  (WriteFile(h, data.data(), static_cast<DWORD>(data.size()), &done, nullptr) &&
+                   done == data.size());
+  return CloseHandle(h) && ok;
+}
+
+// The file's bytes; `exists` tells a missing file from an empty one.
+Bytes read_file(const std::string& path, bool* exists = nullptr) {
+  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (exists) *exists = h != INVALID_HANDLE_VALUE;
+  Bytes out;
+  if (h == INVALID_HANDLE_VALUE) return out;
+  char buffer[65536];
+  DWORD got = 0;
+  while (ReadFile(h, buffer, sizeof buffer, &got, nullptr) && got > 0) out.append(buffer, got);
+  CloseHandle(h);
+  return out;
+}
+
+bool file_exists(const std::string& path) {
+  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// Sorted names in `dir` (without "." and "..").
+std::vector<std::string> listing(const std::string& dir) {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAA found;
+  HANDLE h = FindFirstFileA(join(dir, "*").c_str(), &found);
+  if (h == INVALID_HANDLE_VALUE) return names;
+  do {
+    const std::string name = found.cFileName;
+    if (name != "." && name != "..") names.push_back(name);
+  } while (FindNextFileA(h, &found));
+  FindClose(h);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+void remove_tree(const std::string& path) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return;
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+    for (const auto& name : listing(path)) remove_tree(join(path, name));
+    RemoveDirectoryA(path.c_str());
+  } else {
+    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileA(path.c_str());
+  }
+}
+
+std::string full_path(const std::string& path) {
+  char buffer[MAX_PATH * 4];
+  const DWORD n = GetFullPathNameA(path.c_str(), sizeof buffer, buffer, nullptr);
+  return n == 0 || n >= sizeof buffer ? path : std::string(buffer, n);
+}
+
+std::string list_text(const std::vector<std::string>& names) {
+  std::string out = "{";
+  for (std::size_t i = 0; i < names.size(); ++i) out += (i ? ", \"" : "\"") + names[i] + "\"";
+  return out + "}";
+}
+
+// ---------------------------------------------------------------------------
+// Starting the program
+// ---------------------------------------------------------------------------
+
+struct Launch {
+  std::string command_line;   // exactly what the program's GetCommandLineA returns
+  std::string stdin_path;     // empty: NUL
+  const Bytes* stdin_pipe = nullptr;  // set: standard input is a pipe fed these bytes
+  std::string stdout_path;    // empty: captured into Result::out
+  bool stdout_existing = false;  // open stdout_path as it is (no truncation)
+};
+
+struct Result {
+  bool started = false;
+  DWORD status = 0xFFFFFFFF;
+  std::string out;
+  std::string err;
+  std::string trouble;  // why the run could not be made, if it could not
+};
+
+std::string g_program;        // full path of moltavex.exe
+std::string g_capture_dir;    // console captures live here, outside group dirs
+
+HANDLE inheritable_file(const std::string& path, DWORD access, DWORD creation) {
+  SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
+  return CreateFileA(path.c_str(), access,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &sa, creation,
+                     FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// Runs `program` with the raw command line in working directory `dir` and
+// waits for it.
+Result run_program(const std::string& program, const std::string& dir, const Launch& launch) {
+  Result result;
+  const std::string out_path = launch.stdout_path.empty()
+                                   ? join(g_capture_dir, "stdout.capture")
+                                   : launch.stdout_path;
+  const std::string err_path = join(g_capture_dir, "stderr.capture");
+
+  HANDLE in = INVALID_HANDLE_VALUE;
+  HANDLE pipe_write = INVALID_HANDLE_VALUE;
+  if (launch.stdin_pipe != nullptr) {
+    SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
+    if (!CreatePipe(&in, &pipe_write, &sa, 0)) {
+      result.trouble = "CreatePipe failed";
+      return result;
+    }
+    // Only the read end goes to the child, or the pipe would never end.
+    SetHandleInformation(pipe_write, HANDLE_FLAG_INHERIT, 0);
+  } else {
+    in = inheritable_file(launch.stdin_path.empty() ? "NUL" : launch.stdin_path, GENERIC_READ,
+                          OPEN_EXISTING);
+  }
+  HANDLE out = inheritable_file(out_path, GENERIC_WRITE,
+                                launch.stdout_existing ? OPEN_EXISTING : CREATE_ALWAYS);
+  HANDLE err = inheritable_file(err_path, GENERIC_WRITE, CREATE_ALWAYS);
+  auto close_all = [&] {
+    for (HANDLE* h : {&in, &out, &err, &pipe_write}) {
+      if (*h != INVALID_HANDLE_VALUE) CloseHandle(*h);
+      *h = INVALID_HANDLE_VALUE;
+    }
+  };
+  if (in == INVALID_HANDLE_VALUE || out == INVALID_HANDLE_VALUE || err == INVALID_HANDLE_VALUE) {
+    result.trouble = "cannot open the standard stream files";
+    close_all();
+    return result;
+  }
+
+  STARTUPINFOA si;
+  std::memset(&si, 0, sizeof si);
+  si.cb = sizeof si;
+  si.dwFlags = STARTF_USESTDHANDLES;
+  si.hStdInput = in;
+  si.hStdOutput = out;
+  si.hStdError = err;
+  PROCESS_INFORMATION pi;
+  std::memset(&pi, 0, sizeof pi);
+  std::vector<char> line(launch.command_line.begin(), launch.command_line.end());
+  line.push_back('\0');
+  if (!CreateProcessA(program.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                      dir.c_str(), &si, &pi)) {
+    result.trouble = "CreateProcessA failed, error " + std::to_string(GetLastError());
+    close_all();
+    return result;
+  }
+  result.started = true;
+  // The child holds its own copies now.
+  CloseHandle(in);
+  CloseHandle(out);
+  CloseHandle(err);
+  in = out = err = INVALID_HANDLE_VALUE;
+  if (pipe_write != INVALID_HANDLE_VALUE) {
+    const Bytes& data = *launch.stdin_pipe;
+    std::size_t sent = 0;
+    while (sent < data.size()) {
+      DWORD done = 0;
+      const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(data.size() - sent, 4096));
+      if (!WriteFile(pipe_write, data.data() + sent, chunk, &done, nullptr) || done == 0) {
+        result.trouble = "writing to the program's standard input failed";
+        break;
+      }
+      sent += done;
+    }
+    CloseHandle(pipe_write);
+    pipe_write = INVALID_HANDLE_VALUE;
+  }
+  // A guard against a program that never ends, not a speed check.
+  if (WaitForSingleObject(pi.hProcess, 10 * 60 * 1000) != WAIT_OBJECT_0) {
+    TerminateProcess(pi.hProcess, 255);
+    WaitForSingleObject(pi.hProcess, INFINITE);
+    result.trouble = "the program did not finish";
+  }
+  GetExitCodeProcess(pi.hProcess, &result.status);
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+  if (launch.stdout_path.empty()) result.out = read_file(out_path);
+  result.err = read_file(err_path);
+  return result;
+}
+
+// ---------------------------------------------------------------------------
+// Cases and their report
+// ---------------------------------------------------------------------------
+
+int g_passed = 0;
+int g_failed = 0;
+
+class Case {
+ public:
+  Case(std::string group, std::string name) : group_(std::move(group)), name_(std::move(name)) {}
+  ~Case() {
+    if (problems_.empty()) {
+      ++g_passed;
+      std::printf("ok   %s: %s\n", group_.c_str(), name_.c_str());
+    } else {
+      ++g_failed;
+      std::printf("FAIL %s: %s\n", group_.c_str(), name_.c_str());
+      for (const auto& p : problems_) std::printf("       %s\n", p.c_str());
+    }
+    std::fflush(stdout);
+  }
+
+  void check(bool ok, const std::string& what) {
+    if (!ok) problems_.push_back(what);
+  }
+  void same_text(const std::string& got, const std::string& want, const std::string& what) {
+    if (got != want) {
+      problems_.push_back(what + ": got \"" + visible(got) + "\", expected \"" + visible(want) +
+                          "\"");
+    }
+  }
+  void same_bytes(const Bytes& got, const Bytes& want, const std::string& what) {
+    if (got == want) return;
+    if (got.size() <= 64 && want.size() <= 64) {
+      problems_.push_back(what + ": got [" + to_hex(got) + "], expected [" + to_hex(want) + "]");
+    } else {
+      std::size_t at = 0;
+      while (at < got.size() && at < want.size() && got[at] == want[at]) ++at;
+      problems_.push_back(what + ": " + std::to_string(got.size()) + " bytes, expected " +
+                          std::to_string(want.size()) + ", first difference at offset " +
+                          std::to_string(at));
+    }
+  }
+  void same_listing(const std::string& dir, std::vector<std::string> want) {
+    std::sort(want.begin(), want.end());
+    const auto got = listing(dir);
+    if (got != want) {
+      problems_.push_back("directory holds " + list_text(got) + ", expected " +
+                          list_text(want));
+    }
+  }
+  void file_is(const std::string& path, const Bytes& want, const std::string& what) {
+    bool exists = false;
+    const Bytes got = read_file(path, &exists);
+    if (!exists) {
+      problems_.push_back(what + ": file \"" + path + "\" does not exist");
+      return;
+    }
+    same_bytes(got, want, what);
+  }
+
+  // Runs the program and checks the outcome that every run shares: it
+  // started, exited with `status`, and wrote `out`/`err` exactly.
+  Result run(const std::string& dir, const Launch& launch, DWORD status, const std::string& out,
+             const std::string& err) {
+    return run_with(g_program, dir, launch, status, out, err);
+  }
+  Result run_with(const std::string& program, const std::string& dir, const Launch& launch,
+                  DWORD status, const std::string& out, const std::string& err) {
+    Result r = run_program(program, dir, launch);
+    const std::string at = "[" + launch.command_line + "] ";
+    if (!r.trouble.empty()) problems_.push_back(at + r.trouble);
+    if (!r.started) return r;
+    check(r.status == status, at + "exit status " + std::to_string(r.status) + ", expected " +
+                                  std::to_string(status));
+    if (launch.stdout_path.empty()) same_text(r.out, out, at + "standard output");
+    same_text(r.err, err, at + "standard error");
+    return r;
+  }
+
+ private:
+  std::string group_;
+  std::string name_;
+  std::vector<std::string> problems_;
+};
+
+std::string g_scratch;
+
+// A fresh working directory for a group of cases.
+std::string group_dir(const std::string& name) {
+  const std::string dir = join(g_scratch, name);
+  remove_tree(dir);
+  CreateDirectoryA(dir.c_str(), nullptr);
+  return dir;
+}
+
+Launch cmd(std::string line) {
+  Launch l;
+  l.command_line = std::move(line);
+  return l;
+}
+Launch with_stdin(Launch l, std::string path) {
+  l.stdin_path = std::move(path);
+  return l;
+}
+Launch with_stdout(Launch l, std::string path) {
+  l.stdout_path = std::move(path);
+  return l;
+}
+
+const Bytes kHello = "hello";
+
+// ---------------------------------------------------------------------------
+// Groups
+// ---------------------------------------------------------------------------
+
+// How the raw command line splits: usage errors, blanks, trailing blanks.
+void command_line_cases() {
+  const std::string g = "command line";
+  const std::string dir = group_dir("command-line");
+  const std::string in = join(dir, "in.txt");
+  auto reset = [&] {
+    for (const auto& name : listing(dir)) remove_tree(join(dir, name));
+    write_file(in, kHello);
+  };
+
+  struct Usage {
+    const char* name;
+    const char* line;
+  };
+  const Usage usage_cases[] = {
+      {"program name alone", "moltavex.exe"},
+      {"two arguments in all", "moltavex.exe c1"},
+      {"no input name", "moltavex.exe c1 8"},
+      {"order in quotes is not a number", "moltavex.exe c1 \"8\" in.txt out.mx"},
+      {"quote inside the order", "moltavex.exe c1 8\"\" in.txt out.mx"},
+      {"unbalanced quote takes the rest as the order", "moltavex.exe c1 \"8 in.txt out.mx"},
+      {"command in quotes is not c", "moltavex.exe \"c1\" 8 in.txt out.mx"},
+      {"unknown command", "moltavex.exe x 8 in.txt out.mx"},
+      {"three blanks after the program name make an empty command",
+       "moltavex.exe   c1 8 in.txt out.mx"},
+      {"empty order after a double blank, nothing after it", "moltavex.exe c1  "},
+  };
+  for (const auto& u : usage_cases) {
+    Case c(g, std::string(u.name) + " -> usage");
+    reset();
+    c.run(dir, cmd(u.line), 2, kUsage, usage_err());
+    c.same_listing(dir, {"in.txt"});
+    c.file_is(in, kHello, "input");
+  }
+
+  {
+    Case c(g, "two blanks after the program name are one separator");
+    reset();
+    c.run(dir, cmd("moltavex.exe  c1 8 in.txt out.mx"), 0, "", encode_ok(1));
+    c.file_is(join(dir, "out.mx"), hello_stream(1), "output");
+    c.same_listing(dir, {"in.txt", "out.mx"});
+  }
+  {
+    Case c(g, "a trailing blank makes no empty argument: output name derived");
+    reset();
+    c.run(dir, cmd("moltavex.exe c1 8 in.txt "), 0, "", encode_ok(1));
+    c.file_is(join(dir, "in.txt.mx"), hello_stream(1), "output");
+    c.same_listing(dir, {"in.txt", "in.txt.mx"});
+  }
+  {
+    // c1, "", 8, in.txt: the empty order is 0, "8" is the input and
+    // "in.txt" the output, which is replaced.
+    Case c(g, "double blank before the order: empty order 0, input \"8\", output in.txt");
+    reset();
+    write_file(join(dir, "8"), "");
+    c.run(dir, cmd("moltavex.exe c1  8 in.txt"), 0, "", encode_ok(1));
+    c.file_is(in, kEmptyModel1Order0, "in.txt, now the output");
+    c.same_listing(dir, {"8", "in.txt"});
+  }
+  {
+    Case c(g, "double blank before the order, input \"8\" with data, read back");
+    reset();
+    const Bytes data = sample_text(3000);
+    write_file(join(dir, "8"), data);
+    c.run(dir, cmd("moltavex.exe c  8 in.txt"), 0, "", encode_ok(0));
+    const Bytes packed = read_file(in);
+    c.check(!packed.empty() && packed[0] == 0x00, "header of in.txt is not 0x00");
+    c.run(dir, cmd("moltavex.exe d in.txt back"), 0, "", decode_ok(0));
+    c.file_is(join(dir, "back"), data, "restored");
+    c.same_listing(dir, {"8", "back", "in.txt"});
+  }
+  {
+    Case c(g, "two trailing blanks make an empty output name");
+    reset();
+    c.run(dir, cmd("moltavex.exe c1 8 in.txt  "), 1, "", failure("", kCreateOut));
+    c.same_listing(dir, {"in.txt"});
+    c.file_is(in, kHello, "input");
+  }
+  {
+    // d, "", in.mx: the empty input name cannot be opened, and the file
+    // named as output is not touched.
+    Case c(g, "double blank after d: empty input name, output left alone");
+    reset();
+    write_file(join(dir, "in.mx"), hello_stream(2));
+    c.run(dir, cmd("moltavex.exe d  in.mx"), 1, "", failure("", kOpenIn));
+    c.file_is(join(dir, "in.mx"), hello_stream(2), "in.mx");
+    c.same_listing(dir, {"in.mx", "in.txt"});
+  }
+  {
+    Case c(g, "quoted digits after the model letter select the default model");
+    reset();
+    c.run(dir, cmd("moltavex.exe c\"5\" 8 in.txt out.mx"), 0, "", encode_ok(1));
+    c.file_is(join(dir, "out.mx"), hello_stream(1), "output");
+  }
+  {
+    Case c(g, "long command words count by their first letter");
+    reset();
+    c.run(dir, cmd("moltavex.exe c4x 8 in.txt out.mx"), 0, "", encode_ok(1));
+    c.file_is(join(dir, "out.mx"), hello_stream(1), "output");
+    c.run(dir, cmd("moltavex.exe decode out.mx back"), 0, "", decode_ok(1));
+    c.file_is(join(dir, "back"), kHello, "restored");
+  }
+}
+
+// File names with blanks in double quotes; the quotes are removed from the
+// names after a missing output name has been derived.
+void quoted_name_cases() {
+  const std::string g = "quoted names";
+  const std::string dir = group_dir("quoted-names");
+  write_file(join(dir, "my file.txt"), kHello);
+
+  {
+    Case c(g, "input and output names in quotes");
+    c.run(dir, cmd("moltavex.exe c1 8 \"my file.txt\" \"out file.mx\""), 0, "", encode_ok(1));
+    c.file_is(join(dir, "out file.mx"), hello_stream(1), "output");
+    c.same_listing(dir, {"my file.txt", "out file.mx"});
+  }
+  {
+    Case c(g, "quoted input, output name derived: my file.txt.mx");
+    c.run(dir, cmd("moltavex.exe c1 8 \"my file.txt\""), 0, "", encode_ok(1));
+    c.file_is(join(dir, "my file.txt.mx"), hello_stream(1), "output");
+    c.same_listing(dir, {"my file.txt", "my file.txt.mx", "out file.mx"});
+  }
+  {
+    Case c(g, "d with a quoted input name, output name derived");
+    c.run(dir, cmd("moltavex.exe d \"out file.mx\""), 0, "", decode_ok(1));
+    c.file_is(join(dir, "out file.mx.dec"), kHello, "restored");
+  }
+  {
+    Case c(g, "d with quoted input and output names");
+    c.run(dir, cmd("moltavex.exe d \"my file.txt.mx\" \"back file.txt\""), 0, "", decode_ok(1));
+    c.file_is(join(dir, "back file.txt"), kHello, "restored");
+    c.same_listing(dir, {"back file.txt", "my file.txt", "my file.txt.mx", "out file.mx",
+                         "out file.mx.dec"});
+  }
+  {
+    Case c(g, "quotes around the blank only, in the middle of names");
+    c.run(dir, cmd("moltavex.exe c3 8 my\" \"file.txt mid\" \"quote.mx"), 0, "", encode_ok(3));
+    c.file_is(join(dir, "mid quote.mx"), hello_stream(3), "output");
+  }
+  {
+    Case c(g, "two blanks inside quotes stay in the name");
+    write_file(join(dir, "two  blanks.txt"), kHello);
+    c.run(dir, cmd("moltavex.exe c4 8 \"two  blanks.txt\""), 0, "", encode_ok(4));
+    c.file_is(join(dir, "two  blanks.txt.mx"), hello_stream(4), "output");
+    c.check(!file_exists(join(dir, "two blanks.txt.mx")), "a name lost a blank");
+  }
+  {
+    Case c(g, "quoted program path with a blank");
+    const std::string prog_dir = join(dir, "prog dir");
+    CreateDirectoryA(prog_dir.c_str(), nullptr);
+    const std::string copy = join(prog_dir, "moltavex.exe");
+    c.check(CopyFileA(g_program.c_str(), copy.c_str(), FALSE) != 0, "cannot copy the program");
+    c.run_with(copy, dir, cmd("\"" + copy + "\" c5 8 \"my file.txt\" m5.mx"), 0, "",
+               encode_ok(5));
+    c.file_is(join(dir, "m5.mx"), hello_stream(5), "output");
+    c.run_with(copy, dir, cmd("\"" + copy + "\"  d m5.mx \"m5 back\""), 0, "", decode_ok(5));
+    c.file_is(join(dir, "m5 back"), kHello, "restored");
+  }
+}
+
+// A quote without its partner makes the rest of the line one argument.
+void unbalanced_quote_cases() {
+  const std::string g = "unbalanced quote";
+  const std::string dir = group_dir("unbalanced-quote");
+  write_file(join(dir, "in.mx"), hello_stream(0));
+  {
+    Case c(g, "d \"in.mx out is one input name: in.mx out, not found");
+    c.run(dir, cmd("moltavex.exe d \"in.mx out"), 1, "", failure("", kOpenIn));
+    c.same_listing(dir, {"in.mx"});
+    c.file_is(join(dir, "in.mx"), hello_stream(0), "in.mx");
+  }
+  {
+    Case c(g, "d \"in.mx out reads the file \"in.mx out\" when there is one");
+    write_file(join(dir, "in.mx out"), hello_stream(2));
+    c.run(dir, cmd("moltavex.exe d \"in.mx out"), 0, "", decode_ok(2));
+    c.file_is(join(dir, "in.mx out.dec"), kHello, "restored");
+    c.same_listing(dir, {"in.mx", "in.mx out", "in.mx out.dec"});
+  }
+  {
+    Case c(g, "unbalanced quote in the output name");
+    write_file(join(dir, "in.txt"), kHello);
+    c.run(dir, cmd("moltavex.exe c1 8 in.txt \"out file.mx"), 0, "", encode_ok(1));
+    c.file_is(join(dir, "out file.mx"), hello_stream(1), "output");
+  }
+}
+
+// The known streams, through named files and through standard streams.
+void known_stream_cases() {
+  const std::string g = "known streams";
+  const std::string dir = group_dir("known-streams");
+  const std::string in = join(dir, "hello.txt");
+  write_file(in, kHello);
+  for (int model = 0; model < 6; ++model) {
+    Case c(g, "\"hello\" at order 8, model " + std::to_string(model));
+    const std::string command = model == 0 ? "c" : "c" + std::to_string(model);
+    const Bytes want = hello_stream(model);
+    // A longer stale output must be replaced, not partly overwritten.
+    write_file(join(dir, "hello.mx"), Bytes(100, '\xAA'));
+    c.run(dir, cmd("moltavex.exe " + command + " 8 hello.txt hello.mx"), 0, "",
+          encode_ok(model));
+    c.file_is(join(dir, "hello.mx"), want, "named output");
+
+    c.run(dir, with_stdin(cmd("moltavex.exe " + command + " 8 : :"), in), 0, want,
+          encode_ok(model));
+
+    write_file(join(dir, "hello.back"), Bytes(100, 'U'));
+    c.run(dir, cmd("moltavex.exe d hello.mx hello.back"), 0, "", decode_ok(model));
+    c.file_is(join(dir, "hello.back"), kHello, "named restored");
+    c.run(dir, with_stdin(cmd("moltavex.exe d : :"), join(dir, "hello.mx")), 0, kHello,
+          decode_ok(model));
+  }
+  {
+    Case c(g, "c0 names model 0 as c does");
+    c.run(dir, cmd("moltavex.exe c0 8 hello.txt c0.mx"), 0, "", encode_ok(0));
+    c.file_is(join(dir, "c0.mx"), hello_stream(0), "output");
+  }
+}
+
+// Standard streams carry data in binary: no line-end translation, no end
+// of file at Ctrl-Z, NUL bytes intact.
+void binary_stream_cases() {
+  const std::string g = "binary standard streams";
+  const std::string dir = group_dir("binary-streams");
+  struct Data {
+    const char* name;
+    Bytes bytes;
+  };
+  const Data inputs[] = {
+      {"short.bin", console_hostile(200)},
+      {"long.bin", console_hostile(300000)},  // several 64 KiB blocks
+  };
+  for (const auto& d : inputs) {
+    Case c(g, std::string("c2 12 : : and d : : on ") + d.name + " (" +
+                  std::to_string(d.bytes.size()) + " bytes with CR, LF, ^Z, NUL)");
+    const std::string src = join(dir, d.name);
+    write_file(src, d.bytes);
+    c.run(dir, cmd(std::string("moltavex.exe c2 12 ") + d.name + " named.mx"), 0, "",
+          encode_ok(2));
+    const Bytes named = read_file(join(dir, "named.mx"));
+    c.check(!named.empty() && static_cast<unsigned char>(named[0]) == 0x4C,
+            "header of the named output is not 0x4C");
+
+    const std::string piped_out = join(dir, "piped.mx");
+    c.run(dir, with_stdout(with_stdin(cmd("moltavex.exe c2 12 : :"), src), piped_out), 0, "",
+          encode_ok(2));
+    c.file_is(piped_out, named, "compressed through standard streams vs named files");
+
+    const std::string restored = join(dir, "restored.bin");
+    c.run(dir, with_stdout(with_stdin(cmd("moltavex.exe d : :"), piped_out), restored), 0, "",
+          decode_ok(2));
+    c.file_is(restored, d.bytes, "restored through standard streams");
+  }
+  {
+    Case c(g, "standard input through a pipe");
+    const Bytes data = console_hostile(20000);
+    write_file(join(dir, "pipe-src.bin"), data);
+    c.run(dir, cmd("moltavex.exe c5 9 pipe-src.bin pipe-named.mx"), 0, "", encode_ok(5));
+    Launch l = cmd("moltavex.exe c5 9 : pipe.mx");
+    l.stdin_pipe = &data;
+    c.run(dir, l, 0, "", encode_ok(5));
+    c.file_is(join(dir, "pipe.mx"), read_file(join(dir, "pipe-named.mx")), "output");
+    const Bytes packed = read_file(join(dir, "pipe.mx"));
+    Launch back = cmd("moltavex.exe d : :");
+    back.stdin_pipe = &packed;
+    back.stdout_path = join(dir, "pipe-restored.bin");
+    c.run(dir, back, 0, "", decode_ok(5));
+    c.file_is(back.stdout_path, data, "restored");
+  }
+  {
+    Case c(g, "empty standard input (NUL) compresses to the empty stream");
+    c.run(dir, cmd("moltavex.exe c 0 : :"), 0, kEmptyModel0Order0, encode_ok(0));
+  }
+  {
+    Case c(g, "d : : on empty standard input is not a valid stream");
+    c.run(dir, cmd("moltavex.exe d : :"), 1, "", failure("", kNotValid));
+  }
+}
+
+// The input can never be the output, under any name for it; the input is
+// left as it was.
+void input_as_output_cases() {
+  const std::string g = "input named as output";
+  const std::string dir = group_dir("input-as-output");
+  const Bytes text = sample_text(20000);
+  const std::string in = join(dir, "in.txt");
+  const std::string packed = join(dir, "in.mx");
+  write_file(in, text);
+  write_file(packed, hello_stream(3));
+  const bool linked = CreateHardLinkA(join(dir, "link.txt").c_str(), in.c_str(), nullptr) != 0;
+  const std::string link_error = linked ? "" : std::to_string(GetLastError());
+  // Each case starts from intact files, so that one fault shows in one case.
+  auto restore = [&] {
+    write_file(in, text);
+    write_file(packed, hello_stream(3));
+  };
+  const std::vector<std::string> all = {"in.mx", "in.txt", "link.txt"};
+
+  struct Refusal {
+    const char* name;
+    const char* line;
+  };
+  const Refusal cases[] = {
+      {"same name", "moltavex.exe c1 8 in.txt in.txt"},
+      {"same name, other case", "moltavex.exe c1 8 in.txt IN.TXT"},
+      {"same name, other spelling", "moltavex.exe c1 8 in.txt .\\in.txt"},
+      {"same name, quoted", "moltavex.exe c1 8 in.txt \"in.txt\""},
+      {"a hard link to the input", "moltavex.exe c2 8 in.txt link.txt"},
+      {"input through a hard link, output the file", "moltavex.exe c2 8 link.txt In.Txt"},
+      {"d onto itself, other case", "moltavex.exe d in.mx IN.MX"},
+  };
+  for (const auto& r : cases) {
+    Case c(g, std::string(r.name) + " -> could not create output");
+    c.check(linked, "CreateHardLinkA failed, error " + link_error);
+    restore();
+    c.run(dir, cmd(r.line), 1, "", failure("", kCreateOut));
+    c.file_is(in, text, "input");
+    c.file_is(packed, hello_stream(3), "in.mx");
+    c.same_listing(dir, all);
+  }
+  {
+    // Standard output already open for writing on the input: the input is
+    // opened with read sharing only, so it cannot be opened at all.
+    Case c(g, "standard output open on the input -> could not open input");
+    restore();
+    Launch l = with_stdout(cmd("moltavex.exe c1 8 in.txt :"), in);
+    l.stdout_existing = true;
+    c.run(dir, l, 1, "", failure("", kOpenIn));
+    c.file_is(in, text, "input");
+    c.same_listing(dir, all);
+  }
+}
+
+// Failures: one message, exit status 1, no output left behind.
+void failure_cases() {
+  const std::string g = "failures";
+  const std::string dir = group_dir("failures");
+  const Bytes text = sample_text(20000);
+  write_file(join(dir, "in.txt"), text);
+  CreateDirectoryA(join(dir, "sub").c_str(), nullptr);
+  {
+    Case c(g, "a directory as input to c -> could not read input");
+    c.run(dir, cmd("moltavex.exe c1 8 sub out.mx"), 1, "", failure(encoding(1), kReadIn));
+    c.same_listing(dir, {"in.txt", "sub"});
+  }
+  {
+    Case c(g, "a directory as input to d -> could not read input");
+    c.run(dir, cmd("moltavex.exe d sub"), 1, "", failure("", kReadIn));
+    c.same_listing(dir, {"in.txt", "sub"});
+  }
+  {
+    Case c(g, "a directory as output -> could not create output");
+    c.run(dir, cmd("moltavex.exe c1 8 in.txt sub"), 1, "", failure("", kCreateOut));
+    c.same_listing(dir, {"in.txt", "sub"});
+  }
+  {
+    Case c(g, "missing input -> could not open input, no output");
+    c.run(dir, cmd("moltavex.exe c1 8 nope.txt"), 1, "", failure("", kOpenIn));
+    c.run(dir, cmd("moltavex.exe d nope.mx out"), 1, "", failure("", kOpenIn));
+    c.same_listing(dir, {"in.txt", "sub"});
+  }
+  {
+    Case c(g, "output in a missing directory -> could not create output");
+    c.run(dir, cmd("moltavex.exe c1 8 in.txt nodir\\out.mx"), 1, "", failure("", kCreateOut));
+    c.same_listing(dir, {"in.txt", "sub"});
+  }
+  {
+    Case c(g, "cut-short stream -> unexpected end, partial output removed");
+    c.run(dir, cmd("moltavex.exe c3 8 in.txt full.mx"), 0, "", encode_ok(3));
+    Bytes cut = read_file(join(dir, "full.mx"));
+    cut.resize(cut.size() / 2);
+    write_file(join(dir, "short.mx"), cut);
+    c.run(dir, cmd("moltavex.exe d short.mx"), 1, "", failure(decoding(3), kEarlyEnd));
+    c.same_listing(dir, {"full.mx", "in.txt", "short.mx", "sub"});
+  }
+  {
+    Case c(g, "header naming model 6 -> not a valid compressed file");
+    write_file(join(dir, "bad.mx"), from_hex("C0 12 34 56 78 FF FF"));
+    c.run(dir, cmd("moltavex.exe d bad.mx"), 1, "", failure("", kNotValid));
+    c.check(!file_exists(join(dir, "bad.mx.dec")), "bad.mx.dec left behind");
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // The report's lines end in LF alone, as a log reader expects.
+  _setmode(_fileno(stdout), _O_BINARY);
+  if (argc < 2 || argc > 3) {
+    std::fprintf(stderr, "usage: cli_driver PATH\\TO\\moltavex.exe [SCRATCH_DIR]\n");
+    return 2;
+  }
+  g_program = full_path(argv[1]);
+  if (GetFileAttributesA(g_program.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    std::fprintf(stderr, "cli_driver: no program at %s\n", g_program.c_str());
+    return 2;
+  }
+  g_scratch = full_path(argc == 3 ? argv[2] : "cli-driver-scratch");
+  remove_tree(g_scratch);
+  if (!CreateDirectoryA(g_scratch.c_str(), nullptr)) {
+    std::fprintf(stderr, "cli_driver: cannot create %s\n", g_scratch.c_str());
+    return 2;
+  }
+  g_capture_dir = g_scratch;
+  std::printf("program: %s\nscratch: %s\n", g_program.c_str(), g_scratch.c_str());
+
+  command_line_cases();
+  quoted_name_cases();
+  unbalanced_quote_cases();
+  known_stream_cases();
+  binary_stream_cases();
+  input_as_output_cases();
+  failure_cases();
+
+  std::printf("%d passed, %d failed\n", g_passed, g_failed);
+  return g_failed == 0 ? 0 : 1;
+}
