@@ -34,11 +34,15 @@ namespace mx {
 
 // Split point of [low, high] for a 0-probability p: bit 1 takes [low, mid],
 // bit 0 takes [mid + 1, high].
+//
+// Since t = floor(range * p / 2^32) is below the range, a nonzero t always
+// gives low < mid < high and no correction applies; only t = 0 (a tiny p or
+// a tiny range) takes the corrections, off the common path.
 inline std::uint64_t split_interval(std::uint64_t low, std::uint64_t high, Prob32 p) {
   const std::uint64_t range = high - low;
   const std::uint64_t t = (range * p) >> 32;
-  std::uint64_t mid = high - t;
-  if (mid >= high) mid -= 2;  // t = 0: leave the 0 bit the two top values
+  if (t != 0) return high - t;
+  std::uint64_t mid = high - 2;     // t = 0: leave the 0 bit the two top values
   if (mid <= low) mid += 2;
   if (mid >= high) mid = high - 1;  // degenerate interval: 0 bit keeps `high`
   return mid;
@@ -107,13 +111,17 @@ void decoder_prime(ArithDecoder& decoder);
 inline int decode_bit(ArithDecoder& d, Prob32 p) {
   d.mid = split_interval(d.low, d.high, p);
   if (d.priming != 0) decoder_prime(d);
-  // The decoded bit feeds the next context directly; a branch on it would
-  // be mispredicted as often as the data surprises the model.
-  const auto bit = static_cast<std::uint64_t>(d.code <= d.mid);
-  const std::uint64_t one = std::uint64_t{0} - bit;
-  d.last_bit = static_cast<std::int32_t>(bit);
-  d.high = (d.mid & one) | (d.high & ~one);
-  d.low = (d.low & one) | ((d.mid + 1) & ~one);
+  // A branch, deliberately: the decoded bit feeds the next context, and a
+  // predicted branch lets the processor start the next bit's table load
+  // and division before this comparison is done. When the model predicts
+  // well (most bits) that hides the whole chain; a select would wait for it.
+  if (d.code <= d.mid) {
+    d.last_bit = 1;
+    d.high = d.mid;
+  } else {
+    d.last_bit = 0;
+    d.low = d.mid + 1;
+  }
   while (top_bytes_agree(d.low, d.high)) {
     const int v = reader_get(*d.stream);
     d.last_byte = v;
