@@ -108,9 +108,11 @@ void decoder_prime(ArithDecoder& decoder);
 
 // Decodes one bit coded under the 0-probability p. When the input runs out
 // during renormalisation, `end_of_input` is set and the bit is still valid.
-inline int decode_bit(ArithDecoder& d, Prob32 p) {
+// decode_bit for a decoder already primed (decoder_prime called, which
+// the split never depends on): the coding loop primes once up front and
+// spares the test on every bit.
+inline int decode_primed_bit(ArithDecoder& d, Prob32 p) {
   d.mid = split_interval(d.low, d.high, p);
-  if (d.priming != 0) decoder_prime(d);
   // A branch, deliberately: the decoded bit feeds the next context, and a
   // predicted branch lets the processor start the next bit's table load
   // and division before this comparison is done. When the model predicts
@@ -135,6 +137,11 @@ inline int decode_bit(ArithDecoder& d, Prob32 p) {
     ++d.bytes_in;
   }
   return d.last_bit;
+}
+
+inline int decode_bit(ArithDecoder& d, Prob32 p) {
+  if (d.priming != 0) decoder_prime(d);
+  return decode_primed_bit(d, p);
 }
 
 }  // namespace mx

@@ -20,14 +20,16 @@ void decode_all(ArithDecoder& decoder, RunUnpacker& unpacker, Model& shared_mode
   const ByteWriter& writer = *unpacker.stream;
   Model model(std::move(shared_model));
   ArithDecoder coder = decoder;
+  decoder_prime(coder);
   while (unpacker.end == 0) {
     int byte = 0;
     MX_UNROLL_BYTE
     for (int k = 7; k >= 0; --k) {
       // The bit that ran into the end of the input is still used; the loop
-      // stops before the next one, and an incomplete byte is dropped.
+      // stops before the next one (no further reads), and an incomplete
+      // byte is dropped.
       if (coder.end_of_input != 0) goto done;
-      const int bit = decode_bit(coder, model.predict());
+      const int bit = decode_primed_bit(coder, model.predict());
       model.update(bit);
       if (kPrefetch) model.prefetch_ahead();
       byte |= bit << k;
