@@ -1,0 +1,512 @@
+#!/usr/bin/env bash
+# Size and speed of Moltavex on the corpus, beside gzip, bzip2, xz and zstd.
+#
+#   scripts/bench.sh [--quick] [--runs N] [--files LIST] [--pairs LIST]
+#                    [--process-pairs LIST] [--baseline REV] [--baseline-process-only]
+#                    [--clock cpu|wall]
+#                    [--results DIR] [--build-dir DIR] [--micro] [--no-peers]
+#                    [--no-chart]
+#
+# What it does:
+#   1. builds the working tree (Release, tests off) into its own build
+#      directory, build-bench/ by default;
+#   2. runs moltavex_bench: every model/order pair in-process, data and
+#      output in memory (size, bits per byte, MB/s each way, peak memory);
+#   3. times the built moltavex program as a whole process (start-up, file
+#      reading and writing included) and the peers gzip -9, bzip2 -9,
+#      xz -6 and zstd -19 (single-threaded) on the same files, with
+#      moltavex_proctime: median of --runs runs after one warm-up, inputs
+#      from the page cache, outputs to a temporary directory; every round
+#      trip is compared with the original;
+#   4. prints one Markdown table, and writes it, the raw data (TSV) and a
+#      chart (bits per byte against compression MB/s) to the results
+#      directory, bench-results/ by default.
+#
+# Data sets (--files, comma-separated): text.cat (alice29.txt asyoulik.txt
+# lcet10.txt plrabn12.txt concatenated: the English texts, the set that
+# speed work is judged on), corpus.cat (all ten corpus files concatenated),
+# corpus (each corpus file on its own), or single corpus file names.
+# Default: text.cat,corpus.cat,corpus. --quick: text.cat only, 3 runs.
+#
+# --pairs sets the in-process model:order pairs (default every model at
+# orders 8, 16 and 22, and order 24 for models 0, 4 and 5); --process-pairs
+# those timed as a whole process (default every model at 16 and at 22).
+#
+# --baseline REV also measures git revision REV of this repository:
+# its tree is unpacked with git archive and, when its internal interface
+# still fits, the current benchmark sources are built against its library,
+# so that both sides are measured by the same harness; otherwise only its
+# moltavex program is timed as a whole process. Baseline rows follow the
+# current ones, with the speed ratios current / baseline. Current and
+# baseline measurements alternate pair by pair, so that a change in the
+# machine's load affects both alike. --baseline-process-only skips the
+# in-process attempt. The baseline builds are kept in BUILD_DIR/baseline-SHA
+# and reused.
+#
+# --clock picks the speeds shown in the table and chart: cpu (default), from
+# the CPU time (user + system) of the job or process, or wall, from the
+# wall clock. Both are in the TSV. On an idle machine they agree; on a
+# busy shared one the wall clock mostly measures the wait for a core, while
+# CPU time stays close to the idle figure.
+#
+# --micro also runs moltavex_microbench (per-bit costs of each model and of
+# the coder) and saves its output.
+#
+# Environment: MOLTAVEX_CORPUS (corpus directory, default ../shared/corpus
+# beside the checkout), RUNS, FILES, PAIRS, PROCESS_PAIRS, CLOCK, RESULTS,
+# BUILD_DIR, JOBS. Missing tools are installed with apt-get.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+
+runs=${RUNS:-5}
+files=${FILES:-text.cat,corpus.cat,corpus}
+pairs=${PAIRS:-0:8,0:16,0:22,0:24,1:8,1:16,1:22,2:8,2:16,2:22,3:8,3:16,3:22,4:8,4:16,4:22,4:24,5:8,5:16,5:22,5:24}
+process_pairs=${PROCESS_PAIRS:-0:16,1:16,2:16,3:16,4:16,5:16,0:22,1:22,2:22,3:22,4:22,5:22}
+results=${RESULTS:-$root/bench-results}
+build_dir=${BUILD_DIR:-$root/build-bench}
+jobs=${JOBS:-$(nproc 2>/dev/null || echo 2)}
+corpus=${MOLTAVEX_CORPUS:-$root/../shared/corpus}
+clock=${CLOCK:-cpu}
+baseline=
+baseline_inproc=1
+micro=0
+peers=1
+chart=1
+quick=0
+
+usage() { sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//'; }
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --quick) quick=1; files=text.cat; runs=3 ;;
+    --runs) runs=$2; shift ;;
+    --files) files=$2; shift ;;
+    --pairs) pairs=$2; shift ;;
+    --process-pairs) process_pairs=$2; shift ;;
+    --baseline) baseline=$2; shift ;;
+    --baseline-process-only) baseline_inproc=0 ;;
+    --clock) clock=$2; shift ;;
+    --results) results=$2; shift ;;
+    --build-dir) build_dir=$2; shift ;;
+    --micro) micro=1 ;;
+    --no-peers) peers=0 ;;
+    --no-chart) chart=0 ;;
+    -h|--help) usage; exit 0 ;;
+    *) echo "bench.sh: unknown option $1 (see --help)" >&2; exit 2 ;;
+  esac
+  shift
+done
+
+say() { echo "bench.sh: $*" >&2; }
+case "$clock" in
+  cpu|wall) ;;
+  *) say "--clock must be cpu or wall"; exit 2 ;;
+esac
+# TSV columns of the compression and decompression speeds to show.
+if [ "$clock" = cpu ]; then ci=14; di=15; else ci=10; di=11; fi
+started=$(date +%s)
+load_before=$(cut -d' ' -f1-3 /proc/loadavg 2>/dev/null || echo "?")
+
+corpus_names="alice29.txt asyoulik.txt fireworks.jpeg geo.protodata html kppkn.gtb lcet10.txt paper-100k.pdf plrabn12.txt urls.10K"
+text_names="alice29.txt asyoulik.txt lcet10.txt plrabn12.txt"
+if [ ! -d "$corpus" ]; then
+  say "corpus not found at $corpus; nothing to measure"
+  exit 0
+fi
+corpus=$(cd "$corpus" && pwd)
+for name in $corpus_names; do
+  [ -f "$corpus/$name" ] || { say "corpus file $corpus/$name missing; nothing to measure"; exit 0; }
+done
+
+# --- tools -------------------------------------------------------------------
+
+missing=()
+need() { command -v "$1" >/dev/null 2>&1 || missing+=("$2"); }
+need cmake cmake
+need c++ g++
+need make make
+need cmp diffutils
+need awk gawk
+need git git
+if [ "$peers" = 1 ]; then
+  need gzip gzip
+  need bzip2 bzip2
+  need xz xz-utils
+  need zstd zstd
+fi
+[ "$chart" = 1 ] && need gnuplot gnuplot-nox
+if command -v dpkg >/dev/null 2>&1 && ! dpkg -s libbenchmark-dev >/dev/null 2>&1 &&
+   [ ! -e /usr/include/benchmark/benchmark.h ] && [ ! -e /usr/local/include/benchmark/benchmark.h ]; then
+  missing+=(libbenchmark-dev)
+fi
+if [ ${#missing[@]} -gt 0 ]; then
+  say "installing ${missing[*]}"
+  if command -v apt-get >/dev/null 2>&1; then
+    sudo=
+    [ "$(id -u)" = 0 ] || sudo=sudo
+    $sudo apt-get update -qq
+    $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+      "${missing[@]}" >/dev/null
+  else
+    say "apt-get not available; install ${missing[*]} by hand"
+  fi
+fi
+if [ "$chart" = 1 ] && ! command -v gnuplot >/dev/null 2>&1; then
+  say "gnuplot missing: no chart"
+  chart=0
+fi
+
+# --- build -------------------------------------------------------------------
+
+current_rev=$(git -C "$root" rev-parse --short HEAD 2>/dev/null || echo '?')
+[ -n "$(git -C "$root" status --porcelain --untracked-files=no 2>/dev/null)" ] &&
+  current_rev="$current_rev + uncommitted changes"
+say "building the working tree ($current_rev) into $build_dir"
+mkdir -p "$build_dir"
+build_log=$build_dir/bench-build.log
+cmake -S "$root" -B "$build_dir" -DCMAKE_BUILD_TYPE=Release -DMOLTAVEX_BUILD_TESTS=OFF \
+  -DMOLTAVEX_BUILD_BENCH=ON >"$build_log" 2>&1 || { cat "$build_log" >&2; exit 1; }
+targets=(moltavex_program moltavex_bench moltavex_proctime)
+[ "$micro" = 1 ] && targets+=(moltavex_microbench)
+cmake --build "$build_dir" -j"$jobs" --target "${targets[@]}" >>"$build_log" 2>&1 ||
+  { tail -40 "$build_log" >&2; say "build failed (log: $build_log)"; exit 1; }
+bench=$build_dir/bench/moltavex_bench
+proctime=$build_dir/bench/moltavex_proctime
+program=$build_dir/moltavex
+for f in "$bench" "$proctime" "$program"; do
+  [ -x "$f" ] || { say "$f was not built (is Google Benchmark installed?)"; exit 1; }
+done
+
+work=$(mktemp -d /tmp/moltavex-bench.XXXXXX)
+trap 'rm -rf "$work"' EXIT
+
+# --- baseline ----------------------------------------------------------------
+
+base_bench=
+base_program=
+base_label=
+if [ -n "$baseline" ]; then
+  sha=$(git -C "$root" rev-parse --verify "$baseline^{commit}") ||
+    { say "unknown revision $baseline"; exit 2; }
+  base_label=$(git -C "$root" rev-parse --short "$sha")
+  base_dir=$build_dir/baseline-$sha
+  if [ ! -f "$base_dir/src/CMakeLists.txt" ]; then
+    say "unpacking $baseline ($base_label) into $base_dir/src"
+    rm -rf "$base_dir"
+    mkdir -p "$base_dir/src"
+    git -C "$root" archive "$sha" | tar -x -C "$base_dir/src"
+  fi
+  # First choice: today's bench sources against the old library, so that
+  # both sides are measured the same way.
+  : >"$base_dir/build.log"
+  if [ "$baseline_inproc" = 1 ] &&
+     cmake -S "$root/bench" -B "$base_dir/bench" -DCMAKE_BUILD_TYPE=Release \
+       -DMOLTAVEX_SOURCE_DIR="$base_dir/src" >>"$base_dir/build.log" 2>&1; then
+    if cmake --build "$base_dir/bench" -j"$jobs" --target moltavex_bench >>"$base_dir/build.log" 2>&1; then
+      base_bench=$base_dir/bench/moltavex_bench
+    fi
+    if cmake --build "$base_dir/bench" -j"$jobs" --target moltavex_program >>"$base_dir/build.log" 2>&1; then
+      base_program=$base_dir/bench/moltavex/moltavex
+    fi
+  fi
+  if [ -z "$base_bench" ] && [ "$baseline_inproc" = 1 ]; then
+    say "the benchmark does not build against $base_label (log: $base_dir/build.log);" \
+        "the baseline gets whole-process figures only"
+  fi
+  if [ ! -x "$base_program" ]; then
+    # The old tree on its own, as its own build would make it.
+    base_program=
+    if cmake -S "$base_dir/src" -B "$base_dir/own" -DCMAKE_BUILD_TYPE=Release \
+         -DMOLTAVEX_BUILD_TESTS=OFF -DMOLTAVEX_BUILD_BENCH=OFF >>"$base_dir/build.log" 2>&1 &&
+       cmake --build "$base_dir/own" -j"$jobs" >>"$base_dir/build.log" 2>&1; then
+      base_program=$(find "$base_dir/own" -maxdepth 2 -type f -name moltavex -perm -u+x | head -1)
+    fi
+  fi
+  if [ -z "$base_bench" ] && [ -z "$base_program" ]; then
+    say "could not build $baseline (log: $base_dir/build.log)"
+    exit 1
+  fi
+fi
+
+# --- data sets ---------------------------------------------------------------
+
+# The data sets named by --files, "corpus" expanded to its ten files.
+sets=()
+IFS=', ' read -r -a items <<<"$files"
+for item in "${items[@]}"; do
+  case "$item" in
+    corpus) for name in $corpus_names; do sets+=("$name"); done ;;
+    *) sets+=("$item") ;;
+  esac
+done
+set_path() {
+  case "$1" in
+    text.cat|corpus.cat)
+      local path=$work/$1 list=$corpus_names
+      [ "$1" = text.cat ] && list=$text_names
+      if [ ! -f "$path" ]; then
+        for name in $list; do cat "$corpus/$name"; done >"$path"
+      fi
+      echo "$path" ;;
+    */*) echo "$1" ;;
+    *) echo "$corpus/$1" ;;
+  esac
+}
+for s in "${sets[@]}"; do
+  [ -f "$(set_path "$s")" ] || { say "no such data set: $s"; exit 2; }
+done
+
+# --- measuring ---------------------------------------------------------------
+
+mkdir -p "$results"
+tsv=$results/bench.tsv
+printf 'build\tkind\tprogram\tfile\tbytes\tmodel\torder\tcompressed\tbits_per_byte\tc_mbps\td_mbps\tc_best_mbps\td_best_mbps\tc_cpu_mbps\td_cpu_mbps\tpeak_kib\truns\n' >"$tsv"
+
+IFS=', ' read -r -a pair_list <<<"$pairs"
+IFS=', ' read -r -a process_list <<<"$process_pairs"
+
+# In-process rows of one set and pair from one bench binary.
+inproc() { # build-name bench-binary set pair
+  local out
+  out=$("$2" --build "$1" --files "$3" --pairs "$4" --runs "$runs" --no-header \
+          --corpus "$corpus" 2>/dev/null) || { say "$1 moltavex_bench failed on $3 $4"; return 1; }
+  printf '%s\n' "$out" >>"$tsv"
+  printf '%s\n' "$out" | awk -F'\t' -v ci="$ci" -v di="$di" '{ printf "  %-8s in-process  %-14s %s:%-2s %.3f bpb  c %7.2f  d %7.2f MB/s\n", $1, $4, $6, $7, $9, $ci, $di }' >&2
+}
+
+mbps() { awk -v b="$1" -v s="$2" 'BEGIN { printf "%.3f", (s > 0 ? b / s / 1e6 : 0) }'; }
+
+# Whole-process row: times compression and decompression (each given as
+# moltavex_proctime arguments, the two separated by ::), then checks that
+# $restored equals $in.
+#   process_row build label file model order bytes in packed restored CARGS... :: DARGS...
+process_row() {
+  local build=$1 label=$2 file=$3 model=$4 order=$5 bytes=$6 in=$7 packed=$8 restored=$9
+  shift 9
+  local ccmd=() dcmd=() c d size
+  while [ "$1" != :: ]; do ccmd+=("$1"); shift; done
+  shift
+  dcmd=("$@")
+  c=$("$proctime" --runs "$runs" "${ccmd[@]}") || { say "$label failed on $file"; return 1; }
+  d=$("$proctime" --runs "$runs" "${dcmd[@]}") || { say "$label -d failed on $file"; return 1; }
+  cmp -s "$in" "$restored" || { say "$label: round trip differs on $file"; return 1; }
+  size=$(wc -c <"$packed")
+  local cm db cb cc dm dbst dc peak
+  read -r cm cb cc peak <<<"$c"
+  read -r dm dbst dc _ <<<"$d"
+  printf '%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\n' \
+    "$build" "$([ "$label" = moltavex ] && echo process || echo peer)" "$label" "$file" "$bytes" \
+    "$model" "$order" "$size" "$(awk -v s="$size" -v b="$bytes" 'BEGIN { printf "%.4f", 8 * s / b }')" \
+    "$(mbps "$bytes" "$cm")" "$(mbps "$bytes" "$dm")" "$(mbps "$bytes" "$cb")" "$(mbps "$bytes" "$dbst")" \
+    "$(mbps "$bytes" "$cc")" "$(mbps "$bytes" "$dc")" "$peak" "$runs" >>"$tsv"
+  local shown_c=$cm shown_d=$dm
+  [ "$clock" = cpu ] && { shown_c=$cc; shown_d=$dc; }
+  printf '  %-8s %-10s  %-14s %s %-7s c %7.2f  d %7.2f MB/s\n' "$build" "$label" "$file" \
+    "$model" "$order" "$(mbps "$bytes" "$shown_c")" "$(mbps "$bytes" "$shown_d")" >&2
+}
+
+moltavex_process() { # build program set pair
+  local exe=$2 file=$3 m=${4%%:*} o=${4##*:} in
+  in=$(set_path "$file")
+  process_row "$1" moltavex "$file" "$m" "$o" "$(wc -c <"$in")" "$in" "$work/p.mx" "$work/p.out" \
+    --stdout /dev/null -- "$exe" "c$m" "$o" "$in" "$work/p.mx" \
+    :: --stdout /dev/null -- "$exe" d "$work/p.mx" "$work/p.out"
+}
+
+peer() { # set label level ext COMPRESS-COMMAND... :: DECOMPRESS-COMMAND...
+  local file=$1 label=$2 level=$3 ext=$4 in
+  shift 4
+  in=$(set_path "$file")
+  local cargs=() dargs=()
+  while [ "$1" != :: ]; do cargs+=("$1"); shift; done
+  shift
+  dargs=("$@")
+  process_row current "$label" "$file" - "$level" "$(wc -c <"$in")" "$in" "$work/p.$ext" "$work/p.out" \
+    --stdin "$in" --stdout "$work/p.$ext" -- "${cargs[@]}" \
+    :: --stdin "$work/p.$ext" --stdout "$work/p.out" -- "${dargs[@]}"
+}
+
+# A failed measurement (a job that fails, a round trip that differs) is
+# reported and counted; the rest still runs, and the exit status is 1.
+failures=0
+for s in "${sets[@]}"; do
+  say "$s: in-process"
+  for p in "${pair_list[@]}"; do
+    inproc current "$bench" "$s" "$p" || failures=$((failures + 1))
+    if [ -n "$base_bench" ]; then
+      inproc baseline "$base_bench" "$s" "$p" || failures=$((failures + 1))
+    fi
+  done
+  say "$s: whole process"
+  for p in "${process_list[@]}"; do
+    moltavex_process current "$program" "$s" "$p" || failures=$((failures + 1))
+    if [ -n "$base_program" ]; then
+      moltavex_process baseline "$base_program" "$s" "$p" || failures=$((failures + 1))
+    fi
+  done
+  if [ "$peers" = 1 ]; then
+    say "$s: peers"
+    peer "$s" gzip -9 gz gzip -9 -c :: gzip -d -c || failures=$((failures + 1))
+    peer "$s" bzip2 -9 bz2 bzip2 -9 -c :: bzip2 -d -c || failures=$((failures + 1))
+    peer "$s" xz -6 xz xz -6 -T1 -c :: xz -d -c || failures=$((failures + 1))
+    peer "$s" zstd -19 zst zstd -19 -T1 -q -c :: zstd -d -q -c || failures=$((failures + 1))
+  fi
+done
+
+# --- table -------------------------------------------------------------------
+
+md=$results/bench.md
+{
+  echo "# Moltavex benchmark"
+  echo
+  echo "- $(date -u '+%Y-%m-%d %H:%M UTC'), $(uname -sm), $(nproc) cores," \
+       "$(awk -F': ' '/model name/ { print $2; exit }' /proc/cpuinfo 2>/dev/null)"
+  echo "- current: the working tree, $current_rev"
+  [ -n "$baseline" ] && echo "- baseline: $baseline ($base_label)$([ -z "$base_bench" ] && echo ', whole-process figures only')"
+  echo "- load average (1, 5, 15 min) at start: $load_before; at end: $(cut -d' ' -f1-3 /proc/loadavg 2>/dev/null || echo '?')"
+  if [ "$clock" = cpu ]; then
+    echo "- speeds from CPU time (user + system) of the job or process, median of $runs runs after one warm-up" \
+         "(wall-clock figures in the TSV); MB/s = 10^6 bytes of original data per second, both ways"
+  else
+    echo "- speeds from the wall clock, median of $runs runs after one warm-up (CPU-time figures in the TSV);" \
+         "MB/s = 10^6 bytes of original data per second, both ways"
+  fi
+  echo "- in-process: moltavex_bench, data and output in memory; program: the moltavex executable" \
+       "(or the peer) as a whole process, files in the page cache, output to /tmp"
+  echo "- peak MiB: in-process, the memory one compression job made resident (VmHWM - VmRSS in a fresh" \
+       "child); program, the compressing process's ru_maxrss"
+  echo "- c / bzip2: compression speed over that of bzip2 -9 on the same data, whole process against whole process"
+  [ -n "$baseline" ] && echo "- cur/base: current speed over baseline speed (baseline rows; ! marks a size that differs)"
+  echo "- xz and zstd run single-threaded (-T1)"
+  echo
+} >"$md"
+
+awk -F'\t' -v base="$base_label" -v ci="$ci" -v di="$di" '
+  function speed(v) { return v >= 100 ? sprintf("%.0f", v) : v >= 10 ? sprintf("%.1f", v) : sprintf("%.2f", v) }
+  function mib(k) { return k < 0 || k == "" ? "" : sprintf("%.1f", k / 1024) }
+  function describe(f) {
+    if (f == "text.cat") return "**text.cat** (alice29 + asyoulik + lcet10 + plrabn12)"
+    if (f == "corpus.cat") return "**corpus.cat** (all ten corpus files)"
+    return "**" f "**"
+  }
+  NR == FNR {
+    if (FNR == 1) next
+    if ($3 == "bzip2" && $1 == "current") bz[$4] = $ci
+    if ($1 == "current") { cc[$2 "|" $3 "|" $4 "|" $6 "|" $7] = $ci; cd[$2 "|" $3 "|" $4 "|" $6 "|" $7] = $di; cs[$2 "|" $3 "|" $4 "|" $6 "|" $7] = $8 }
+    next
+  }
+  FNR == 1 {
+    head = "| data | program | setting | how | size | bits/byte | compress MB/s | decompress MB/s | peak MiB | c / bzip2 |"
+    rule = "|---|---|---|---|--:|--:|--:|--:|--:|--:|"
+    if (base != "") { head = head " c cur/base | d cur/base |"; rule = rule "--:|--:|" }
+    print head; print rule
+    next
+  }
+  {
+    if ($4 != last) {
+      line = "| " describe($4) ", " $5 " bytes | | | | | | | | | |"
+      if (base != "") line = line " | |"
+      print line
+      last = $4
+    }
+    key = $2 "|" $3 "|" $4 "|" $6 "|" $7
+    prog = $3; setting = $7
+    if ($3 == "moltavex") { setting = $6 ":" $7; if ($1 == "baseline") prog = "moltavex @" base }
+    how = $2 == "inproc" ? "in-process" : "program"
+    ratio = ""
+    if ($2 != "inproc" && ($4 in bz) && bz[$4] > 0) ratio = sprintf("%.2f", $ci / bz[$4])
+    line = "| | " prog " | " setting " | " how " | " $8 " | " sprintf("%.3f", $9) " | " speed($ci) " | " speed($di) " | " mib($16) " | " ratio " |"
+    if (base != "") {
+      rc = ""; rd = ""
+      if ($1 == "baseline" && (key in cc)) {
+        rc = sprintf("%.2f", $ci > 0 ? cc[key] / $ci : 0)
+        rd = sprintf("%.2f", $di > 0 ? cd[key] / $di : 0)
+        if (cs[key] != $8) rc = rc " !"
+      }
+      line = line " " rc " | " rd " |"
+    }
+    print line
+  }
+' "$tsv" "$tsv" >>"$md"
+
+# The key comparison: whole-process compression speed of models 1..4 at
+# order 16 against bzip2 -9 on the English texts.
+summary=$(awk -F'\t' -v ci="$ci" -v clock="$clock" '
+  NR == FNR { if ($1 == "current" && $3 == "bzip2" && $4 == "text.cat") bz = $ci; next }
+  $1 == "current" && $2 == "process" && $4 == "text.cat" && $7 == 16 && $6 >= 1 && $6 <= 4 && bz > 0 {
+    out = out sprintf("%s%d:16 %.2f", out == "" ? "" : ", ", $6, $ci / bz)
+  }
+  END { if (out != "") print "text.cat, whole-process compression speed / bzip2 -9 speed (" clock " time): " out }
+' "$tsv" "$tsv")
+if [ -n "$summary" ]; then
+  printf '\n%s\n' "$summary" >>"$md"
+fi
+
+# --- chart -------------------------------------------------------------------
+
+chart_for() { # set png
+  local s=$1 png=$2 dat=$work/chart
+  awk -F'\t' -v s="$s" -v d="$dat" -v ci="$ci" '
+    NR > 1 && $4 == s {
+      label = $3 == "moltavex" ? $6 ":" $7 : $3 " " $7
+      f = d "." $1 "." $2
+      printf "%s\t%s\t%s\n", $9, $ci, label >> f
+    }' "$tsv"
+  local plots=()
+  [ -s "$dat.current.inproc" ] && plots+=("'$dat.current.inproc' using 1:2 with points pt 7 ps 1.3 lc rgb '#1f77b4' title 'moltavex in-process (model:order)', '' using 1:2:3 with labels offset char 0.6,0.6 left font ',9' textcolor rgb '#1f77b4' notitle")
+  [ -s "$dat.current.process" ] && plots+=("'$dat.current.process' using 1:2 with points pt 9 ps 1.3 lc rgb '#2ca02c' title 'moltavex program (whole process)'")
+  [ -s "$dat.baseline.inproc" ] && plots+=("'$dat.baseline.inproc' using 1:2 with points pt 6 ps 1.3 lc rgb '#7f7f7f' title 'baseline $base_label in-process'")
+  [ -s "$dat.baseline.process" ] && plots+=("'$dat.baseline.process' using 1:2 with points pt 8 ps 1.3 lc rgb '#7f7f7f' title 'baseline $base_label program'")
+  [ -s "$dat.current.peer" ] && plots+=("'$dat.current.peer' using 1:2 with points pt 5 ps 1.5 lc rgb '#d62728' title 'peers (whole process)', '' using 1:2:3 with labels offset char 0.6,-0.7 left font ',10' textcolor rgb '#d62728' notitle")
+  [ ${#plots[@]} -gt 0 ] || return 0
+  local joined
+  joined=$(IFS=','; echo "${plots[*]}")
+  local term="pngcairo size 1400,900 font ',11'"
+  gnuplot -e "set terminal pngcairo" >/dev/null 2>&1 || term="png size 1400,900"
+  gnuplot <<EOF
+set terminal $term
+set output '$png'
+set title "Moltavex on $s: size against compression speed (up and left is better)"
+set xlabel 'bits per byte (lower is better)'
+set ylabel 'compression MB/s, $clock time (log scale)'
+set logscale y
+set grid xtics ytics mytics
+set offsets 0.05, 0.35, 0, 0
+set key top right inside box opaque samplen 1
+set datafile separator "\t"
+plot $joined
+EOF
+  rm -f "$dat".*
+}
+charts=()
+if [ "$chart" = 1 ]; then
+  for s in "${sets[@]}"; do
+    case "$s" in
+      text.cat|corpus.cat) chart_for "$s" "$results/bench-$s.png"; charts+=("$results/bench-$s.png") ;;
+    esac
+  done
+  if [ ${#charts[@]} -eq 0 ]; then
+    chart_for "${sets[0]}" "$results/bench-${sets[0]}.png"
+    charts+=("$results/bench-${sets[0]}.png")
+  fi
+fi
+
+# --- microbenchmarks ---------------------------------------------------------
+
+if [ "$micro" = 1 ]; then
+  say "microbenchmarks"
+  MOLTAVEX_CORPUS=$corpus "$build_dir/bench/moltavex_microbench" --benchmark_min_time=0.3 \
+    >"$results/microbench.txt" 2>&1 || say "microbenchmarks failed (see $results/microbench.txt)"
+fi
+
+cat "$md"
+echo
+echo "raw data: $tsv"
+echo "table:    $md"
+for c in "${charts[@]}"; do echo "chart:    $c"; done
+[ "$micro" = 1 ] && echo "micro:    $results/microbench.txt"
+echo "time:     $(($(date +%s) - started)) s"
+if [ "$failures" -gt 0 ]; then
+  say "$failures measurement(s) failed; see the messages above"
+  exit 1
+fi
