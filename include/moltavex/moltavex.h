@@ -31,9 +31,11 @@
 //   4  Hashed Bitwise Model         running hash of all bytes, bit window    8 * 2^order bytes
 //   5  Combined Model               as 4 with pairs, then a second stage    17 * 2^order + 128 KiB
 //
-// Tables are zero-filled memory from the system and only the parts that
-// the data touches are used, so high orders work on small inputs; a table
-// that cannot be allocated at all makes the job fail with out_of_memory.
+// Tables are zero-filled memory from the system and only the pages that
+// the data touches are used, so high orders work on small inputs (on
+// Linux, tables of 4 to 256 MiB get 2 MiB pages for speed, so there a small
+// input can make the whole table resident). A table that cannot be
+// allocated at all makes the job fail with out_of_memory.
 //
 // ERRORS
 //
