@@ -162,17 +162,34 @@ std::string run_on_terminal(const std::vector<std::string>& args, int* exit_stat
   return seen;
 }
 
+// Opens a FIFO for reading only after `delay` and drains it, so that a job
+// writing its output there is held up for that long whatever its speed.
+std::thread drain_later(const std::string& fifo, std::chrono::milliseconds delay) {
+  return std::thread([fifo, delay] {
+    std::this_thread::sleep_for(delay);
+    const int fd = ::open(fifo.c_str(), O_RDONLY);
+    char buffer[65536];
+    while (fd >= 0 && ::read(fd, buffer, sizeof buffer) > 0) {
+    }
+    if (fd >= 0) ::close(fd);
+  });
+}
+
 TEST(Progress, DrawnAndErasedOnATerminalOnly) {
   TempDir dir;
-  // About three seconds of coding: long enough for the line to appear.
-  write_random_file(dir.file("big"), 10u << 20);
+  // Random data does not shrink, so the output is as long as the input and
+  // the job keeps writing after the held-up second: the line must appear.
+  write_random_file(dir.file("big"), 4u << 20);
+  const std::string fifo = dir.file("out.fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  std::thread reader = drain_later(fifo, std::chrono::milliseconds(1500));
   int status = -1;
-  const std::string seen =
-      run_on_terminal({"moltavex", "c0", "22", dir.file("big"), dir.file("big.mx")}, &status);
+  const std::string seen = run_on_terminal({"moltavex", "c1", "16", dir.file("big"), fifo}, &status);
+  reader.join();
   EXPECT_EQ(status, 0);
   // The terminal turns "\n" into "\r\n" on output; the program's own
   // CRLF lines therefore arrive as "\r\r\n".
-  EXPECT_EQ(seen.rfind("Moltavex   V1.9\r\r\n\r\r\nEncoding using Bytewise Hashed Model...\r\r\n", 0),
+  EXPECT_EQ(seen.rfind("Moltavex   V1.9\r\r\n\r\r\nEncoding using Simple Bitwise Model...\r\r\n", 0),
             0u)
       << seen;
   const std::size_t first = seen.find("% ");
@@ -187,13 +204,15 @@ TEST(Progress, DrawnAndErasedOnATerminalOnly) {
   EXPECT_EQ(seen.substr(tail - 2, 2), " \r") << seen;
   EXPECT_EQ(tail + 3, seen.size());
 
-  // The same job with standard error in a file: exactly the job's lines.
-  const pid_t pid =
-      start({"moltavex", "c0", "22", dir.file("big"), dir.file("big2.mx")}, "/dev/null",
-            dir.file("err"));
+  // The same held-up job with standard error in a file: exactly the job's
+  // lines.
+  std::thread reader2 = drain_later(fifo, std::chrono::milliseconds(1500));
+  const pid_t pid = start({"moltavex", "c1", "16", dir.file("big"), fifo}, "/dev/null",
+                          dir.file("err"));
   EXPECT_EQ(wait_exit(pid, 120), 0);
+  reader2.join();
   EXPECT_EQ(read_text(dir.file("err")),
-            "Moltavex   V1.9\r\n\r\nEncoding using Bytewise Hashed Model...\r\n\r\n");
+            "Moltavex   V1.9\r\n\r\nEncoding using Simple Bitwise Model...\r\n\r\n");
 }
 
 }  // namespace
