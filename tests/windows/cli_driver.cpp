@@ -328,9 +328,21 @@ Result run_program(const std::string& program, const std::string& dir, const Lau
   std::memset(&pi, 0, sizeof pi);
   std::vector<char> line(launch.command_line.begin(), launch.command_line.end());
   line.push_back('\0');
-  if (!CreateProcessA(program.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                      dir.c_str(), &si, &pi)) {
-    result.trouble = "CreateProcessA failed, error " + std::to_string(GetLastError());
+  // Under a loaded Wine, starting a process now and then fails with an
+  // internal error that has nothing to do with the program; try again
+  // before calling it a failure. (The command line is copied afresh each
+  // time, since CreateProcessA may write into it.)
+  bool created = false;
+  DWORD error = 0;
+  for (int attempt = 0; attempt < 3 && !created; ++attempt) {
+    if (attempt > 0) Sleep(200);
+    std::vector<char> copy(line);
+    created = CreateProcessA(program.c_str(), copy.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                             dir.c_str(), &si, &pi) != 0;
+    if (!created) error = GetLastError();
+  }
+  if (!created) {
+    result.trouble = "CreateProcessA failed, error " + std::to_string(error);
     close_all();
     return result;
   }
