@@ -70,6 +70,20 @@ int packer_fill(RunPacker& packer);
 // marker included, has been handed out; -1 again on every later call.
 inline int packer_get(RunPacker& packer) {
   if (packer.pending_count == 0) {
+    // Most bytes are literals outside any run, and pass straight through
+    // from the reader's buffer; escapes, runs, the end and refills go the
+    // long way.
+    ByteReader& reader = *packer.stream;
+    if (packer.run < 2 && packer.end == 0 && reader.position < reader.count) {
+      const int c = reader.buffer[reader.position];
+      if (c != escape_byte) {
+        ++reader.position;
+        packer.current = c;
+        packer.previous = c;
+        packer.run = 0;
+        return c;
+      }
+    }
     if (packer.end != 0) return -1;
     return packer_fill(packer);
   }
