@@ -51,27 +51,26 @@ struct BitCounter {
 
 inline constexpr std::uint32_t bit_counter_limit_less_two = 0xFFFFFFFFu - 2;
 
-// floor(n / d) for a quotient known to fit in 32 bits. On x86-64 the
-// 64-by-32-bit form of DIV does exactly this and is quicker than the full
-// 64-bit division the compiler would emit; elsewhere the plain division.
-inline std::uint32_t divide_to_32(std::uint64_t n, std::uint32_t d) {
+// floor((high * 2^32 + low) / d) for a quotient known to fit in 32 bits
+// (high < d). On x86-64 the 64-by-32-bit form of DIV does exactly this and
+// is quicker than the full 64-bit division the compiler would emit;
+// elsewhere the plain division.
+inline std::uint32_t divide_to_32(std::uint32_t high, std::uint32_t low, std::uint32_t d) {
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
   std::uint32_t quotient, remainder;
-  __asm__("divl %4"
-          : "=a"(quotient), "=d"(remainder)
-          : "a"(static_cast<std::uint32_t>(n)), "d"(static_cast<std::uint32_t>(n >> 32)), "rm"(d)
-          : "cc");
+  __asm__("divl %4" : "=a"(quotient), "=d"(remainder) : "a"(low), "d"(high), "rm"(d) : "cc");
   return quotient;
 #else
-  return static_cast<std::uint32_t>(n / d);
+  return static_cast<std::uint32_t>(((std::uint64_t{high} << 32) | low) / d);
 #endif
 }
 
 inline Prob32 counter_predict(const BitCounter& c) {
-  // zeros < total <= 0xFFFFFFFF, so the quotient fits in 32 bits.
-  const std::uint64_t zeros = std::uint64_t{c.zeros_less_one} + 1;
-  const std::uint32_t total = c.total_less_two + 2;
-  return divide_to_32(zeros * 0xFFFFFFFFu, total);
+  // The dividend zeros * (2^32 - 1) = (zeros - 1) * 2^32 + (2^32 - zeros):
+  // its upper word is the stored zeros - 1 and its lower word that value's
+  // complement, with no 64-bit product to form. zeros < total <= 0xFFFFFFFF,
+  // so the quotient fits in 32 bits.
+  return divide_to_32(c.zeros_less_one, ~c.zeros_less_one, c.total_less_two + 2);
 }
 
 void counter_halve(BitCounter& c);

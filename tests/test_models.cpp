@@ -2,6 +2,7 @@
 // and table positions on known inputs, and the registry.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 
@@ -44,6 +45,32 @@ TEST(BitCounter, PredictsFromCountsAndLearns) {
   BitCounter one;
   counter_update(one, 1);
   EXPECT_EQ(counter_predict(one), 0x55555555u);
+}
+
+TEST(BitCounter, PredictionIsTheTruncatedQuotientForAnyCounts) {
+  // The prediction is floor(zeros * 0xFFFFFFFF / total) in full 64-bit
+  // arithmetic, whatever shortcut computes it: at the extremes of both
+  // counts and at random over the whole range.
+  auto expected = [](std::uint32_t zeros, std::uint32_t total) {
+    return static_cast<Prob32>(std::uint64_t{zeros} * 0xFFFFFFFFu / total);
+  };
+  const std::uint32_t edges[][2] = {{1, 2},          {1, 0xFFFFFFFFu}, {0xFFFFFFFEu, 0xFFFFFFFFu},
+                                    {1, 3},          {2, 3},           {0x7FFFFFFFu, 0xFFFFFFFFu},
+                                    {0x80000000u, 0x80000001u},        {1, 0x80000000u}};
+  for (const auto& e : edges) {
+    EXPECT_EQ(counter_predict(BitCounter::from_counts(e[0], e[1])), expected(e[0], e[1]))
+        << e[0] << "/" << e[1];
+  }
+  std::uint64_t state = 0x9E3779B97F4A7C15ull;
+  for (int i = 0; i < 100000; ++i) {
+    state = state * 6364136223846793005ull + 1442695040888963407ull;
+    // Totals spread over every magnitude, zeros anywhere below them.
+    const std::uint32_t total = std::max<std::uint32_t>(
+        2, static_cast<std::uint32_t>(state >> 32) >> (state >> 27 & 31));
+    const std::uint32_t zeros = 1 + static_cast<std::uint32_t>(state % (total - 1));
+    ASSERT_EQ(counter_predict(BitCounter::from_counts(zeros, total)), expected(zeros, total))
+        << zeros << "/" << total;
+  }
 }
 
 TEST(BitCounter, HalvesHistoryAtTheLimitInsteadOfWrapping) {
