@@ -42,7 +42,7 @@ inline std::uint64_t split_interval(std::uint64_t low, std::uint64_t high, Prob3
   const std::uint64_t range = high - low;
   const std::uint64_t t = (range * p) >> 32;
   if (t != 0) return high - t;
-  std::uint64_t mid = high - 2;     // t = 0: leave the 0 bit the two top values
+  std::uint64_t mid = high - 2;  // t = 0: leave the 0 bit the two top values
   if (mid <= low) mid += 2;
   if (mid >= high) mid = high - 1;  // degenerate interval: 0 bit keeps `high`
   return mid;
@@ -68,8 +68,12 @@ inline bool top_bytes_agree(std::uint64_t low, std::uint64_t high) {
   return ((low ^ high) & 0xFF000000u) == 0;
 }
 
+// The coder records. encode_bit and decode_bit keep every field current;
+// the drivers' coding loops work on local copies of the bounds (and code
+// value and counts) and store those back, leaving `mid`, `last_bit` and
+// `last_byte`, which describe a single step, as they were.
 struct ArithEncoder {
-  ByteWriter* stream = nullptr;
+  ByteWriter *stream = nullptr;
   std::int32_t priming = 1;  // unused by the encoder
   std::uint64_t low = 0;
   std::uint64_t high = 0xFFFFFFFFu;
@@ -78,7 +82,7 @@ struct ArithEncoder {
 };
 
 struct ArithDecoder {
-  ByteReader* stream = nullptr;
+  ByteReader *stream = nullptr;
   std::int32_t priming = 1;  // 1 until the first call has loaded the code value
   std::uint64_t low = 0;
   std::uint64_t high = 0xFFFFFFFFu;
@@ -90,71 +94,126 @@ struct ArithDecoder {
   std::int32_t end_of_input = 0;
 };
 
-inline void encoder_create(ArithEncoder& encoder, ByteWriter& writer) {
+inline void encoder_create(ArithEncoder &encoder, ByteWriter &writer) {
   encoder = ArithEncoder{};
   encoder.stream = &writer;
 }
 
-inline void decoder_create(ArithDecoder& decoder, ByteReader& reader) {
+inline void decoder_create(ArithDecoder &decoder, ByteReader &reader) {
   decoder = ArithDecoder{};
   decoder.stream = &reader;
 }
 
-// Codes `bit` (1 codes a 1, any other value a 0) under the 0-probability p.
-inline void encode_bit(ArithEncoder& e, int bit, Prob32 p) {
-  e.mid = split_interval(e.low, e.high, p);
+// One encoding step on bare bounds: codes `bit` (1 codes a 1, any other
+// value a 0) under the 0-probability p, hands each settled byte to
+// emit(byte) and returns the split point. encode_bit runs it on the record;
+// the compression loop keeps the bounds in local variables for a whole job
+// and emits straight into the output buffer.
+template <class Emit>
+inline std::uint64_t encode_step(std::uint64_t &low, std::uint64_t &high, int bit, Prob32 p,
+                                 Emit &&emit) {
+  const std::uint64_t mid = split_interval(low, high, p);
   // Data bits are unpredictable: select without a branch (which compilers
   // would otherwise emit, mispredicted on every surprise).
-  e.high = select_if(bit == 1, e.mid, e.high);
-  e.low = select_if(bit == 1, e.low, e.mid + 1);
-  while (top_bytes_agree(e.low, e.high)) {
-    writer_put(*e.stream, static_cast<std::uint8_t>(e.low >> 24));
-    e.high = (e.high << 8) | 0xFF;
-    e.low <<= 8;
-    ++e.bytes_out;
+  high = select_if(bit == 1, mid, high);
+  low = select_if(bit == 1, low, mid + 1);
+  while (top_bytes_agree(low, high)) {
+    emit(static_cast<std::uint8_t>(low >> 24));
+    high = (high << 8) | 0xFF;
+    low <<= 8;
   }
+  return mid;
+}
+
+// A step moves at most four bytes out (or in): after four shifts the low
+// 32 bits of the bounds are all zeros and all ones, whose top bytes differ.
+inline constexpr unsigned max_bytes_per_bit = 4;
+
+inline void encode_bit(ArithEncoder &e, int bit, Prob32 p) {
+  e.mid = encode_step(e.low, e.high, bit, p, [&e](std::uint8_t byte) {
+    writer_put(*e.stream, byte);
+    ++e.bytes_out;
+  });
 }
 
 // Ends the coded body: 32 zero bits at one half flush the interval (four
 // bytes of `high`, then up to three 0xFF), then the writer is drained.
-void encoder_finish(ArithEncoder& encoder);
+void encoder_finish(ArithEncoder &encoder);
 
-void decoder_prime(ArithDecoder& decoder);
+void decoder_prime(ArithDecoder &decoder);
 
-// Decodes one bit coded under the 0-probability p. When the input runs out
-// during renormalisation, `end_of_input` is set and the bit is still valid.
-// decode_bit for a decoder already primed (decoder_prime called, which
-// the split never depends on): the coding loop primes once up front and
-// spares the test on every bit.
-inline int decode_primed_bit(ArithDecoder& d, Prob32 p) {
-  d.mid = split_interval(d.low, d.high, p);
+// The state a decoding step changes, as plain values: the decompression
+// loop holds one in local variables for a whole job, so that nothing of it
+// lives in memory that a table store or a buffer refill might touch.
+struct DecoderRegisters {
+  std::uint64_t low;
+  std::uint64_t high;
+  std::uint64_t code;
+  std::uint64_t bytes_in;
+  std::int32_t end_of_input;
+};
+
+// One decoding step of a primed decoder: the bit coded under the
+// 0-probability p. Renormalisation takes bytes from fetch(), which returns
+// a byte or -1 when the input has run out; then `end_of_input` is set and
+// the bit is still valid. `mid` receives the split point and `last_byte`
+// the last value fetched, if any.
+template <class Fetch>
+inline int decode_step(DecoderRegisters &r, Prob32 p, std::uint64_t &mid, std::int32_t &last_byte,
+                       Fetch &&fetch) {
+  mid = split_interval(r.low, r.high, p);
   // A branch, deliberately: the decoded bit feeds the next context, and a
   // predicted branch lets the processor start the next bit's table load
   // and division before this comparison is done. When the model predicts
   // well (most bits) that hides the whole chain; a select would wait for it.
-  if (d.code <= d.mid) {
-    d.last_bit = 1;
-    d.high = d.mid;
+  int bit;
+  if (r.code <= mid) {
+    bit = 1;
+    r.high = mid;
   } else {
-    d.last_bit = 0;
-    d.low = d.mid + 1;
+    bit = 0;
+    r.low = mid + 1;
   }
-  while (top_bytes_agree(d.low, d.high)) {
-    const int v = reader_get(*d.stream);
-    d.last_byte = v;
+  while (top_bytes_agree(r.low, r.high)) {
+    const int v = fetch();
+    last_byte = v;
     if (v < 0) {
-      d.end_of_input = 1;
+      r.end_of_input = 1;
       break;
     }
-    d.code = (d.code << 8) | static_cast<std::uint64_t>(v);
-    d.high = (d.high << 8) | 0xFF;
-    d.low <<= 8;
-    ++d.bytes_in;
+    r.code = (r.code << 8) | static_cast<std::uint64_t>(v);
+    r.high = (r.high << 8) | 0xFF;
+    r.low <<= 8;
+    ++r.bytes_in;
   }
+  return bit;
+}
+
+inline DecoderRegisters decoder_registers(const ArithDecoder &d) {
+  return DecoderRegisters{d.low, d.high, d.code, d.bytes_in, d.end_of_input};
+}
+
+inline void store_decoder_registers(ArithDecoder &d, const DecoderRegisters &r) {
+  d.low = r.low;
+  d.high = r.high;
+  d.code = r.code;
+  d.bytes_in = r.bytes_in;
+  d.end_of_input = r.end_of_input;
+}
+
+// decode_bit for a decoder already primed (decoder_prime called, which
+// the split never depends on): the coding loop primes once up front and
+// spares the test on every bit.
+inline int decode_primed_bit(ArithDecoder &d, Prob32 p) {
+  DecoderRegisters r = decoder_registers(d);
+  d.last_bit = decode_step(r, p, d.mid, d.last_byte, [&d] { return reader_get(*d.stream); });
+  store_decoder_registers(d, r);
   return d.last_bit;
 }
 
-inline int decode_bit(ArithDecoder& d, Prob32 p) {
+// Decodes one bit coded under the 0-probability p. When the input runs out
+// during renormalisation, `end_of_input` is set and the bit is still valid.
+inline int decode_bit(ArithDecoder &d, Prob32 p) {
   if (d.priming != 0) decoder_prime(d);
   return decode_primed_bit(d, p);
 }

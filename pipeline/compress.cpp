@@ -1,5 +1,6 @@
 // Compression driver: header byte, then every transformed byte coded bit by
 // bit (predict, encode, update), then the coder's finish.
+#include <algorithm>
 #include <memory>
 
 #include "coder/arith.h"
@@ -11,72 +12,99 @@ namespace mx {
 
 namespace {
 
-// Transformed bytes are taken from the packer this many bytes before they
-// are coded, so that the model's lookahead can ask for their table entries
-// while earlier bytes are coded: at high orders nearly every bit's entry
+// The run-length transform fills a block of this many bytes at a time,
+// which the coder then codes in one go.
+inline constexpr std::size_t block_bytes = 4096;
+
+// The model's lookahead runs this many bytes ahead of the coder, asking for
+// the table entries of their bits: at high orders nearly every bit's entry
 // is a cache miss, and in compression all of them are known in advance.
-inline constexpr unsigned lookahead_bytes = 8;
+inline constexpr std::size_t lookahead_bytes = 8;
 
-// The coding loop, instantiated once per model class. The model and the
-// coder state are worked on as local copies whose addresses never escape,
-// so the compiler keeps them in registers: stores into tables and output
-// buffers cannot alias them.
+// Most bytes a coded byte can put out: eight steps of at most four.
+inline constexpr std::int32_t max_bytes_per_byte = 8 * max_bytes_per_bit;
+
+// Codes block[begin, end) into `out`, which has room for max_bytes_per_byte
+// per byte, and feeds the lookahead the bytes lookahead_bytes further on
+// (up to the block's `count`). It calls nothing, so that the compiler keeps
+// the coder's bounds, the output position and the model's context in
+// registers.
 template <class Model, bool kPrefetch>
-Status encode_all(RunPacker& packer, ArithEncoder& encoder, Model& shared_model) {
-  const ByteWriter& writer = *encoder.stream;
-  Model model(std::move(shared_model));
-  ArithEncoder coder = encoder;
-  Status status = Status::ok;
-
-  typename Model::Lookahead lookahead;
-  int queue[lookahead_bytes];
-  unsigned head = 0, queued = 0;
-  bool more = true;
-  auto pull = [&](unsigned slot) {
-    const int c = packer_get(packer);
-    if (c < 0) {
-      more = false;
-      return false;
-    }
-    if (kPrefetch) lookahead.touch(model, c);
-    queue[slot] = c;
-    return true;
-  };
-  while (queued < lookahead_bytes && pull(queued)) ++queued;
-
-  while (queued > 0) {
-    const int c = queue[head];
-    if (!more || !pull(head)) --queued;
-    head = (head + 1) % lookahead_bytes;
+MX_NOINLINE std::uint8_t *encode_stretch(Model &model, typename Model::Lookahead &lookahead,
+                                         std::uint64_t &shared_low, std::uint64_t &shared_high,
+                                         const std::uint8_t *block, std::size_t begin,
+                                         std::size_t end, std::size_t count, std::uint8_t *out) {
+  std::uint64_t low = shared_low;
+  std::uint64_t high = shared_high;
+  for (std::size_t i = begin; i < end; ++i) {
+    if (kPrefetch && i + lookahead_bytes < count)
+      lookahead.touch(model, block[i + lookahead_bytes]);
+    const int c = block[i];
     MX_UNROLL_BYTE
     for (int k = 7; k >= 0; --k) {
       const int bit = (c >> k) & 1;
-      encode_bit(coder, bit, model.predict());
+      encode_step(low, high, bit, model.predict(), [&out](std::uint8_t byte) { *out++ = byte; });
       model.update(bit);
     }
-    // A failed write cannot recover: stop rather than code the rest.
-    if (writer.failed) {
-      status = Status::write_failed;
-      break;
+  }
+  shared_low = low;
+  shared_high = high;
+  return out;
+}
+
+// The coding loop, instantiated once per model class: the packer fills a
+// block, and the block is coded in stretches that each fit the room left
+// in the output buffer, which is drained between them.
+template <class Model, bool kPrefetch>
+MX_NOINLINE Status encode_all(RunPacker &packer, ArithEncoder &encoder, Model &model) {
+  ByteWriter &writer = *encoder.stream;
+  typename Model::Lookahead lookahead;
+  std::uint8_t block[block_bytes];
+  for (;;) {
+    std::size_t count = 0;
+    while (count < block_bytes) {
+      const int c = packer_get(packer);
+      if (c < 0) break;
+      block[count++] = static_cast<std::uint8_t>(c);
+    }
+    if (count == 0) break;
+    if (kPrefetch) {
+      for (std::size_t i = 0; i < count && i < lookahead_bytes; ++i)
+        lookahead.touch(model, block[i]);
+    }
+    std::size_t done = 0;
+    while (done < count) {
+      if (writer.capacity - writer.length < max_bytes_per_byte) {
+        writer_drain(writer);
+        // A failed write cannot recover: stop rather than code the rest.
+        if (writer.failed) return Status::write_failed;
+      }
+      const std::size_t room =
+          static_cast<std::size_t>(writer.capacity - writer.length) / max_bytes_per_byte;
+      const std::size_t end = std::min(count, done + room);
+      std::uint8_t *const start = writer.buffer + writer.length;
+      std::uint8_t *const out = encode_stretch<Model, kPrefetch>(
+          model, lookahead, encoder.low, encoder.high, block, done, end, count, start);
+      writer.length += static_cast<std::int32_t>(out - start);
+      encoder.bytes_out += static_cast<std::uint64_t>(out - start);
+      done = end;
     }
   }
-  encoder = coder;
-  shared_model = std::move(model);
-  if (status == Status::ok) encoder_finish(encoder);
-  return status;
+  encoder_finish(encoder);
+  return writer.failed ? Status::write_failed : Status::ok;
 }
 
 }  // namespace
 
-Status stream_status(const ByteReader& reader, const ByteWriter& writer) {
+Status stream_status(const ByteReader &reader, const ByteWriter &writer) {
   if (reader.interrupted || writer.interrupted) return Status::interrupted;
   if (reader.failed) return Status::read_failed;
   if (writer.failed) return Status::write_failed;
   return Status::ok;
 }
 
-Status compress_streams(ByteReader& reader, ByteWriter& writer, int model, int order,
-                        const Observer* observer) {
+Status compress_streams(ByteReader &reader, ByteWriter &writer, int model, int order,
+                        const Observer *observer) {
   if (model < 0 || model >= model_count || !valid_order(order)) return Status::invalid_argument;
   JobWatch watch;
   watch_streams(watch, observer, reader, writer);
@@ -109,8 +137,8 @@ Status compress_streams(ByteReader& reader, ByteWriter& writer, int model, int o
   return Status::ok;
 }
 
-Status compress_file(const char* input_name, const char* output_name, int model, int order,
-                     const Observer* observer) {
+Status compress_file(const char *input_name, const char *output_name, int model, int order,
+                     const Observer *observer) {
   StreamPair pair;
   const Status status = open_streams(input_name, output_name, pair);
   if (status != Status::ok) return status;

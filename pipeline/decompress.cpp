@@ -12,39 +12,107 @@ namespace mx {
 
 namespace {
 
-// The decoding loop, instantiated once per model class. As in compression,
-// the model and the coder state are local copies the compiler can keep in
-// registers.
+// Decodes the eight bits of one byte, most significant first, taking coded
+// bytes from fetch() (see decode_step).
+template <class Model, bool kPrefetch, class Fetch>
+inline int decode_byte(Model &model, DecoderRegisters &coder, Fetch &&fetch) {
+  int byte = 0;
+  MX_UNROLL_BYTE
+  for (int k = 7; k >= 0; --k) {
+    std::uint64_t mid;
+    std::int32_t last_byte;
+    const int bit = decode_step(coder, model.predict(), mid, last_byte, fetch);
+    model.update(bit);
+    if (kPrefetch) model.prefetch_ahead();
+    byte |= bit << k;
+  }
+  return byte;
+}
+
+// Decodes bytes from `in` into `out` while they are literals, the input
+// holds a whole byte's worth of coded bytes (in < in_last) and the output
+// has room; returns the last byte decoded, written out unless it is an
+// escape byte. It calls nothing, so that the compiler keeps the model, the
+// coder and both positions in registers (see decode_all).
 template <class Model, bool kPrefetch>
-void decode_all(ArithDecoder& decoder, RunUnpacker& unpacker, Model& shared_model) {
-  const ByteWriter& writer = *unpacker.stream;
-  Model model(std::move(shared_model));
-  ArithDecoder coder = decoder;
-  decoder_prime(coder);
+MX_NOINLINE int decode_stretch(Model &model, DecoderRegisters &shared_coder,
+                               const std::uint8_t *&shared_in, const std::uint8_t *in_last,
+                               std::uint8_t *&shared_out, std::uint8_t *out_end) {
+  DecoderRegisters coder = shared_coder;
+  const std::uint8_t *in = shared_in;
+  std::uint8_t *out = shared_out;
+  int byte;
+  do {
+    byte = decode_byte<Model, kPrefetch>(model, coder, [&in]() -> int { return *in++; });
+    if (byte == escape_byte) break;
+    *out++ = static_cast<std::uint8_t>(byte);
+  } while (in < in_last && out < out_end);
+  shared_coder = coder;
+  shared_in = in;
+  shared_out = out;
+  return byte;
+}
+
+// The decoding loop, instantiated once per model class.
+//
+// Most of the time it runs decode_stretch: while the input buffer holds
+// enough coded bytes for a whole output byte (8 steps of at most 4 bytes)
+// and the output buffer has room, literal bytes are decoded straight from
+// the one into the other. An escape byte, a buffer boundary, the end of the
+// input and the end marker go through the general path: one byte at a time
+// through the reader and the run-length unpacker.
+template <class Model, bool kPrefetch>
+MX_NOINLINE void decode_all(ArithDecoder &decoder, RunUnpacker &unpacker, Model &model) {
+  constexpr std::uint32_t stretch_input = 8 * max_bytes_per_bit;
+  ByteWriter &writer = *unpacker.stream;
+  ByteReader &reader = *decoder.stream;
+  decoder_prime(decoder);
+  DecoderRegisters coder = decoder_registers(decoder);
   while (unpacker.end == 0) {
-    int byte = 0;
-    MX_UNROLL_BYTE
-    for (int k = 7; k >= 0; --k) {
-      // The bit that ran into the end of the input is still used; the loop
+    if (reader.count - reader.position > stretch_input && writer.length < writer.capacity &&
+        unpacker.previous != escape_byte) {
+      const std::uint8_t *in = reader.buffer + reader.position;
+      std::uint8_t *out = writer.buffer + writer.length;
+      const int byte = decode_stretch<Model, kPrefetch>(
+          model, coder, in, reader.buffer + reader.count - stretch_input, out,
+          writer.buffer + writer.capacity);
+      reader.position = static_cast<std::uint32_t>(in - reader.buffer);
+      writer.length = static_cast<std::int32_t>(out - writer.buffer);
+      if (byte != escape_byte) {
+        // The stretch ended on a literal, which has in effect passed the
+        // unpacker: no escape is open.
+        unpacker.current = byte;
+        unpacker.previous = byte;
+        unpacker.run = 0;
+        continue;
+      }
+      unpacker_put(unpacker, byte);
+    } else {
+      // The bit that ran into the end of the input is still used; decoding
       // stops before the next one (no further reads), and an incomplete
       // byte is dropped.
-      if (coder.end_of_input != 0) goto done;
-      const int bit = decode_primed_bit(coder, model.predict());
-      model.update(bit);
-      if (kPrefetch) model.prefetch_ahead();
-      byte |= bit << k;
+      int byte = 0;
+      MX_UNROLL_BYTE
+      for (int k = 7; k >= 0; --k) {
+        if (coder.end_of_input != 0) goto done;
+        std::uint64_t mid;
+        std::int32_t last_read;
+        const int bit = decode_step(coder, model.predict(), mid, last_read,
+                                    [&reader] { return reader_get(reader); });
+        model.update(bit);
+        byte |= bit << k;
+      }
+      unpacker_put(unpacker, byte);
     }
-    unpacker_put(unpacker, byte);
     if (writer.failed) break;
   }
 done:
-  decoder = coder;
-  shared_model = std::move(model);
+  store_decoder_registers(decoder, coder);
 }
 
 }  // namespace
 
-Status decompress_file(ByteReader& reader, ByteWriter& writer, const Observer* observer) {
+Status decompress_file(ByteReader &reader, ByteWriter &writer, const Observer *observer) {
   JobWatch watch;
   watch_streams(watch, observer, reader, writer);
   const int header = reader_get(reader);

@@ -107,6 +107,56 @@ TEST_P(EveryModel, DeterministicAndCompressesText) {
   EXPECT_LT(a.output.size(), text.size() * 4 / 5) << model_table[model].name;
 }
 
+// Runs `job` with the input handed over in reads of at most `chunk` bytes.
+template <class Job>
+test::JobResult run_chunked(const Bytes& input, std::size_t chunk, Job job) {
+  test::MemorySource source{&input, 0, chunk};
+  test::MemorySink sink;
+  sink.limit = 4 * input.size() + 4096;  // a runaway decoder fails instead
+  ByteReader reader;
+  ByteWriter writer;
+  reader_open_function(reader, &test::MemorySource::read, &source);
+  writer_open_function(writer, &test::MemorySink::write, &sink);
+  test::JobResult result;
+  result.status = job(reader, writer);
+  result.output = std::move(sink.data);
+  return result;
+}
+
+TEST_P(EveryModel, StreamsDoNotDependOnHowTheInputArrives) {
+  // The coding loops take a fast path while whole bytes' worth of input and
+  // output fit the buffers and the bytes are plain literals, and a general
+  // one otherwise. Reads of every size move the switch points across
+  // escapes, runs and buffer ends; the streams and the restored data must
+  // not change.
+  const int model = GetParam();
+  Bytes data;
+  const Bytes noise = test::random_bytes(150000, 7);
+  const std::string text = "a line of text, and another, with some repetition in it\n";
+  for (std::size_t i = 0; data.size() < 200000; ++i) {
+    data.insert(data.end(), text.begin(), text.end());
+    data.insert(data.end(), noise.begin() + i * 37 % 1000, noise.begin() + i * 37 % 1000 + 90);
+    data.insert(data.end(), i % 7, 0xF0);  // lone escapes and short runs
+    if (i % 50 == 0) data.insert(data.end(), 300, 0xF0);
+  }
+  const int order = 12;
+  const auto reference = compress_bytes(data, model, order);
+  ASSERT_EQ(reference.status, Status::ok);
+  for (std::size_t chunk :
+       {std::size_t{1}, std::size_t{7}, std::size_t{33}, std::size_t{4095}, std::size_t{65537}}) {
+    const auto coded = run_chunked(data, chunk, [&](ByteReader& reader, ByteWriter& writer) {
+      return compress_streams(reader, writer, model, order);
+    });
+    ASSERT_EQ(coded.status, Status::ok) << chunk;
+    ASSERT_TRUE(coded.output == reference.output) << "reads of " << chunk;
+    const auto back = run_chunked(
+        reference.output, chunk,
+        [](ByteReader& reader, ByteWriter& writer) { return decompress_file(reader, writer); });
+    ASSERT_EQ(back.status, Status::ok) << chunk;
+    ASSERT_TRUE(back.output == data) << "reads of " << chunk;
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Models, EveryModel, ::testing::Range(0, model_count));
 
 TEST(Decompression, RejectsWhatIsNotAStream) {
