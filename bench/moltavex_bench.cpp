@@ -46,6 +46,9 @@
 #include "bench_support.h"
 #include "io/streams.h"
 #include "pipeline/drivers.h"
+#if defined(MOLTAVEX_BENCH_PLAIN_PATH)
+#include "plain_path.h"
+#endif
 
 namespace {
 
@@ -72,7 +75,11 @@ struct Options {
   std::string corpus;
   bool memory = true;
   bool header = true;
+  bool plain = false;  // --path plain: the plain reference path instead of the drivers
 };
+
+// Which coding path the jobs take; set once from the options.
+bool use_plain_path = false;
 
 struct Row {
   std::string file;
@@ -99,6 +106,9 @@ const char* const usage_text =
     "  --min-time S          shortest sample in seconds; short jobs repeat (default 0.03)\n"
     "  --format F            tsv (default), csv or md\n"
     "  --build NAME          value of the 'build' column (default current)\n"
+    "  --path P              library (default): the library's drivers; plain: the\n"
+    "                        plain reference path (calls through the model table\n"
+    "                        per bit, tables filled at creation; see plain_path.h)\n"
     "  --corpus DIR          corpus directory (default $MOLTAVEX_CORPUS or the\n"
     "                        checkout's ../shared/corpus)\n"
     "  --no-memory           skip the peak-memory child\n"
@@ -209,6 +219,9 @@ mx::Status compress_job(const Bytes& input, Bytes& output, int model, int order)
       mx::writer_open_function(writer, &mx::bench::MemorySink::write, &sink) != mx::Status::ok) {
     return mx::Status::out_of_memory;
   }
+#if defined(MOLTAVEX_BENCH_PLAIN_PATH)
+  if (use_plain_path) return mx::bench::plain_compress(reader, writer, model, order);
+#endif
   return mx::compress_streams(reader, writer, model, order);
 }
 
@@ -222,6 +235,9 @@ mx::Status decompress_job(const Bytes& input, Bytes& output) {
       mx::writer_open_function(writer, &mx::bench::MemorySink::write, &sink) != mx::Status::ok) {
     return mx::Status::out_of_memory;
   }
+#if defined(MOLTAVEX_BENCH_PLAIN_PATH)
+  if (use_plain_path) return mx::bench::plain_decompress(reader, writer);
+#endif
   return mx::decompress_file(reader, writer);
 }
 
@@ -442,6 +458,20 @@ bool parse_options(int argc, char** argv, Options& options) {
     } else if (arg == "--build") {
       if ((v = value(i)) == nullptr) return false;
       options.build = v;
+    } else if (arg == "--path") {
+      if ((v = value(i)) == nullptr) return false;
+      const std::string path = v;
+      if (path != "library" && path != "plain") {
+        std::fprintf(stderr, "moltavex_bench: --path must be library or plain\n");
+        return false;
+      }
+      options.plain = path == "plain";
+#if !defined(MOLTAVEX_BENCH_PLAIN_PATH)
+      if (options.plain) {
+        std::fprintf(stderr, "moltavex_bench: this build has no plain path\n");
+        return false;
+      }
+#endif
     } else if (arg == "--corpus") {
       if ((v = value(i)) == nullptr) return false;
       options.corpus = v;
@@ -466,6 +496,7 @@ bool parse_options(int argc, char** argv, Options& options) {
 int main(int argc, char** argv) {
   Options options;
   if (!parse_options(argc, argv, options)) return 2;
+  use_plain_path = options.plain;
 
 #if defined(__GLIBC__)
   // glibc raises its mmap threshold after a large block is freed, so from

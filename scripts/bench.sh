@@ -2,7 +2,7 @@
 # Size and speed of Moltavex on the corpus, beside gzip, bzip2, xz and zstd.
 #
 #   scripts/bench.sh [--quick] [--runs N] [--files LIST] [--pairs LIST]
-#                    [--process-pairs LIST] [--baseline REV] [--baseline-process-only]
+#                    [--process-pairs LIST] [--baseline REV|plain] [--baseline-process-only]
 #                    [--clock cpu|wall]
 #                    [--results DIR] [--build-dir DIR] [--micro] [--no-peers]
 #                    [--no-chart]
@@ -31,6 +31,11 @@
 # --pairs sets the in-process model:order pairs (default every model at
 # orders 8, 16 and 22, and order 24 for models 0, 4 and 5); --process-pairs
 # those timed as a whole process (default every model at 16 and at 22).
+#
+# --baseline plain measures, beside the library's drivers, the plain
+# reference path built into moltavex_bench (bench/plain_path.h: a predict
+# and an update call through the model table per bit, one out-of-line coder
+# call per bit, tables filled at creation), in-process only.
 #
 # --baseline REV also measures git revision REV of this repository:
 # its tree is unpacked with git archive and, when its internal interface
@@ -183,9 +188,15 @@ trap 'rm -rf "$work"' EXIT
 # --- baseline ----------------------------------------------------------------
 
 base_bench=
+base_args=()
 base_program=
 base_label=
-if [ -n "$baseline" ]; then
+if [ "$baseline" = plain ]; then
+  # The plain reference path, built into this tree's benchmark.
+  base_bench=$bench
+  base_args=(--path plain)
+  base_label="plain path"
+elif [ -n "$baseline" ]; then
   sha=$(git -C "$root" rev-parse --verify "$baseline^{commit}") ||
     { say "unknown revision $baseline"; exit 2; }
   base_label=$(git -C "$root" rev-parse --short "$sha")
@@ -268,8 +279,10 @@ IFS=', ' read -r -a process_list <<<"$process_pairs"
 # In-process rows of one set and pair from one bench binary.
 inproc() { # build-name bench-binary set pair
   local out
+  local extra=()
+  [ "$1" = baseline ] && extra=("${base_args[@]}")
   out=$("$2" --build "$1" --files "$3" --pairs "$4" --runs "$runs" --no-header \
-          --corpus "$corpus" 2>/dev/null) || { say "$1 moltavex_bench failed on $3 $4"; return 1; }
+          --corpus "$corpus" "${extra[@]}" 2>/dev/null) || { say "$1 moltavex_bench failed on $3 $4"; return 1; }
   printf '%s\n' "$out" >>"$tsv"
   printf '%s\n' "$out" | awk -F'\t' -v ci="$ci" -v di="$di" '{ printf "  %-8s in-process  %-14s %s:%-2s %.3f bpb  c %7.2f  d %7.2f MB/s\n", $1, $4, $6, $7, $9, $ci, $di }' >&2
 }

@@ -1,0 +1,117 @@
+#include "plain_path.h"
+
+#include <cstring>
+#include <type_traits>
+
+#include "coder/arith.h"
+#include "models/model_table.h"
+#include "pipeline/drivers.h"
+#include "pipeline/run_length.h"
+
+namespace mx::bench {
+
+namespace {
+
+// Out-of-line wrappers: one call per coded bit and per transformed byte,
+// whatever the compiler would inline otherwise.
+MX_NOINLINE void plain_encode_bit(ArithEncoder& encoder, int bit, Prob32 p) {
+  encode_bit(encoder, bit, p);
+}
+
+MX_NOINLINE int plain_decode_bit(ArithDecoder& decoder, Prob32 p) {
+  return decode_bit(decoder, p);
+}
+
+MX_NOINLINE int plain_packer_get(RunPacker& packer) { return packer_get(packer); }
+
+MX_NOINLINE void plain_unpacker_put(RunUnpacker& unpacker, int byte) {
+  unpacker_put(unpacker, byte);
+}
+
+// Writes every entry of the model's tables with its start value (all-zero
+// bytes in this representation), touching every page as an initialising
+// fill does.
+void fill_tables(int model, void* state) {
+  with_model(model, [state](auto tag) {
+    using Model = typename decltype(tag)::type;
+    auto* m = static_cast<Model*>(state);
+    std::memset(m->storage.data(), 0, m->storage.size());
+    if constexpr (std::is_same_v<Model, CombinedModel>) {
+      std::memset(m->secondary.storage.data(), 0, m->secondary.storage.size());
+    }
+  });
+}
+
+// The model of a job, created and destroyed through the table.
+struct PlainModel {
+  const ModelDescriptor* row = nullptr;
+  void* state = nullptr;
+
+  PlainModel(int model, int order) : row(&model_table[model]), state(row->create(order)) {
+    if (state != nullptr) fill_tables(model, state);
+  }
+  ~PlainModel() {
+    if (state != nullptr) row->destroy(state);
+  }
+  PlainModel(const PlainModel&) = delete;
+  PlainModel& operator=(const PlainModel&) = delete;
+};
+
+}  // namespace
+
+Status plain_compress(ByteReader& reader, ByteWriter& writer, int model, int order) {
+  if (model < 0 || model >= model_count || !valid_order(order)) return Status::invalid_argument;
+  writer_put(writer, header_byte(model, order));
+  PlainModel coding(model, order);
+  if (coding.state == nullptr) return Status::out_of_memory;
+  ArithEncoder encoder;
+  encoder_create(encoder, writer);
+  RunPacker packer;
+  packer_create(packer, reader);
+  for (int c = plain_packer_get(packer); c >= 0; c = plain_packer_get(packer)) {
+    for (int k = 7; k >= 0; --k) {
+      const int bit = (c >> k) & 1;
+      plain_encode_bit(encoder, bit, coding.row->predict(coding.state));
+      coding.row->update(coding.state, bit);
+    }
+    if (writer.failed) break;
+  }
+  if (stream_status(reader, writer) != Status::ok) return stream_status(reader, writer);
+  encoder_finish(encoder);
+  reader_close(reader);
+  if (!writer_close(writer)) return stream_status(reader, writer);
+  writer.complete = true;
+  return Status::ok;
+}
+
+Status plain_decompress(ByteReader& reader, ByteWriter& writer) {
+  const int header = reader_get(reader);
+  if (header < 0) return reader.failed ? stream_status(reader, writer) : Status::invalid_stream;
+  const int model = header >> 5;
+  const int order = header & 0x1F;
+  if (model >= model_count) return Status::invalid_stream;
+  PlainModel coding(model, order);
+  if (coding.state == nullptr) return Status::out_of_memory;
+  ArithDecoder decoder;
+  decoder_create(decoder, reader);
+  RunUnpacker unpacker;
+  unpacker_create(unpacker, writer);
+  while (unpacker.end == 0 && decoder.end_of_input == 0 && !writer.failed) {
+    int byte = 0;
+    int k = 7;
+    for (; k >= 0 && decoder.end_of_input == 0; --k) {
+      const int bit = plain_decode_bit(decoder, coding.row->predict(coding.state));
+      coding.row->update(coding.state, bit);
+      byte |= bit << k;
+    }
+    if (k < 0) plain_unpacker_put(unpacker, byte);  // an incomplete byte is dropped
+  }
+  reader_close(reader);
+  if (stream_status(reader, writer) != Status::ok) return stream_status(reader, writer);
+  if (unpacker.end == 0) return Status::truncated_stream;
+  if (!writer_close(writer)) return stream_status(reader, writer);
+  writer.complete = true;
+  return Status::ok;
+}
+
+}  // namespace mx::bench
