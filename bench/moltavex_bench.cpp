@@ -241,6 +241,18 @@ mx::Status decompress_job(const Bytes& input, Bytes& output) {
   return mx::decompress_file(reader, writer);
 }
 
+// True when the library's drivers code `input` into `stream` too.
+bool same_as_library(const Bytes& input, const Bytes& stream, const Pair& pair) {
+  const bool plain = use_plain_path;
+  use_plain_path = false;
+  Bytes library;
+  library.reserve(stream.size() + 4096);
+  const bool same = compress_job(input, library, pair.model, pair.order) == mx::Status::ok &&
+                    library == stream;
+  use_plain_path = plain;
+  return same;
+}
+
 long status_kib(const char* key) {
   std::ifstream in("/proc/self/status");
   std::string line;
@@ -353,6 +365,9 @@ bool measure(const Options& options, const DataSet& set, const Pair& pair, Row& 
   }, c);
   if (!ok) {
     what = "compression failed or was not deterministic";
+  } else if (use_plain_path && !same_as_library(set.data, reference, pair)) {
+    ok = false;
+    what = "the plain path's stream differs from the library's";
   } else {
     ok = time_job(options, set.data.size(), [&] {
       return decompress_job(reference, restored) == mx::Status::ok && restored == set.data;
