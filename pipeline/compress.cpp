@@ -19,7 +19,10 @@ inline constexpr std::size_t block_bytes = 4096;
 // The model's lookahead runs this many bytes ahead of the coder, asking for
 // the table entries of their bits: at high orders nearly every bit's entry
 // is a cache miss, and in compression all of them are known in advance.
-inline constexpr std::size_t lookahead_bytes = 8;
+// Four bytes (up to 32 lines in flight) is enough to cover a memory access;
+// eight measured about 9% slower at order 22, the requests outrunning what
+// the core can keep outstanding.
+inline constexpr std::size_t lookahead_bytes = 4;
 
 // Most bytes a coded byte can put out: eight steps of at most four.
 inline constexpr std::int32_t max_bytes_per_byte = 8 * max_bytes_per_bit;
