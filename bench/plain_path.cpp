@@ -18,9 +18,7 @@ MX_NOINLINE void plain_encode_bit(ArithEncoder& encoder, int bit, Prob32 p) {
   encode_bit(encoder, bit, p);
 }
 
-MX_NOINLINE int plain_decode_bit(ArithDecoder& decoder, Prob32 p) {
-  return decode_bit(decoder, p);
-}
+MX_NOINLINE int plain_decode_bit(ArithDecoder& decoder, Prob32 p) { return decode_bit(decoder, p); }
 
 MX_NOINLINE int plain_packer_get(RunPacker& packer) { return packer_get(packer); }
 

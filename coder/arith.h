@@ -42,7 +42,7 @@ inline std::uint64_t split_interval(std::uint64_t low, std::uint64_t high, Prob3
   const std::uint64_t range = high - low;
   const std::uint64_t t = (range * p) >> 32;
   if (t != 0) return high - t;
-  std::uint64_t mid = high - 2;  // t = 0: leave the 0 bit the two top values
+  std::uint64_t mid = high - 2;     // t = 0: leave the 0 bit the two top values
   if (mid <= low) mid += 2;
   if (mid >= high) mid = high - 1;  // degenerate interval: 0 bit keeps `high`
   return mid;
@@ -73,7 +73,7 @@ inline bool top_bytes_agree(std::uint64_t low, std::uint64_t high) {
 // value and counts) and store those back, leaving `mid`, `last_bit` and
 // `last_byte`, which describe a single step, as they were.
 struct ArithEncoder {
-  ByteWriter *stream = nullptr;
+  ByteWriter* stream = nullptr;
   std::int32_t priming = 1;  // unused by the encoder
   std::uint64_t low = 0;
   std::uint64_t high = 0xFFFFFFFFu;
@@ -82,7 +82,7 @@ struct ArithEncoder {
 };
 
 struct ArithDecoder {
-  ByteReader *stream = nullptr;
+  ByteReader* stream = nullptr;
   std::int32_t priming = 1;  // 1 until the first call has loaded the code value
   std::uint64_t low = 0;
   std::uint64_t high = 0xFFFFFFFFu;
@@ -94,12 +94,12 @@ struct ArithDecoder {
   std::int32_t end_of_input = 0;
 };
 
-inline void encoder_create(ArithEncoder &encoder, ByteWriter &writer) {
+inline void encoder_create(ArithEncoder& encoder, ByteWriter& writer) {
   encoder = ArithEncoder{};
   encoder.stream = &writer;
 }
 
-inline void decoder_create(ArithDecoder &decoder, ByteReader &reader) {
+inline void decoder_create(ArithDecoder& decoder, ByteReader& reader) {
   decoder = ArithDecoder{};
   decoder.stream = &reader;
 }
@@ -110,8 +110,8 @@ inline void decoder_create(ArithDecoder &decoder, ByteReader &reader) {
 // the compression loop keeps the bounds in local variables for a whole job
 // and emits straight into the output buffer.
 template <class Emit>
-inline std::uint64_t encode_step(std::uint64_t &low, std::uint64_t &high, int bit, Prob32 p,
-                                 Emit &&emit) {
+inline std::uint64_t encode_step(std::uint64_t& low, std::uint64_t& high, int bit, Prob32 p,
+                                 Emit&& emit) {
   const std::uint64_t mid = split_interval(low, high, p);
   // Data bits are unpredictable: select without a branch (which compilers
   // would otherwise emit, mispredicted on every surprise).
@@ -129,7 +129,7 @@ inline std::uint64_t encode_step(std::uint64_t &low, std::uint64_t &high, int bi
 // 32 bits of the bounds are all zeros and all ones, whose top bytes differ.
 inline constexpr unsigned max_bytes_per_bit = 4;
 
-inline void encode_bit(ArithEncoder &e, int bit, Prob32 p) {
+inline void encode_bit(ArithEncoder& e, int bit, Prob32 p) {
   e.mid = encode_step(e.low, e.high, bit, p, [&e](std::uint8_t byte) {
     writer_put(*e.stream, byte);
     ++e.bytes_out;
@@ -138,9 +138,9 @@ inline void encode_bit(ArithEncoder &e, int bit, Prob32 p) {
 
 // Ends the coded body: 32 zero bits at one half flush the interval (four
 // bytes of `high`, then up to three 0xFF), then the writer is drained.
-void encoder_finish(ArithEncoder &encoder);
+void encoder_finish(ArithEncoder& encoder);
 
-void decoder_prime(ArithDecoder &decoder);
+void decoder_prime(ArithDecoder& decoder);
 
 // The state a decoding step changes, as plain values: the decompression
 // loop holds one in local variables for a whole job, so that nothing of it
@@ -159,8 +159,8 @@ struct DecoderRegisters {
 // the bit is still valid. `mid` receives the split point and `last_byte`
 // the last value fetched, if any.
 template <class Fetch>
-inline int decode_step(DecoderRegisters &r, Prob32 p, std::uint64_t &mid, std::int32_t &last_byte,
-                       Fetch &&fetch) {
+inline int decode_step(DecoderRegisters& r, Prob32 p, std::uint64_t& mid, std::int32_t& last_byte,
+                       Fetch&& fetch) {
   mid = split_interval(r.low, r.high, p);
   // A branch, deliberately: the decoded bit feeds the next context, and a
   // predicted branch lets the processor start the next bit's table load
@@ -189,11 +189,11 @@ inline int decode_step(DecoderRegisters &r, Prob32 p, std::uint64_t &mid, std::i
   return bit;
 }
 
-inline DecoderRegisters decoder_registers(const ArithDecoder &d) {
+inline DecoderRegisters decoder_registers(const ArithDecoder& d) {
   return DecoderRegisters{d.low, d.high, d.code, d.bytes_in, d.end_of_input};
 }
 
-inline void store_decoder_registers(ArithDecoder &d, const DecoderRegisters &r) {
+inline void store_decoder_registers(ArithDecoder& d, const DecoderRegisters& r) {
   d.low = r.low;
   d.high = r.high;
   d.code = r.code;
@@ -204,7 +204,7 @@ inline void store_decoder_registers(ArithDecoder &d, const DecoderRegisters &r) 
 // decode_bit for a decoder already primed (decoder_prime called, which
 // the split never depends on): the coding loop primes once up front and
 // spares the test on every bit.
-inline int decode_primed_bit(ArithDecoder &d, Prob32 p) {
+inline int decode_primed_bit(ArithDecoder& d, Prob32 p) {
   DecoderRegisters r = decoder_registers(d);
   d.last_bit = decode_step(r, p, d.mid, d.last_byte, [&d] { return reader_get(*d.stream); });
   store_decoder_registers(d, r);
@@ -213,7 +213,7 @@ inline int decode_primed_bit(ArithDecoder &d, Prob32 p) {
 
 // Decodes one bit coded under the 0-probability p. When the input runs out
 // during renormalisation, `end_of_input` is set and the bit is still valid.
-inline int decode_bit(ArithDecoder &d, Prob32 p) {
+inline int decode_bit(ArithDecoder& d, Prob32 p) {
   if (d.priming != 0) decoder_prime(d);
   return decode_primed_bit(d, p);
 }

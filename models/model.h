@@ -65,7 +65,7 @@ inline std::uint32_t divide_to_32(std::uint32_t high, std::uint32_t low, std::ui
 #endif
 }
 
-inline Prob32 counter_predict(const BitCounter &c) {
+inline Prob32 counter_predict(const BitCounter& c) {
   // The dividend zeros * (2^32 - 1) = (zeros - 1) * 2^32 + (2^32 - zeros):
   // its upper word is the stored zeros - 1 and its lower word that value's
   // complement, with no 64-bit product to form. zeros < total <= 0xFFFFFFFF,
@@ -73,9 +73,9 @@ inline Prob32 counter_predict(const BitCounter &c) {
   return divide_to_32(c.zeros_less_one, ~c.zeros_less_one, c.total_less_two + 2);
 }
 
-void counter_halve(BitCounter &c);
+void counter_halve(BitCounter& c);
 
-inline void counter_update(BitCounter &c, int bit) {
+inline void counter_update(BitCounter& c, int bit) {
   if (c.total_less_two == bit_counter_limit_less_two) counter_halve(c);
   c.total_less_two += 1;
   c.zeros_less_one += static_cast<std::uint32_t>(bit ^ 1);
@@ -89,27 +89,27 @@ inline void counter_update(BitCounter &c, int bit) {
 struct BitCounterPair {
   static constexpr std::uint64_t size = 17;
 
-  static BitCounter counter(const unsigned char *entry, unsigned which) {
+  static BitCounter counter(const unsigned char* entry, unsigned which) {
     BitCounter c;
     std::memcpy(&c.zeros_less_one, entry + 8 * which, 4);
     std::memcpy(&c.total_less_two, entry + 8 * which + 4, 4);
     return c;
   }
 
-  static void store_counter(unsigned char *entry, unsigned which, const BitCounter &c) {
+  static void store_counter(unsigned char* entry, unsigned which, const BitCounter& c) {
     std::memcpy(entry + 8 * which, &c.zeros_less_one, 4);
     std::memcpy(entry + 8 * which + 4, &c.total_less_two, 4);
   }
 
-  static unsigned last_bit(const unsigned char *entry) { return entry[16]; }
+  static unsigned last_bit(const unsigned char* entry) { return entry[16]; }
 
-  static Prob32 predict(const unsigned char *entry) {
+  static Prob32 predict(const unsigned char* entry) {
     return counter_predict(counter(entry, last_bit(entry)));
   }
 
   // The counter that predicted learns the bit; then the bit becomes the
   // entry's last bit. The other counter is left as it is.
-  static void update(unsigned char *entry, int bit) {
+  static void update(unsigned char* entry, int bit) {
     const unsigned last = last_bit(entry);
     BitCounter c = counter(entry, last);
     counter_update(c, bit);
@@ -122,7 +122,7 @@ struct BitCounterPair {
 // far larger than the caches at high orders, and the next bits' entries
 // are known a few bits early (see each model's prefetch_ahead), so the
 // line can be on its way while the current bit is coded.
-inline void prefetch(const void *address) {
+inline void prefetch(const void* address) {
 #if defined(__GNUC__) || defined(__clang__)
   __builtin_prefetch(address);
 #else

@@ -33,10 +33,10 @@ inline constexpr std::int32_t max_bytes_per_byte = 8 * max_bytes_per_bit;
 // the coder's bounds, the output position and the model's context in
 // registers.
 template <class Model, bool kPrefetch>
-MX_NOINLINE std::uint8_t *encode_stretch(Model &model, typename Model::Lookahead &lookahead,
-                                         std::uint64_t &shared_low, std::uint64_t &shared_high,
-                                         const std::uint8_t *block, std::size_t begin,
-                                         std::size_t end, std::size_t count, std::uint8_t *out) {
+MX_NOINLINE std::uint8_t* encode_stretch(Model& model, typename Model::Lookahead& lookahead,
+                                         std::uint64_t& shared_low, std::uint64_t& shared_high,
+                                         const std::uint8_t* block, std::size_t begin,
+                                         std::size_t end, std::size_t count, std::uint8_t* out) {
   std::uint64_t low = shared_low;
   std::uint64_t high = shared_high;
   for (std::size_t i = begin; i < end; ++i) {
@@ -59,8 +59,8 @@ MX_NOINLINE std::uint8_t *encode_stretch(Model &model, typename Model::Lookahead
 // block, and the block is coded in stretches that each fit the room left
 // in the output buffer, which is drained between them.
 template <class Model, bool kPrefetch>
-MX_NOINLINE Status encode_all(RunPacker &packer, ArithEncoder &encoder, Model &model) {
-  ByteWriter &writer = *encoder.stream;
+MX_NOINLINE Status encode_all(RunPacker& packer, ArithEncoder& encoder, Model& model) {
+  ByteWriter& writer = *encoder.stream;
   typename Model::Lookahead lookahead;
   std::uint8_t block[block_bytes];
   for (;;) {
@@ -85,8 +85,8 @@ MX_NOINLINE Status encode_all(RunPacker &packer, ArithEncoder &encoder, Model &m
       const std::size_t room =
           static_cast<std::size_t>(writer.capacity - writer.length) / max_bytes_per_byte;
       const std::size_t end = std::min(count, done + room);
-      std::uint8_t *const start = writer.buffer + writer.length;
-      std::uint8_t *const out = encode_stretch<Model, kPrefetch>(
+      std::uint8_t* const start = writer.buffer + writer.length;
+      std::uint8_t* const out = encode_stretch<Model, kPrefetch>(
           model, lookahead, encoder.low, encoder.high, block, done, end, count, start);
       writer.length += static_cast<std::int32_t>(out - start);
       encoder.bytes_out += static_cast<std::uint64_t>(out - start);
@@ -99,15 +99,15 @@ MX_NOINLINE Status encode_all(RunPacker &packer, ArithEncoder &encoder, Model &m
 
 }  // namespace
 
-Status stream_status(const ByteReader &reader, const ByteWriter &writer) {
+Status stream_status(const ByteReader& reader, const ByteWriter& writer) {
   if (reader.interrupted || writer.interrupted) return Status::interrupted;
   if (reader.failed) return Status::read_failed;
   if (writer.failed) return Status::write_failed;
   return Status::ok;
 }
 
-Status compress_streams(ByteReader &reader, ByteWriter &writer, int model, int order,
-                        const Observer *observer) {
+Status compress_streams(ByteReader& reader, ByteWriter& writer, int model, int order,
+                        const Observer* observer) {
   if (model < 0 || model >= model_count || !valid_order(order)) return Status::invalid_argument;
   JobWatch watch;
   watch_streams(watch, observer, reader, writer);
@@ -140,8 +140,8 @@ Status compress_streams(ByteReader &reader, ByteWriter &writer, int model, int o
   return Status::ok;
 }
 
-Status compress_file(const char *input_name, const char *output_name, int model, int order,
-                     const Observer *observer) {
+Status compress_file(const char* input_name, const char* output_name, int model, int order,
+                     const Observer* observer) {
   StreamPair pair;
   const Status status = open_streams(input_name, output_name, pair);
   if (status != Status::ok) return status;

@@ -15,7 +15,7 @@ namespace {
 // Decodes the eight bits of one byte, most significant first, taking coded
 // bytes from fetch() (see decode_step).
 template <class Model, bool kPrefetch, class Fetch>
-inline int decode_byte(Model &model, DecoderRegisters &coder, Fetch &&fetch) {
+inline int decode_byte(Model& model, DecoderRegisters& coder, Fetch&& fetch) {
   int byte = 0;
   MX_UNROLL_BYTE
   for (int k = 7; k >= 0; --k) {
@@ -35,12 +35,12 @@ inline int decode_byte(Model &model, DecoderRegisters &coder, Fetch &&fetch) {
 // escape byte. It calls nothing, so that the compiler keeps the model, the
 // coder and both positions in registers (see decode_all).
 template <class Model, bool kPrefetch>
-MX_NOINLINE int decode_stretch(Model &model, DecoderRegisters &shared_coder,
-                               const std::uint8_t *&shared_in, const std::uint8_t *in_last,
-                               std::uint8_t *&shared_out, std::uint8_t *out_end) {
+MX_NOINLINE int decode_stretch(Model& model, DecoderRegisters& shared_coder,
+                               const std::uint8_t*& shared_in, const std::uint8_t* in_last,
+                               std::uint8_t*& shared_out, std::uint8_t* out_end) {
   DecoderRegisters coder = shared_coder;
-  const std::uint8_t *in = shared_in;
-  std::uint8_t *out = shared_out;
+  const std::uint8_t* in = shared_in;
+  std::uint8_t* out = shared_out;
   int byte;
   do {
     byte = decode_byte<Model, kPrefetch>(model, coder, [&in]() -> int { return *in++; });
@@ -62,17 +62,17 @@ MX_NOINLINE int decode_stretch(Model &model, DecoderRegisters &shared_coder,
 // input and the end marker go through the general path: one byte at a time
 // through the reader and the run-length unpacker.
 template <class Model, bool kPrefetch>
-MX_NOINLINE void decode_all(ArithDecoder &decoder, RunUnpacker &unpacker, Model &model) {
+MX_NOINLINE void decode_all(ArithDecoder& decoder, RunUnpacker& unpacker, Model& model) {
   constexpr std::uint32_t stretch_input = 8 * max_bytes_per_bit;
-  ByteWriter &writer = *unpacker.stream;
-  ByteReader &reader = *decoder.stream;
+  ByteWriter& writer = *unpacker.stream;
+  ByteReader& reader = *decoder.stream;
   decoder_prime(decoder);
   DecoderRegisters coder = decoder_registers(decoder);
   while (unpacker.end == 0) {
     if (reader.count - reader.position > stretch_input && writer.length < writer.capacity &&
         unpacker.previous != escape_byte) {
-      const std::uint8_t *in = reader.buffer + reader.position;
-      std::uint8_t *out = writer.buffer + writer.length;
+      const std::uint8_t* in = reader.buffer + reader.position;
+      std::uint8_t* out = writer.buffer + writer.length;
       const int byte = decode_stretch<Model, kPrefetch>(
           model, coder, in, reader.buffer + reader.count - stretch_input, out,
           writer.buffer + writer.capacity);
@@ -112,7 +112,7 @@ done:
 
 }  // namespace
 
-Status decompress_file(ByteReader &reader, ByteWriter &writer, const Observer *observer) {
+Status decompress_file(ByteReader& reader, ByteWriter& writer, const Observer* observer) {
   JobWatch watch;
   watch_streams(watch, observer, reader, writer);
   const int header = reader_get(reader);
