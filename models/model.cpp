@@ -5,11 +5,10 @@ namespace mx {
 // Called when `total` is at 0xFFFFFFFF, before the update that would wrap
 // it: keeps half of the zeros and half of the ones seen (rounded down), so
 // the counter goes on adapting with its proportions about unchanged.
-void counter_halve(BitCounter& c) {
+BitCounter counter_halve(BitCounter c) {
   const std::uint32_t zeros_seen = c.zeros_less_one;
   const std::uint32_t ones_seen = c.total_less_two - c.zeros_less_one;
-  c.zeros_less_one = zeros_seen >> 1;
-  c.total_less_two = (zeros_seen >> 1) + (ones_seen >> 1);
+  return BitCounter{zeros_seen >> 1, (zeros_seen >> 1) + (ones_seen >> 1)};
 }
 
 }  // namespace mx

@@ -73,10 +73,12 @@ inline Prob32 counter_predict(const BitCounter& c) {
   return divide_to_32(c.zeros_less_one, ~c.zeros_less_one, c.total_less_two + 2);
 }
 
-void counter_halve(BitCounter& c);
+// Taken and returned by value, so that a counter held in registers never
+// needs an address for this rare call.
+BitCounter counter_halve(BitCounter c);
 
 inline void counter_update(BitCounter& c, int bit) {
-  if (c.total_less_two == bit_counter_limit_less_two) counter_halve(c);
+  if (c.total_less_two == bit_counter_limit_less_two) c = counter_halve(c);
   c.total_less_two += 1;
   c.zeros_less_one += static_cast<std::uint32_t>(bit ^ 1);
 }
@@ -89,16 +91,18 @@ inline void counter_update(BitCounter& c, int bit) {
 struct BitCounterPair {
   static constexpr std::uint64_t size = 17;
 
+  // A counter travels as one 64-bit word, zeros in the low half: one plain
+  // load or store (two 32-bit copies were merged by the compiler into a
+  // vector load and then taken apart again).
   static BitCounter counter(const unsigned char* entry, unsigned which) {
-    BitCounter c;
-    std::memcpy(&c.zeros_less_one, entry + 8 * which, 4);
-    std::memcpy(&c.total_less_two, entry + 8 * which + 4, 4);
-    return c;
+    std::uint64_t word;
+    std::memcpy(&word, entry + 8 * which, 8);
+    return BitCounter{static_cast<std::uint32_t>(word), static_cast<std::uint32_t>(word >> 32)};
   }
 
   static void store_counter(unsigned char* entry, unsigned which, const BitCounter& c) {
-    std::memcpy(entry + 8 * which, &c.zeros_less_one, 4);
-    std::memcpy(entry + 8 * which + 4, &c.total_less_two, 4);
+    const std::uint64_t word = c.zeros_less_one | std::uint64_t{c.total_less_two} << 32;
+    std::memcpy(entry + 8 * which, &word, 8);
   }
 
   static unsigned last_bit(const unsigned char* entry) { return entry[16]; }
