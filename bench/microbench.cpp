@@ -2,10 +2,11 @@
 // loop, with Google Benchmark.
 //
 //   predict_update/<model>/<order>/<warm>  model.predict() + model.update(bit)
-//   encode_chain/<model>/<order>           predict + encode_bit + update (the
-//                                          compression loop without the
-//                                          run-length transform)
-//   decode_chain/<model>/<order>           predict + decode_bit + update
+//   encode_chain/<model>/<order>           predict + coder step + update, the
+//                                          bare serial chain: register-level
+//                                          coder steps straight over memory,
+//                                          no records, no transform, no I/O
+//   decode_chain/<model>/<order>           the same for decoding
 //   coder/encode_bit, coder/decode_bit     the coder step alone, on a fixed
 //                                          sequence of bits and probabilities
 //   counter_predict/independent|dependent  one BitCounter prediction (its
@@ -20,9 +21,8 @@
 // with an SI prefix: 5.1n is 5.1 ns).
 //
 // Every iteration codes the whole bit sequence with a fresh model, as a job
-// does. As in the drivers, the loops work on a local copy of the model (and
-// of the coder state), which the compiler can keep in registers; they are
-// the plain chain, without whatever prefetching the drivers add. With warm = 1 (and in the chains) the model's tables are faulted in
+// does, without whatever prefetching the drivers add. With warm = 1 (and in
+// the chains) the model's tables are faulted in
 // before the clock starts: a zero written to every page keeps them fresh but
 // resident, so the figure is the coding work and its cache misses alone.
 // With warm = 0 the first-touch page faults are included, as in a real job
@@ -108,9 +108,9 @@ std::unique_ptr<M> fresh_model(int order, bool warm) {
 }
 
 void set_per_bit(benchmark::State& state, std::size_t bits) {
-  state.counters["per_bit"] = benchmark::Counter(
-      static_cast<double>(bits), benchmark::Counter::kIsIterationInvariantRate |
-                                     benchmark::Counter::kInvert);
+  state.counters["per_bit"] =
+      benchmark::Counter(static_cast<double>(bits), benchmark::Counter::kIsIterationInvariantRate |
+                                                        benchmark::Counter::kInvert);
   state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) *
                           static_cast<std::int64_t>(bits));
 }
@@ -161,29 +161,59 @@ Bytes encode_with(int order, std::uint64_t& bytes_out) {
   return coded;
 }
 
+// The bare chains: the coder's register-level steps straight over memory
+// (no stream records, no run-length transform, no buffer checks) and the
+// model worked on in place, as in the drivers' stretches, without their
+// prefetching. Out of line, so that the compiler treats them as the
+// drivers' stretch functions.
+template <class M>
+MX_NOINLINE std::uint64_t chain_encode(M& model, const Bytes& data, std::uint8_t* out) {
+  std::uint64_t low = 0, high = 0xFFFFFFFFu;
+  for (const std::uint8_t c : data) {
+    MX_UNROLL_BYTE
+    for (int k = 7; k >= 0; --k) {
+      const int bit = (c >> k) & 1;
+      mx::encode_step(low, high, bit, model.predict(),
+                      [&out](std::uint8_t byte) { *out++ = byte; });
+      model.update(bit);
+    }
+  }
+  return low;
+}
+
+template <class M>
+MX_NOINLINE int chain_decode(M& model, const Bytes& data, const std::uint8_t* in) {
+  mx::DecoderRegisters r{0, 0xFFFFFFFFu, 0, 0, 0};
+  for (int i = 0; i < 4; ++i) r.code = (r.code << 8) | *in++;
+  int errors = 0;
+  for (const std::uint8_t c : data) {
+    int byte = 0;
+    MX_UNROLL_BYTE
+    for (int k = 7; k >= 0; --k) {
+      std::uint64_t mid;
+      std::int32_t last_byte;
+      const int bit =
+          mx::decode_step(r, model.predict(), mid, last_byte, [&in]() -> int { return *in++; });
+      model.update(bit);
+      byte |= bit << k;
+    }
+    errors |= byte ^ c;
+  }
+  return errors;
+}
+
 template <class M>
 void encode_chain(benchmark::State& state) {
   const auto& bits = sample().bits;
   const int order = static_cast<int>(state.range(0));
+  Bytes out(bits.size() / 2 + 4096);  // text codes to well under 4 bits a byte
   for (auto _ : state) {
     state.PauseTiming();
     auto model = fresh_model<M>(order, true);
-    mx::bench::CountingSink sink;
-    auto writer = std::make_unique<mx::ByteWriter>();
-    mx::writer_open_function(*writer, &mx::bench::CountingSink::write, &sink);
-    mx::ArithEncoder encoder;
-    mx::encoder_create(encoder, *writer);
     state.ResumeTiming();
-    M local(std::move(*model));
-    for (std::uint8_t bit : bits) {
-      mx::encode_bit(encoder, bit, local.predict());
-      local.update(bit);
-    }
-    benchmark::DoNotOptimize(encoder.low);
+    benchmark::DoNotOptimize(chain_encode(*model, sample().data, out.data()));
     state.PauseTiming();
-    *model = std::move(local);
     model.reset();
-    writer.reset();
     state.ResumeTiming();
   }
   set_per_bit(state, bits.size());
@@ -194,31 +224,19 @@ void decode_chain(benchmark::State& state) {
   const auto& bits = sample().bits;
   const int order = static_cast<int>(state.range(0));
   std::uint64_t bytes_out = 0;
-  const Bytes coded = encode_with<M>(order, bytes_out);
-  state.counters["bits_per_byte"] = 8.0 * static_cast<double>(coded.size()) /
-                                    static_cast<double>(sample().data.size());
+  Bytes coded = encode_with<M>(order, bytes_out);
+  state.counters["bits_per_byte"] =
+      8.0 * static_cast<double>(coded.size()) / static_cast<double>(sample().data.size());
+  coded.resize(coded.size() + 16, 0xFF);  // a corrupt run could not read past the end
   bool mismatch = false;
   for (auto _ : state) {
     state.PauseTiming();
     auto model = fresh_model<M>(order, true);
-    mx::bench::MemorySource source{&coded};
-    auto reader = std::make_unique<mx::ByteReader>();
-    mx::reader_open_function(*reader, &mx::bench::MemorySource::read, &source);
-    mx::ArithDecoder decoder;
-    mx::decoder_create(decoder, *reader);
     state.ResumeTiming();
-    M local(std::move(*model));
-    int errors = 0;
-    for (std::uint8_t bit : bits) {
-      const int decoded = mx::decode_bit(decoder, local.predict());
-      local.update(decoded);
-      errors |= decoded ^ bit;
-    }
+    const int errors = chain_decode(*model, sample().data, coded.data());
     state.PauseTiming();
     mismatch |= errors != 0;
-    *model = std::move(local);
     model.reset();
-    reader.reset();
     state.ResumeTiming();
   }
   if (mismatch) state.SkipWithError("decoded bits differ from the coded ones");
@@ -296,7 +314,8 @@ std::vector<mx::BitCounter> sample_counters() {
     x ^= x >> 7;
     x ^= x << 17;
     const std::uint32_t total = static_cast<std::uint32_t>((x & 0xFFFFFF) >> ((x >> 24) % 24));
-    const std::uint32_t zeros = total == 0 ? 0 : static_cast<std::uint32_t>((x >> 32) % (total + 1));
+    const std::uint32_t zeros =
+        total == 0 ? 0 : static_cast<std::uint32_t>((x >> 32) % (total + 1));
     c.zeros_less_one = zeros;
     c.total_less_two = total;
   }
@@ -370,10 +389,8 @@ int main(int argc, char** argv) {
 
   benchmark::RegisterBenchmark("counter_predict/independent", counter_predict_independent);
   benchmark::RegisterBenchmark("counter_predict/dependent", counter_predict_dependent);
-  benchmark::RegisterBenchmark("coder/encode_bit", coder_encode_bit)
-      ->Unit(benchmark::kMillisecond);
-  benchmark::RegisterBenchmark("coder/decode_bit", coder_decode_bit)
-      ->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark("coder/encode_bit", coder_encode_bit)->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark("coder/decode_bit", coder_decode_bit)->Unit(benchmark::kMillisecond);
   register_model<mx::BytewiseHashedModel>("m0_BytewiseHashed");
   register_model<mx::SimpleBitwiseModel>("m1_SimpleBitwise");
   register_model<mx::AdaptiveBitwiseModel>("m2_AdaptiveBitwise");
