@@ -5,7 +5,7 @@
 #                    [--process-pairs LIST] [--baseline REV|plain] [--baseline-process-only]
 #                    [--clock cpu|wall|best]
 #                    [--results DIR] [--build-dir DIR] [--micro] [--no-peers]
-#                    [--no-chart]
+#                    [--no-chart] [--build-only]
 #
 # What it does:
 #   1. builds the working tree (Release, tests off) into its own build
@@ -56,6 +56,9 @@
 # sample of the --runs: the figure least disturbed by other jobs, the one
 # to compare builds with on a noisy machine (with --runs 7 or more).
 #
+# --build-only builds (the baseline too) and prints the paths of the
+# moltavex_bench programs instead of measuring; scripts/compare.sh uses it.
+#
 # --micro also runs moltavex_microbench (per-bit costs of each model and of
 # the coder) and saves its output.
 #
@@ -81,6 +84,7 @@ micro=0
 peers=1
 chart=1
 quick=0
+build_only=0
 
 usage() { sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//'; }
 while [ $# -gt 0 ]; do
@@ -98,6 +102,7 @@ while [ $# -gt 0 ]; do
     --micro) micro=1 ;;
     --no-peers) peers=0 ;;
     --no-chart) chart=0 ;;
+    --build-only) build_only=1 ;;
     -h|--help) usage; exit 0 ;;
     *) echo "bench.sh: unknown option $1 (see --help)" >&2; exit 2 ;;
   esac
@@ -243,6 +248,14 @@ elif [ -n "$baseline" ]; then
     say "could not build $baseline (log: $base_dir/build.log)"
     exit 1
   fi
+fi
+
+if [ "$build_only" = 1 ]; then
+  # For scripts/compare.sh: the benchmark programs, current then baseline
+  # (with its extra arguments), one per line.
+  echo "$bench"
+  [ -n "$base_bench" ] && echo "$base_bench ${base_args[*]}"
+  exit 0
 fi
 
 # --- data sets ---------------------------------------------------------------
