@@ -84,6 +84,21 @@ MX_NOINLINE Status encode_all(RunPacker& packer, ArithEncoder& encoder, Model& m
       }
       const std::size_t room =
           static_cast<std::size_t>(writer.capacity - writer.length) / max_bytes_per_byte;
+      if (room == 0) {
+        // A writer buffer smaller than one byte's worst case (never the
+        // library's own): this byte goes through the record's steps, which
+        // drain the buffer as it fills.
+        if (kPrefetch && done + lookahead_bytes < count)
+          lookahead.touch(model, block[done + lookahead_bytes]);
+        for (int k = 7; k >= 0; --k) {
+          const int bit = (block[done] >> k) & 1;
+          encode_bit(encoder, bit, model.predict());
+          model.update(bit);
+        }
+        if (writer.failed) return Status::write_failed;
+        ++done;
+        continue;
+      }
       const std::size_t end = std::min(count, done + room);
       std::uint8_t* const start = writer.buffer + writer.length;
       std::uint8_t* const out = encode_stretch<Model, kPrefetch>(

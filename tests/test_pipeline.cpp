@@ -18,12 +18,10 @@ TEST(StreamFormat, KnownStreamsByteForByte) {
   const char* empty_order0[] = {"00 32 D5 5B E5 BF FF FF", "20 32 D5 5B E5 BF FF FF",
                                 "40 0F 10 01 93 80 FF FF", "60 1F 6F AA 33 4A FF",
                                 "80 32 D5 5B E5 BF FF FF", "A0 14 ED 09 81 00 FF FF"};
-  const char* hello_order8[] = {"08 97 92 8A 91 34 76 70 42 3B 3F FF FF",
-                                "28 8F BC 62 69 C7 43 19 22 EE FF FF",
-                                "48 97 9A 87 CA 14 F9 CD A1 12 40 FF",
-                                "68 8F BC 62 69 BF C9 84 3A 09 41 FF",
-                                "88 8F BC 62 69 D9 DB 2B C8 17 81 FF",
-                                "A8 8E 76 E9 80 CF 26 17 9A AA FB FF FF"};
+  const char* hello_order8[] = {
+      "08 97 92 8A 91 34 76 70 42 3B 3F FF FF", "28 8F BC 62 69 C7 43 19 22 EE FF FF",
+      "48 97 9A 87 CA 14 F9 CD A1 12 40 FF",    "68 8F BC 62 69 BF C9 84 3A 09 41 FF",
+      "88 8F BC 62 69 D9 DB 2B C8 17 81 FF",    "A8 8E 76 E9 80 CF 26 17 9A AA FB FF FF"};
   const Bytes hello = test::from_text("hello");
   for (int model = 0; model < model_count; ++model) {
     const auto empty = compress_bytes({}, model, 0);
@@ -107,9 +105,11 @@ TEST_P(EveryModel, DeterministicAndCompressesText) {
   EXPECT_LT(a.output.size(), text.size() * 4 / 5) << model_table[model].name;
 }
 
-// Runs `job` with the input handed over in reads of at most `chunk` bytes.
+// Runs `job` with the input handed over in reads of at most `chunk` bytes
+// and the output through a writer buffer of `writer_capacity` bytes.
 template <class Job>
-test::JobResult run_chunked(const Bytes& input, std::size_t chunk, Job job) {
+test::JobResult run_chunked(const Bytes& input, std::size_t chunk, std::int32_t writer_capacity,
+                            Job job) {
   test::MemorySource source{&input, 0, chunk};
   test::MemorySink sink;
   sink.limit = 4 * input.size() + 4096;  // a runaway decoder fails instead
@@ -117,6 +117,7 @@ test::JobResult run_chunked(const Bytes& input, std::size_t chunk, Job job) {
   ByteWriter writer;
   reader_open_function(reader, &test::MemorySource::read, &source);
   writer_open_function(writer, &test::MemorySink::write, &sink);
+  writer.capacity = writer_capacity;
   test::JobResult result;
   result.status = job(reader, writer);
   result.output = std::move(sink.data);
@@ -126,9 +127,10 @@ test::JobResult run_chunked(const Bytes& input, std::size_t chunk, Job job) {
 TEST_P(EveryModel, StreamsDoNotDependOnHowTheInputArrives) {
   // The coding loops take a fast path while whole bytes' worth of input and
   // output fit the buffers and the bytes are plain literals, and a general
-  // one otherwise. Reads of every size move the switch points across
-  // escapes, runs and buffer ends; the streams and the restored data must
-  // not change.
+  // one otherwise. Reads of every size, and output buffers down to a few
+  // bytes (below one coded byte's worst case of 32), move the switch points
+  // across escapes, runs and buffer ends; the streams and the restored data
+  // must not change.
   const int model = GetParam();
   Bytes data;
   const Bytes noise = test::random_bytes(150000, 7);
@@ -144,13 +146,15 @@ TEST_P(EveryModel, StreamsDoNotDependOnHowTheInputArrives) {
   ASSERT_EQ(reference.status, Status::ok);
   for (std::size_t chunk :
        {std::size_t{1}, std::size_t{7}, std::size_t{33}, std::size_t{4095}, std::size_t{65537}}) {
-    const auto coded = run_chunked(data, chunk, [&](ByteReader& reader, ByteWriter& writer) {
-      return compress_streams(reader, writer, model, order);
-    });
+    const auto capacity = static_cast<std::int32_t>(chunk < 64 ? chunk : stream_buffer_size);
+    const auto coded =
+        run_chunked(data, chunk, capacity, [&](ByteReader& reader, ByteWriter& writer) {
+          return compress_streams(reader, writer, model, order);
+        });
     ASSERT_EQ(coded.status, Status::ok) << chunk;
     ASSERT_TRUE(coded.output == reference.output) << "reads of " << chunk;
     const auto back = run_chunked(
-        reference.output, chunk,
+        reference.output, chunk, capacity,
         [](ByteReader& reader, ByteWriter& writer) { return decompress_file(reader, writer); });
     ASSERT_EQ(back.status, Status::ok) << chunk;
     ASSERT_TRUE(back.output == data) << "reads of " << chunk;
