@@ -209,7 +209,10 @@ bool load_data_sets(const Options& options, std::vector<DataSet>& sets, bool& co
   return true;
 }
 
-mx::Status compress_job(const Bytes& input, Bytes& output, int model, int order) {
+// Runs job(reader, writer) with the reader over `input` and the writer
+// appending to `output`.
+template <class Job>
+mx::Status run_job(const Bytes& input, Bytes& output, Job job) {
   output.clear();
   mx::bench::MemorySource source{&input};
   mx::bench::MemorySink sink{&output};
@@ -219,26 +222,25 @@ mx::Status compress_job(const Bytes& input, Bytes& output, int model, int order)
       mx::writer_open_function(writer, &mx::bench::MemorySink::write, &sink) != mx::Status::ok) {
     return mx::Status::out_of_memory;
   }
+  return job(reader, writer);
+}
+
+mx::Status compress_job(const Bytes& input, Bytes& output, int model, int order) {
+  return run_job(input, output, [&](mx::ByteReader& reader, mx::ByteWriter& writer) {
 #if defined(MOLTAVEX_BENCH_PLAIN_PATH)
-  if (use_plain_path) return mx::bench::plain_compress(reader, writer, model, order);
+    if (use_plain_path) return mx::bench::plain_compress(reader, writer, model, order);
 #endif
-  return mx::compress_streams(reader, writer, model, order);
+    return mx::compress_streams(reader, writer, model, order);
+  });
 }
 
 mx::Status decompress_job(const Bytes& input, Bytes& output) {
-  output.clear();
-  mx::bench::MemorySource source{&input};
-  mx::bench::MemorySink sink{&output};
-  mx::ByteReader reader;
-  mx::ByteWriter writer;
-  if (mx::reader_open_function(reader, &mx::bench::MemorySource::read, &source) != mx::Status::ok ||
-      mx::writer_open_function(writer, &mx::bench::MemorySink::write, &sink) != mx::Status::ok) {
-    return mx::Status::out_of_memory;
-  }
+  return run_job(input, output, [](mx::ByteReader& reader, mx::ByteWriter& writer) {
 #if defined(MOLTAVEX_BENCH_PLAIN_PATH)
-  if (use_plain_path) return mx::bench::plain_decompress(reader, writer);
+    if (use_plain_path) return mx::bench::plain_decompress(reader, writer);
 #endif
-  return mx::decompress_file(reader, writer);
+    return mx::decompress_file(reader, writer);
+  });
 }
 
 // True when the library's drivers code `input` into `stream` too.

@@ -201,21 +201,15 @@ inline void store_decoder_registers(ArithDecoder& d, const DecoderRegisters& r) 
   d.end_of_input = r.end_of_input;
 }
 
-// decode_bit for a decoder already primed (decoder_prime called, which
-// the split never depends on): the coding loop primes once up front and
-// spares the test on every bit.
-inline int decode_primed_bit(ArithDecoder& d, Prob32 p) {
+// Decodes one bit coded under the 0-probability p, priming the decoder on
+// the first call. When the input runs out during renormalisation,
+// `end_of_input` is set and the bit is still valid.
+inline int decode_bit(ArithDecoder& d, Prob32 p) {
+  if (d.priming != 0) decoder_prime(d);
   DecoderRegisters r = decoder_registers(d);
   d.last_bit = decode_step(r, p, d.mid, d.last_byte, [&d] { return reader_get(*d.stream); });
   store_decoder_registers(d, r);
   return d.last_bit;
-}
-
-// Decodes one bit coded under the 0-probability p. When the input runs out
-// during renormalisation, `end_of_input` is set and the bit is still valid.
-inline int decode_bit(ArithDecoder& d, Prob32 p) {
-  if (d.priming != 0) decoder_prime(d);
-  return decode_primed_bit(d, p);
 }
 
 }  // namespace mx

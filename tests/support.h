@@ -54,15 +54,22 @@ struct JobResult {
 };
 
 // Runs `job(reader, writer)` with the reader over `input` and the writer
-// into memory.
+// into memory. Optionally the input comes in reads of at most `chunk`
+// bytes, the writer's buffer holds `writer_capacity` bytes (any, down to
+// 1), and the sink refuses output beyond `output_limit` bytes, so that a
+// runaway decoder fails instead of filling memory.
 template <class Job>
-JobResult run_in_memory(const Bytes& input, Job job) {
-  MemorySource source{&input};
+JobResult run_in_memory(const Bytes& input, Job job, std::size_t chunk = SIZE_MAX,
+                        std::int32_t writer_capacity = stream_buffer_size,
+                        std::size_t output_limit = SIZE_MAX) {
+  MemorySource source{&input, 0, chunk};
   MemorySink sink;
+  sink.limit = output_limit;
   ByteReader reader;
   ByteWriter writer;
   reader_open_function(reader, &MemorySource::read, &source);
   writer_open_function(writer, &MemorySink::write, &sink);
+  writer.capacity = writer_capacity;
   JobResult result;
   result.status = job(reader, writer);
   result.output = std::move(sink.data);

@@ -105,25 +105,6 @@ TEST_P(EveryModel, DeterministicAndCompressesText) {
   EXPECT_LT(a.output.size(), text.size() * 4 / 5) << model_table[model].name;
 }
 
-// Runs `job` with the input handed over in reads of at most `chunk` bytes
-// and the output through a writer buffer of `writer_capacity` bytes.
-template <class Job>
-test::JobResult run_chunked(const Bytes& input, std::size_t chunk, std::int32_t writer_capacity,
-                            Job job) {
-  test::MemorySource source{&input, 0, chunk};
-  test::MemorySink sink;
-  sink.limit = 4 * input.size() + 4096;  // a runaway decoder fails instead
-  ByteReader reader;
-  ByteWriter writer;
-  reader_open_function(reader, &test::MemorySource::read, &source);
-  writer_open_function(writer, &test::MemorySink::write, &sink);
-  writer.capacity = writer_capacity;
-  test::JobResult result;
-  result.status = job(reader, writer);
-  result.output = std::move(sink.data);
-  return result;
-}
-
 TEST_P(EveryModel, StreamsDoNotDependOnHowTheInputArrives) {
   // The coding loops take a fast path while whole bytes' worth of input and
   // output fit the buffers and the bytes are plain literals, and a general
@@ -147,15 +128,19 @@ TEST_P(EveryModel, StreamsDoNotDependOnHowTheInputArrives) {
   for (std::size_t chunk :
        {std::size_t{1}, std::size_t{7}, std::size_t{33}, std::size_t{4095}, std::size_t{65537}}) {
     const auto capacity = static_cast<std::int32_t>(chunk < 64 ? chunk : stream_buffer_size);
-    const auto coded =
-        run_chunked(data, chunk, capacity, [&](ByteReader& reader, ByteWriter& writer) {
+    const std::size_t limit = 4 * data.size() + 4096;
+    const auto coded = test::run_in_memory(
+        data,
+        [&](ByteReader& reader, ByteWriter& writer) {
           return compress_streams(reader, writer, model, order);
-        });
+        },
+        chunk, capacity, limit);
     ASSERT_EQ(coded.status, Status::ok) << chunk;
     ASSERT_TRUE(coded.output == reference.output) << "reads of " << chunk;
-    const auto back = run_chunked(
-        reference.output, chunk, capacity,
-        [](ByteReader& reader, ByteWriter& writer) { return decompress_file(reader, writer); });
+    const auto back = test::run_in_memory(
+        reference.output,
+        [](ByteReader& reader, ByteWriter& writer) { return decompress_file(reader, writer); },
+        chunk, capacity, limit);
     ASSERT_EQ(back.status, Status::ok) << chunk;
     ASSERT_TRUE(back.output == data) << "reads of " << chunk;
   }
