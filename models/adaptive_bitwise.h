@@ -63,8 +63,41 @@ struct AdaptiveBitwiseModel {
     context = ((context << 1) | static_cast<std::uint32_t>(bit)) & mask;
   }
 
-  // Decoding: four bits on, one of sixteen 4-byte entries, one line.
-  void prefetch_ahead() const { prefetch(&table[(context << 4) & mask]); }
+  // The entry after bit `bit`. kSelect computes both moves and selects one.
+  // That suits compression, where the bits are data and a branch on them
+  // mispredicts as often as the data surprises; decoding branches on each
+  // bit anyway, and a branch here follows the coder's for free.
+  template <bool kSelect>
+  std::uint32_t adapted(std::uint32_t p, int bit) const {
+    if (kSelect) {
+      const std::uint32_t up = p < 0xFFFFFFF0u ? p + step - (p >> shift) : p;
+      const std::uint32_t down = p > 15 ? p - (p >> shift) - 1 : p;
+      return bit == 0 ? up : down;
+    }
+    if (bit == 0) return p < 0xFFFFFFF0u ? p + step - (p >> shift) : p;
+    return p > 15 ? p - (p >> shift) - 1 : p;
+  }
+
+  // Codes one whole byte, bit 7 first (see model.h). kPrefetch: four bits
+  // on, the entry is one of sixteen, one line. kBitsKnown: see adapted().
+  template <bool kPrefetch, bool kBitsKnown, class Code>
+  int code_byte(Code&& code) {
+    std::uint32_t* const t = table;
+    const std::uint32_t m = mask;
+    std::uint32_t ctx = context;
+    int byte = 0;
+    MX_UNROLL_BYTE
+    for (int k = 7; k >= 0; --k) {
+      const std::uint32_t p = t[ctx] ^ stored_offset;
+      const int bit = code(k, p);
+      t[ctx] = adapted<kBitsKnown>(p, bit) ^ stored_offset;
+      ctx = ((ctx << 1) | static_cast<std::uint32_t>(bit)) & m;
+      if (kPrefetch) prefetch(&t[(ctx << 4) & m]);
+      byte = (byte << 1) | bit;
+    }
+    context = ctx;
+    return byte;
+  }
 
   // Encoding: the entries of each byte's bits, some bytes ahead.
   struct Lookahead {

@@ -64,6 +64,12 @@ struct BytewiseHashedModel {
     return h * 773u;
   }
 
+  // The code c for the bit after n known bits of the byte (n = 1..7).
+  static std::uint32_t bit_code(std::int32_t n, std::uint32_t partial) {
+    if (n < 4) return (1u << n) | partial;
+    return (1u << (n - 4)) | (partial >> 4) | 0x100u | ((partial & 0xFu) << 4);
+  }
+
   Prob32 predict() const { return counter_predict(table[index]); }
 
   void update(int bit) {
@@ -78,18 +84,41 @@ struct BytewiseHashedModel {
     } else {
       const std::int32_t n = bit_count + 1;
       bit_count = n;
-      const std::uint32_t p = partial;
-      const std::uint32_t c = n < 4 ? (1u << n) | p
-                                    : (1u << (n - 4)) | (p >> 4) | 0x100u | ((p & 0xFu) << 4);
-      index = (hash ^ c) & mask;
-      partial = p | (b << n);
+      index = (hash ^ bit_code(n, partial)) & mask;
+      partial |= b << n;
     }
   }
 
-  // Decoding: the entries of a byte lie in two blocks of sixteen around
-  // the hash, the second known once the first three bits are; nothing to
-  // ask for early that the first access does not bring.
-  void prefetch_ahead() const {}
+  // Codes one whole byte, bit 7 first (see model.h); bit_count is 0 at
+  // every byte boundary. With the bit positions fixed, the codes fold to
+  // constants. Nothing to prefetch: the entries of a byte lie in two blocks
+  // of sixteen around the hash, the second known once the first three bits
+  // are, and the first access brings them.
+  template <bool kPrefetch, bool kBitsKnown, class Code>
+  int code_byte(Code&& code) {
+    BitCounter* const t = table;
+    const std::uint32_t m = mask;
+    const std::uint32_t h = hash;
+    std::uint32_t idx = index;
+    std::uint32_t part = partial;
+    int byte = 0;
+    MX_UNROLL_BYTE
+    for (int n = 0; n < 8; ++n) {
+      const int bit = code(7 - n, counter_predict(t[idx]));
+      counter_update(t[idx], bit);
+      byte = (byte << 1) | bit;
+      if (n < 7) {
+        const int n1 = n + 1;
+        idx = (h ^ bit_code(n1, part)) & m;
+        part |= static_cast<std::uint32_t>(bit) << n1;
+      }
+    }
+    history = (history << 8) | static_cast<std::uint32_t>(byte);
+    hash = hash_bytes(history);
+    partial = static_cast<std::uint32_t>(byte & 1);
+    index = (hash ^ 1u) & m;
+    return byte;
+  }
 
   // Encoding: follows the data some bytes ahead, hashing as the model
   // does, and asks for the entries of each byte's bits.

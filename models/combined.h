@@ -88,17 +88,47 @@ struct CombinedModel {
     index = (history >> bit_position) & mask;
   }
 
-  // Decoding: two bits on, within the hash step, index bits 1 and 2 are
-  // unknown: eight packed pairs, 136 bytes over three lines.
-  void prefetch_ahead() const {
-    if (bit_position >= 2) {
-      const unsigned char* ahead =
-          table + (((history >> (bit_position - 2)) & mask) & ~std::uint64_t{7}) *
-                      BitCounterPair::size;
-      prefetch(ahead);
-      prefetch(ahead + 64);
-      prefetch(ahead + 128);
+  // Codes one whole byte, bit 7 first (see model.h); bit_position is 0 at
+  // every byte boundary. Bit 7 closes a hash step; bit k < 7 then goes in at
+  // position k + 1, and the next pair is read at shift k. kPrefetch: two
+  // bits on, within the hash step, index bits 1 and 2 are unknown: eight
+  // packed pairs, 136 bytes over three lines.
+  template <bool kPrefetch, bool kBitsKnown, class Code>
+  int code_byte(Code&& code) {
+    unsigned char* const t = table;
+    BitCounter* const second = secondary.table;
+    const std::uint64_t m = mask;
+    std::uint64_t h = history;
+    std::uint64_t idx = index;
+    int byte = 0;
+    MX_UNROLL_BYTE
+    for (int k = 7; k >= 0; --k) {
+      unsigned char* const e = t + idx * BitCounterPair::size;
+      const unsigned last = BitCounterPair::last_bit(e);
+      const std::uint64_t w1 = load_counter_word(e + 8 * last);
+      BitCounter* const s = &second[counter_word_predict(w1) >> (32 - 14)];  // its top 14 bits
+      const std::uint64_t w2 = load_counter_word(s);
+      const int bit = code(k, counter_word_predict(w2));
+      store_counter_word(e + 8 * last, counter_word_update(w1, bit));
+      e[16] = static_cast<unsigned char>(bit);
+      store_counter_word(s, counter_word_update(w2, bit));
+      const int position = k == 7 ? 0 : k + 1;
+      h ^= static_cast<std::uint64_t>(bit) << position;
+      if (k == 7) h = (h * 192) & history_mask;
+      idx = (h >> k) & m;
+      const int next_position = k == 7 ? 7 : k;
+      if (kPrefetch && next_position >= 2) {
+        const unsigned char* ahead =
+            t + (((h >> (next_position - 2)) & m) & ~std::uint64_t{7}) * BitCounterPair::size;
+        prefetch(ahead);
+        prefetch(ahead + 64);
+        prefetch(ahead + 128);
+      }
+      byte = (byte << 1) | bit;
     }
+    history = h;
+    index = idx;
+    return byte;
   }
 
   // Encoding: runs the hash some bytes ahead and asks for the pairs each

@@ -62,12 +62,27 @@ struct HashedBitwiseModel {
     }
   }
 
-  // Decoding: two bits on, within the byte, only index bits 1 and 2 are
-  // unknown: one aligned block of eight counters, one line.
-  void prefetch_ahead() const {
-    if (bit_position >= 2) {
-      prefetch(&table[((history >> (bit_position - 2)) & mask) & ~std::uint64_t{7}]);
+  // Codes one whole byte, bit 7 first (see model.h); bit_position is 7 at
+  // every byte boundary. kPrefetch: two bits on, within the byte, only index
+  // bits 1 and 2 are unknown: one aligned block of eight counters, one line.
+  template <bool kPrefetch, bool kBitsKnown, class Code>
+  int code_byte(Code&& code) {
+    BitCounter* const t = table;
+    const std::uint64_t m = mask;
+    std::uint64_t h = history;
+    int byte = 0;
+    MX_UNROLL_BYTE
+    for (int k = 7; k >= 0; --k) {
+      BitCounter* const e = &t[(h >> k) & m];
+      const int bit = code(k, counter_predict(*e));
+      counter_update(*e, bit);
+      h ^= static_cast<std::uint64_t>(bit) << k;
+      if (kPrefetch && k >= 3) prefetch(&t[((h >> (k - 3)) & m) & ~std::uint64_t{7}]);
+      byte = (byte << 1) | bit;
     }
+    history = (h * 192) & history_mask;
+    if (kPrefetch) prefetch(&t[((history >> 5) & m) & ~std::uint64_t{7}]);
+    return byte;
   }
 
   // Encoding: runs the hash some bytes ahead and asks for the counters of

@@ -50,13 +50,33 @@ struct IndexedBitwiseModelArray {
     context = ((context << 1) | static_cast<std::uint32_t>(bit)) & mask;
   }
 
-  // Decoding: three bits on, one of eight packed pairs, 136 bytes over
-  // three lines.
-  void prefetch_ahead() const {
-    const unsigned char* ahead = entry((context << 3) & mask);
-    prefetch(ahead);
-    prefetch(ahead + 64);
-    prefetch(ahead + 128);
+  // Codes one whole byte, bit 7 first (see model.h). kPrefetch: three bits
+  // on, the entry is one of eight packed pairs, 136 bytes over three lines.
+  template <bool kPrefetch, bool kBitsKnown, class Code>
+  int code_byte(Code&& code) {
+    unsigned char* const t = table;
+    const std::uint32_t m = mask;
+    std::uint32_t ctx = context;
+    int byte = 0;
+    MX_UNROLL_BYTE
+    for (int k = 7; k >= 0; --k) {
+      unsigned char* const e = t + std::uint64_t{ctx} * BitCounterPair::size;
+      const unsigned last = BitCounterPair::last_bit(e);
+      const std::uint64_t w = load_counter_word(e + 8 * last);
+      const int bit = code(k, counter_word_predict(w));
+      store_counter_word(e + 8 * last, counter_word_update(w, bit));
+      e[16] = static_cast<unsigned char>(bit);
+      ctx = ((ctx << 1) | static_cast<std::uint32_t>(bit)) & m;
+      if (kPrefetch) {
+        const unsigned char* ahead = t + std::uint64_t{(ctx << 3) & m} * BitCounterPair::size;
+        prefetch(ahead);
+        prefetch(ahead + 64);
+        prefetch(ahead + 128);
+      }
+      byte = (byte << 1) | bit;
+    }
+    context = ctx;
+    return byte;
   }
 
   // Encoding: the pairs of each byte's bits, some bytes ahead (a pair may

@@ -12,8 +12,24 @@
 //   static M* create(std::int32_t order);  // null when memory is short
 //   Prob32 predict();                      // changes nothing later calls see
 //   void update(int bit);                  // bit is exactly 0 or 1
-// and its destructor frees what it owns. The drivers instantiate their
-// coding loop once per model class, so predict and update inline into it.
+//   template <bool kPrefetch, bool kBitsKnown, class Code>
+//   int code_byte(Code&& code);            // a whole byte, see below
+// and its destructor frees what it owns.
+//
+// code_byte does for the eight bits of one byte, from a byte boundary, what
+// predict, the coder and update do bit by bit: for k = 7 down to 0 it calls
+// code(k, p) with the prediction p, which codes bit k (compression) or
+// decodes it (decompression) and returns it; the model learns the bit and
+// goes on. It returns the byte. The model's state lives in local variables
+// for the byte, so that stores to the tables (which might alias it) do not
+// force it through memory, and the bit positions are constants. kPrefetch
+// asks for the entries of the next bits while the current one is coded
+// (decoding from large tables, where they are not known earlier);
+// kBitsKnown says the bits are data known in advance (compression), where
+// a branch on a bit value costs a misprediction whenever the data surprises.
+// The drivers instantiate their coding loops once per model class, so
+// code_byte and code inline into them; predict and update serve the paths
+// that code single bits.
 //
 // Tables come from one zeroed allocation each and are never filled: every
 // field of an entry is stored as its offset from its start value, so that
@@ -83,6 +99,43 @@ inline void counter_update(BitCounter& c, int bit) {
   c.zeros_less_one += static_cast<std::uint32_t>(bit ^ 1);
 }
 
+// The coding loops carry a counter as one 64-bit word, zeros_less_one in
+// the low half and total_less_two in the high half: one load, one store,
+// and an update that is a single addition (the low half never carries,
+// since zeros_less_one < total_less_two + 1 <= 0xFFFFFFFE). Kept as two
+// 32-bit fields, compilers tend to pack them into a vector register and
+// take them apart again on every bit.
+inline std::uint64_t load_counter_word(const void* counter) {
+  std::uint64_t word;
+  std::memcpy(&word, counter, 8);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+  word = word << 32 | word >> 32;  // zeros_less_one, stored first, to the low half
+#endif
+  return word;
+}
+
+inline void store_counter_word(void* counter, std::uint64_t word) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+  word = word << 32 | word >> 32;
+#endif
+  std::memcpy(counter, &word, 8);
+}
+
+inline Prob32 counter_word_predict(std::uint64_t word) {
+  const auto zeros_less_one = static_cast<std::uint32_t>(word);
+  return divide_to_32(zeros_less_one, ~zeros_less_one, static_cast<std::uint32_t>(word >> 32) + 2);
+}
+
+inline std::uint64_t counter_word_update(std::uint64_t word, int bit) {
+  if (static_cast<std::uint32_t>(word >> 32) == bit_counter_limit_less_two) {
+    const BitCounter halved = counter_halve(
+        BitCounter{static_cast<std::uint32_t>(word), static_cast<std::uint32_t>(word >> 32)});
+    word = halved.zeros_less_one | std::uint64_t{halved.total_less_two} << 32;
+  }
+  // total + 1, and zeros + 1 for a 0 bit.
+  return word + ((std::uint64_t{1} << 32) + 1) - static_cast<std::uint32_t>(bit);
+}
+
 // BitCounterPair: two counters and the bit that followed the last time this
 // entry served, which selects the counter for the next prediction. Packed at
 // 17 bytes: counter 0 (zeros, total), counter 1 (zeros, total), last bit;
@@ -124,7 +177,7 @@ struct BitCounterPair {
 
 // Asks for the cache line holding `address` ahead of its use. Tables are
 // far larger than the caches at high orders, and the next bits' entries
-// are known a few bits early (see each model's prefetch_ahead), so the
+// are known a few bits early (see each model's code_byte), so the
 // line can be on its way while the current bit is coded.
 inline void prefetch(const void* address) {
 #if defined(__GNUC__) || defined(__clang__)

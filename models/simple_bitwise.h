@@ -45,9 +45,26 @@ struct SimpleBitwiseModel {
     context = ((context << 1) | static_cast<std::uint32_t>(bit)) & mask;
   }
 
-  // Decoding: three bits on, the context is one of the eight counters
-  // ((context << 3) | xxx) & mask, one aligned 64-byte line.
-  void prefetch_ahead() const { prefetch(&table[(context << 3) & mask]); }
+  // Codes one whole byte, bit 7 first (see model.h). kPrefetch: three bits
+  // on, the context is one of the eight counters ((context << 3) | xxx) &
+  // mask, one aligned 64-byte line, which is asked for now.
+  template <bool kPrefetch, bool kBitsKnown, class Code>
+  int code_byte(Code&& code) {
+    BitCounter* const t = table;
+    const std::uint32_t m = mask;
+    std::uint32_t ctx = context;
+    int byte = 0;
+    MX_UNROLL_BYTE
+    for (int k = 7; k >= 0; --k) {
+      const int bit = code(k, counter_predict(t[ctx]));
+      counter_update(t[ctx], bit);
+      ctx = ((ctx << 1) | static_cast<std::uint32_t>(bit)) & m;
+      if (kPrefetch) prefetch(&t[(ctx << 3) & m]);
+      byte = (byte << 1) | bit;
+    }
+    context = ctx;
+    return byte;
+  }
 
   // Encoding: follows the data some bytes ahead of the coder and asks for
   // the counters each byte's bits will use.

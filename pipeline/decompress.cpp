@@ -16,17 +16,11 @@ namespace {
 // bytes from fetch() (see decode_step).
 template <class Model, bool kPrefetch, class Fetch>
 inline int decode_byte(Model& model, DecoderRegisters& coder, Fetch&& fetch) {
-  int byte = 0;
-  MX_UNROLL_BYTE
-  for (int k = 7; k >= 0; --k) {
+  return model.template code_byte<kPrefetch, false>([&](int, Prob32 p) {
     std::uint64_t mid;
     std::int32_t last_byte;
-    const int bit = decode_step(coder, model.predict(), mid, last_byte, fetch);
-    model.update(bit);
-    if (kPrefetch) model.prefetch_ahead();
-    byte |= bit << k;
-  }
-  return byte;
+    return decode_step(coder, p, mid, last_byte, fetch);
+  });
 }
 
 // Decodes bytes from `in` into `out` while they are literals, the input
