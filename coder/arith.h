@@ -115,8 +115,17 @@ inline std::uint64_t encode_step(std::uint64_t& low, std::uint64_t& high, int bi
   const std::uint64_t mid = split_interval(low, high, p);
   // Data bits are unpredictable: select without a branch (which compilers
   // would otherwise emit, mispredicted on every surprise).
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+  // One test serves both moves.
+  const std::uint64_t above = mid + 1;
+  __asm__("cmpl $1, %k[bit]\n\tcmoveq %[mid], %[high]\n\tcmovneq %[above], %[low]"
+          : [high] "+r"(high), [low] "+r"(low)
+          : [bit] "r"(bit), [mid] "r"(mid), [above] "r"(above)
+          : "cc");
+#else
   high = select_if(bit == 1, mid, high);
   low = select_if(bit == 1, low, mid + 1);
+#endif
   while (top_bytes_agree(low, high)) {
     emit(static_cast<std::uint8_t>(low >> 24));
     high = (high << 8) | 0xFF;

@@ -73,9 +73,14 @@ inline constexpr std::uint32_t bit_counter_limit_less_two = 0xFFFFFFFFu - 2;
 // elsewhere the plain division.
 inline std::uint32_t divide_to_32(std::uint32_t high, std::uint32_t low, std::uint32_t d) {
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-  std::uint32_t quotient, remainder;
+  // DIVL writes EAX, which clears the upper half of RAX: taking the
+  // quotient as 64 bits, and saying so, spares the coder's 64-bit multiply
+  // a zero extension.
+  std::uint64_t quotient;
+  std::uint32_t remainder;
   __asm__("divl %4" : "=a"(quotient), "=d"(remainder) : "a"(low), "d"(high), "rm"(d) : "cc");
-  return quotient;
+  if (quotient > 0xFFFFFFFFu) __builtin_unreachable();
+  return static_cast<std::uint32_t>(quotient);
 #else
   return static_cast<std::uint32_t>(((std::uint64_t{high} << 32) | low) / d);
 #endif
