@@ -2,6 +2,9 @@
 // loop, with Google Benchmark.
 //
 //   predict_update/<model>/<order>/<warm>  model.predict() + model.update(bit)
+//   code_byte/<model>/<order>              the model's whole-byte path, as the
+//                                          drivers run it, with the coder
+//                                          replaced by the known bit
 //   encode_chain/<model>/<order>           predict + coder step + update, the
 //                                          bare serial chain: register-level
 //                                          coder steps straight over memory,
@@ -161,22 +164,50 @@ Bytes encode_with(int order, std::uint64_t& bytes_out) {
   return coded;
 }
 
+// The model's whole-byte path alone: each bit's prediction is summed and
+// the known bit returned, so that nothing but the model's own chain
+// (table load, prediction, update, next context) is timed.
+template <class M>
+MX_NOINLINE std::uint32_t model_bytes(M& model, const Bytes& data) {
+  std::uint32_t sum = 0;
+  for (const std::uint8_t c : data) {
+    model.template code_byte<false, true>([&](int k, mx::Prob32 p) {
+      sum += p;
+      return (c >> k) & 1;
+    });
+  }
+  return sum;
+}
+
+template <class M>
+void code_byte(benchmark::State& state) {
+  const int order = static_cast<int>(state.range(0));
+  for (auto _ : state) {
+    state.PauseTiming();
+    auto model = fresh_model<M>(order, true);
+    state.ResumeTiming();
+    benchmark::DoNotOptimize(model_bytes(*model, sample().data));
+    state.PauseTiming();
+    model.reset();
+    state.ResumeTiming();
+  }
+  set_per_bit(state, sample().bits.size());
+}
+
 // The bare chains: the coder's register-level steps straight over memory
-// (no stream records, no run-length transform, no buffer checks) and the
-// model worked on in place, as in the drivers' stretches, without their
+// (no stream records, no run-length transform, no buffer checks) around
+// the model's whole-byte path, as in the drivers' stretches, without their
 // prefetching. Out of line, so that the compiler treats them as the
 // drivers' stretch functions.
 template <class M>
 MX_NOINLINE std::uint64_t chain_encode(M& model, const Bytes& data, std::uint8_t* out) {
   std::uint64_t low = 0, high = 0xFFFFFFFFu;
   for (const std::uint8_t c : data) {
-    MX_UNROLL_BYTE
-    for (int k = 7; k >= 0; --k) {
+    model.template code_byte<false, true>([&](int k, mx::Prob32 p) {
       const int bit = (c >> k) & 1;
-      mx::encode_step(low, high, bit, model.predict(),
-                      [&out](std::uint8_t byte) { *out++ = byte; });
-      model.update(bit);
-    }
+      mx::encode_step(low, high, bit, p, [&out](std::uint8_t byte) { *out++ = byte; });
+      return bit;
+    });
   }
   return low;
 }
@@ -187,16 +218,11 @@ MX_NOINLINE int chain_decode(M& model, const Bytes& data, const std::uint8_t* in
   for (int i = 0; i < 4; ++i) r.code = (r.code << 8) | *in++;
   int errors = 0;
   for (const std::uint8_t c : data) {
-    int byte = 0;
-    MX_UNROLL_BYTE
-    for (int k = 7; k >= 0; --k) {
+    const int byte = model.template code_byte<false, false>([&](int, mx::Prob32 p) {
       std::uint64_t mid;
       std::int32_t last_byte;
-      const int bit =
-          mx::decode_step(r, model.predict(), mid, last_byte, [&in]() -> int { return *in++; });
-      model.update(bit);
-      byte |= bit << k;
-    }
+      return mx::decode_step(r, p, mid, last_byte, [&in]() -> int { return *in++; });
+    });
     errors |= byte ^ c;
   }
   return errors;
@@ -357,6 +383,11 @@ void register_model(const char* label) {
   benchmark::RegisterBenchmark(("predict_update/" + name).c_str(), predict_update<M>)
       ->ArgsProduct({{16, 22}, {1, 0}})
       ->ArgNames({"order", "warm"})
+      ->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark(("code_byte/" + name).c_str(), code_byte<M>)
+      ->Arg(16)
+      ->Arg(22)
+      ->ArgName("order")
       ->Unit(benchmark::kMillisecond);
   benchmark::RegisterBenchmark(("encode_chain/" + name).c_str(), encode_chain<M>)
       ->Arg(16)
