@@ -53,13 +53,7 @@ struct AdaptiveBitwiseModel {
   Prob32 predict() const { return table[context] ^ stored_offset; }
 
   void update(int bit) {
-    std::uint32_t p = table[context] ^ stored_offset;
-    if (bit == 0) {
-      if (p < 0xFFFFFFF0u) p = p + step - (p >> shift);
-    } else {
-      if (p > 15) p = p - (p >> shift) - 1;
-    }
-    table[context] = p ^ stored_offset;
+    table[context] = adapted<false>(table[context] ^ stored_offset, bit) ^ stored_offset;
     context = ((context << 1) | static_cast<std::uint32_t>(bit)) & mask;
   }
 
