@@ -130,7 +130,7 @@ Status decompress_file(ByteReader& reader, ByteWriter& writer, const Observer* o
     using Model = typename decltype(tag)::type;
     std::unique_ptr<Model> state(Model::create(order));
     if (!state) return false;
-    if (state->storage.size() >= prefetch_from_bytes) {
+    if (state->storage.size() >= decode_prefetch_from_bytes) {
       decode_all<Model, true>(decoder, unpacker, *state);
     } else {
       decode_all<Model, false>(decoder, unpacker, *state);
