@@ -171,10 +171,12 @@ template <class M>
 MX_NOINLINE std::uint32_t model_bytes(M& model, const Bytes& data) {
   std::uint32_t sum = 0;
   for (const std::uint8_t c : data) {
-    model.template code_byte<false, true>([&](int k, mx::Prob32 p) {
-      sum += p;
-      return (c >> k) & 1;
-    });
+    model.template code_byte<false, true>(
+        [&](int k, mx::Prob32 p) {
+          sum += p;
+          return (c >> k) & 1;
+        },
+        c);
   }
   return sum;
 }
@@ -203,11 +205,13 @@ template <class M>
 MX_NOINLINE std::uint64_t chain_encode(M& model, const Bytes& data, std::uint8_t* out) {
   std::uint64_t low = 0, high = 0xFFFFFFFFu;
   for (const std::uint8_t c : data) {
-    model.template code_byte<false, true>([&](int k, mx::Prob32 p) {
-      const int bit = (c >> k) & 1;
-      mx::encode_step(low, high, bit, p, [&out](std::uint8_t byte) { *out++ = byte; });
-      return bit;
-    });
+    model.template code_byte<false, true>(
+        [&](int k, mx::Prob32 p) {
+          const int bit = (c >> k) & 1;
+          mx::encode_step(low, high, bit, p, [&out](std::uint8_t byte) { *out++ = byte; });
+          return bit;
+        },
+        c);
   }
   return low;
 }

@@ -75,7 +75,7 @@ struct AdaptiveBitwiseModel {
   // Codes one whole byte, bit 7 first (see model.h). kPrefetch: four bits
   // on, the entry is one of sixteen, one line. kBitsKnown: see adapted().
   template <bool kPrefetch, bool kBitsKnown, class Code>
-  int code_byte(Code&& code) {
+  int code_byte(Code&& code, int = 0) {
     std::uint32_t* const t = table;
     const std::uint32_t m = mask;
     std::uint32_t ctx = context;

@@ -95,10 +95,15 @@ struct BytewiseHashedModel {
   // of sixteen around the hash, the second known once the first three bits
   // are, and the first access brings them.
   template <bool kPrefetch, bool kBitsKnown, class Code>
-  int code_byte(Code&& code) {
+  int code_byte(Code&& code, int known = 0) {
     BitCounter* const t = table;
     const std::uint32_t m = mask;
     const std::uint32_t h = hash;
+    // With the byte known (compression), the next byte's hash, a chain of
+    // four multiplications, is begun now rather than after the last bit:
+    // the next byte's first entry, and all that waits on it, comes sooner.
+    std::uint32_t next_hash = 0;
+    if (kBitsKnown) next_hash = hash_bytes((history << 8) | static_cast<std::uint32_t>(known));
     std::uint32_t idx = index;
     std::uint32_t part = partial;
     int byte = 0;
@@ -114,7 +119,7 @@ struct BytewiseHashedModel {
       }
     }
     history = (history << 8) | static_cast<std::uint32_t>(byte);
-    hash = hash_bytes(history);
+    hash = kBitsKnown ? next_hash : hash_bytes(history);
     partial = static_cast<std::uint32_t>(byte & 1);
     index = (hash ^ 1u) & m;
     return byte;

@@ -94,24 +94,14 @@ struct CombinedModel {
   // bits on, within the hash step, index bits 1 and 2 are unknown: eight
   // packed pairs, 136 bytes over three lines.
   template <bool kPrefetch, bool kBitsKnown, class Code>
-  int code_byte(Code&& code) {
+  int code_byte(Code&& code, int known = 0) {
     unsigned char* const t = table;
     BitCounter* const second = secondary.table;
     const std::uint64_t m = mask;
     std::uint64_t h = history;
     std::uint64_t idx = index;
-    int byte = 0;
-    MX_UNROLL_BYTE
-    for (int k = 7; k >= 0; --k) {
-      unsigned char* const e = t + idx * BitCounterPair::size;
-      const unsigned last = BitCounterPair::last_bit(e);
-      const std::uint64_t w1 = load_counter_word(e + 8 * last);
-      BitCounter* const s = &second[counter_word_predict(w1) >> (32 - 14)];  // its top 14 bits
-      const std::uint64_t w2 = load_counter_word(s);
-      const int bit = code(k, counter_word_predict(w2));
-      store_counter_word(e + 8 * last, counter_word_update(w1, bit));
-      e[16] = static_cast<unsigned char>(bit);
-      store_counter_word(s, counter_word_update(w2, bit));
+    // After bit k: the hash takes it in and the next pair is found.
+    auto advance = [&](int k, int bit) {
       const int position = k == 7 ? 0 : k + 1;
       h ^= static_cast<std::uint64_t>(bit) << position;
       if (k == 7) h = (h * 192) & history_mask;
@@ -124,6 +114,51 @@ struct CombinedModel {
         prefetch(ahead + 64);
         prefetch(ahead + 128);
       }
+    };
+    // The first stage's p1 chooses a secondary counter by its top 14 bits.
+    auto chosen_by = [](std::uint64_t w1) { return counter_word_predict(w1) >> (32 - 14); };
+    if constexpr (kBitsKnown) {
+      // The bits are known (compression): the first stage runs through the
+      // whole byte before the second stage and the coder, so that its long
+      // chain (pair, counter, division) overlaps the coder's work instead
+      // of preceding it bit by bit. The stages share no memory, and each
+      // keeps its own order of reads and updates, so the result is the same.
+      std::uint32_t chosen[8];
+      MX_UNROLL_BYTE
+      for (int k = 7; k >= 0; --k) {
+        const int bit = (known >> k) & 1;
+        unsigned char* const e = t + idx * BitCounterPair::size;
+        const unsigned last = BitCounterPair::last_bit(e);
+        const std::uint64_t w1 = load_counter_word(e + 8 * last);
+        chosen[k] = chosen_by(w1);
+        store_counter_word(e + 8 * last, counter_word_update(w1, bit));
+        e[16] = static_cast<unsigned char>(bit);
+        advance(k, bit);
+      }
+      MX_UNROLL_BYTE
+      for (int k = 7; k >= 0; --k) {
+        BitCounter* const s = &second[chosen[k]];
+        const std::uint64_t w2 = load_counter_word(s);
+        const int bit = code(k, counter_word_predict(w2));
+        store_counter_word(s, counter_word_update(w2, bit));
+      }
+      history = h;
+      index = idx;
+      return known;
+    }
+    int byte = 0;
+    MX_UNROLL_BYTE
+    for (int k = 7; k >= 0; --k) {
+      unsigned char* const e = t + idx * BitCounterPair::size;
+      const unsigned last = BitCounterPair::last_bit(e);
+      const std::uint64_t w1 = load_counter_word(e + 8 * last);
+      BitCounter* const s = &second[chosen_by(w1)];
+      const std::uint64_t w2 = load_counter_word(s);
+      const int bit = code(k, counter_word_predict(w2));
+      store_counter_word(e + 8 * last, counter_word_update(w1, bit));
+      e[16] = static_cast<unsigned char>(bit);
+      store_counter_word(s, counter_word_update(w2, bit));
+      advance(k, bit);
       byte = (byte << 1) | bit;
     }
     history = h;

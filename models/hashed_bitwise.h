@@ -66,7 +66,7 @@ struct HashedBitwiseModel {
   // every byte boundary. kPrefetch: two bits on, within the byte, only index
   // bits 1 and 2 are unknown: one aligned block of eight counters, one line.
   template <bool kPrefetch, bool kBitsKnown, class Code>
-  int code_byte(Code&& code) {
+  int code_byte(Code&& code, int = 0) {
     BitCounter* const t = table;
     const std::uint64_t m = mask;
     std::uint64_t h = history;

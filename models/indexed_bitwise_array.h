@@ -53,7 +53,7 @@ struct IndexedBitwiseModelArray {
   // Codes one whole byte, bit 7 first (see model.h). kPrefetch: three bits
   // on, the entry is one of eight packed pairs, 136 bytes over three lines.
   template <bool kPrefetch, bool kBitsKnown, class Code>
-  int code_byte(Code&& code) {
+  int code_byte(Code&& code, int = 0) {
     unsigned char* const t = table;
     const std::uint32_t m = mask;
     std::uint32_t ctx = context;

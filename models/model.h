@@ -13,7 +13,7 @@
 //   Prob32 predict();                      // changes nothing later calls see
 //   void update(int bit);                  // bit is exactly 0 or 1
 //   template <bool kPrefetch, bool kBitsKnown, class Code>
-//   int code_byte(Code&& code);            // a whole byte, see below
+//   int code_byte(Code&& code, int known = 0);  // a whole byte, see below
 // and its destructor frees what it owns.
 //
 // code_byte does for the eight bits of one byte, from a byte boundary, what
@@ -25,8 +25,10 @@
 // force it through memory, and the bit positions are constants. kPrefetch
 // asks for the entries of the next bits while the current one is coded
 // (decoding from large tables, where they are not known earlier);
-// kBitsKnown says the bits are data known in advance (compression), where
-// a branch on a bit value costs a misprediction whenever the data surprises.
+// kBitsKnown says the bits are data known in advance (compression): the
+// byte is then given as `known`, and code(k, p) must return its bit k. A
+// model may use that to avoid branches on bit values (which mispredict
+// whenever the data surprises) and to start work for later bits early.
 // The drivers instantiate their coding loops once per model class, so
 // code_byte and code inline into them; predict and update serve the paths
 // that code single bits.

@@ -49,7 +49,7 @@ struct SimpleBitwiseModel {
   // on, the context is one of the eight counters ((context << 3) | xxx) &
   // mask, one aligned 64-byte line, which is asked for now.
   template <bool kPrefetch, bool kBitsKnown, class Code>
-  int code_byte(Code&& code) {
+  int code_byte(Code&& code, int = 0) {
     BitCounter* const t = table;
     const std::uint32_t m = mask;
     std::uint32_t ctx = context;

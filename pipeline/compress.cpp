@@ -43,11 +43,13 @@ MX_NOINLINE std::uint8_t* encode_stretch(Model& model, typename Model::Lookahead
     if (kPrefetch && i + lookahead_bytes < count)
       lookahead.touch(model, block[i + lookahead_bytes]);
     const int c = block[i];
-    model.template code_byte<false, true>([&](int k, Prob32 p) {
-      const int bit = (c >> k) & 1;
-      encode_step(low, high, bit, p, [&out](std::uint8_t byte) { *out++ = byte; });
-      return bit;
-    });
+    model.template code_byte<false, true>(
+        [&](int k, Prob32 p) {
+          const int bit = (c >> k) & 1;
+          encode_step(low, high, bit, p, [&out](std::uint8_t byte) { *out++ = byte; });
+          return bit;
+        },
+        c);
   }
   shared_low = low;
   shared_high = high;

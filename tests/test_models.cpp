@@ -399,10 +399,10 @@ void expect_whole_bytes_match_single_bits(std::int32_t order, const std::vector<
     };
     int returned = byte;
     switch (i % 5) {
-      case 0: returned = b->template code_byte<false, true>(code); break;
+      case 0: returned = b->template code_byte<false, true>(code, byte); break;
       case 1: returned = b->template code_byte<true, false>(code); break;
       case 2: returned = b->template code_byte<false, false>(code); break;
-      case 3: returned = b->template code_byte<true, true>(code); break;
+      case 3: returned = b->template code_byte<true, true>(code, byte); break;
       default:
         for (int k = 7; k >= 0; --k) {
           seen.push_back(b->predict());
