@@ -119,8 +119,9 @@ struct CombinedModel {
     auto chosen_by = [](std::uint64_t w1) { return counter_word_predict(w1) >> (32 - 14); };
     if constexpr (kBitsKnown) {
       // The bits are known (compression): the first stage runs through the
-      // whole byte before the second stage and the coder, so that its long
-      // chain (pair, counter, division) overlaps the coder's work instead
+      // whole byte, then the second, and only then does the coder take the
+      // eight probabilities. The two stages' chain (pair, counter, division,
+      // secondary counter, division) then overlaps the coder's work instead
       // of preceding it bit by bit. The stages share no memory, and each
       // keeps its own order of reads and updates, so the result is the same.
       std::uint32_t chosen[8];
@@ -135,13 +136,16 @@ struct CombinedModel {
         e[16] = static_cast<unsigned char>(bit);
         advance(k, bit);
       }
+      Prob32 p[8];
       MX_UNROLL_BYTE
       for (int k = 7; k >= 0; --k) {
         BitCounter* const s = &second[chosen[k]];
         const std::uint64_t w2 = load_counter_word(s);
-        const int bit = code(k, counter_word_predict(w2));
-        store_counter_word(s, counter_word_update(w2, bit));
+        p[k] = counter_word_predict(w2);
+        store_counter_word(s, counter_word_update(w2, (known >> k) & 1));
       }
+      MX_UNROLL_BYTE
+      for (int k = 7; k >= 0; --k) code(k, p[k]);
       history = h;
       index = idx;
       return known;
