@@ -151,18 +151,15 @@ inline std::uint64_t counter_word_update(std::uint64_t word, int bit) {
 struct BitCounterPair {
   static constexpr std::uint64_t size = 17;
 
-  // A counter travels as one 64-bit word, zeros in the low half: one plain
-  // load or store (two 32-bit copies were merged by the compiler into a
-  // vector load and then taken apart again).
+  // Counters travel as words (see load_counter_word), the same layout the
+  // whole-byte paths use.
   static BitCounter counter(const unsigned char* entry, unsigned which) {
-    std::uint64_t word;
-    std::memcpy(&word, entry + 8 * which, 8);
+    const std::uint64_t word = load_counter_word(entry + 8 * which);
     return BitCounter{static_cast<std::uint32_t>(word), static_cast<std::uint32_t>(word >> 32)};
   }
 
   static void store_counter(unsigned char* entry, unsigned which, const BitCounter& c) {
-    const std::uint64_t word = c.zeros_less_one | std::uint64_t{c.total_less_two} << 32;
-    std::memcpy(entry + 8 * which, &word, 8);
+    store_counter_word(entry + 8 * which, c.zeros_less_one | std::uint64_t{c.total_less_two} << 32);
   }
 
   static unsigned last_bit(const unsigned char* entry) { return entry[16]; }
