@@ -11,6 +11,7 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/wait.h>
@@ -37,6 +38,20 @@ namespace {
 namespace fs = std::filesystem;
 
 using Bytes = std::vector<std::uint8_t>;
+
+// Every program these tests start inherits a cap of 1 GiB per written file.
+// A few coded bytes can stand for an enormous run of well-predicted bits,
+// so a decoder that has drifted from its encoder (a fault under test) may
+// write without end; the cap makes it die of SIGXFSZ, and the test fail,
+// instead of filling the disk. No test writes anything near that size.
+const bool file_size_capped = [] {
+  constexpr rlim_t cap = rlim_t{1} << 30;
+  struct rlimit limit {};
+  if (getrlimit(RLIMIT_FSIZE, &limit) != 0) return false;
+  if (limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur <= cap) return true;
+  limit.rlim_cur = cap;
+  return setrlimit(RLIMIT_FSIZE, &limit) == 0;
+}();
 
 const std::string kBanner = "Moltavex   V1.9\r\n";
 
