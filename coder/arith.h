@@ -104,11 +104,19 @@ inline void decoder_create(ArithDecoder& decoder, ByteReader& reader) {
   decoder.stream = &reader;
 }
 
+// Shifts out the bytes a step has settled, handing each to emit(byte).
+template <class Emit>
+inline void encode_renormalise(std::uint64_t& low, std::uint64_t& high, Emit&& emit) {
+  while (top_bytes_agree(low, high)) {
+    emit(static_cast<std::uint8_t>(low >> 24));
+    high = (high << 8) | 0xFF;
+    low <<= 8;
+  }
+}
+
 // One encoding step on bare bounds: codes `bit` (1 codes a 1, any other
 // value a 0) under the 0-probability p, hands each settled byte to
-// emit(byte) and returns the split point. encode_bit runs it on the record;
-// the compression loop keeps the bounds in local variables for a whole job
-// and emits straight into the output buffer.
+// emit(byte) and returns the split point. encode_bit runs it on the record.
 template <class Emit>
 inline std::uint64_t encode_step(std::uint64_t& low, std::uint64_t& high, int bit, Prob32 p,
                                  Emit&& emit) {
@@ -126,12 +134,31 @@ inline std::uint64_t encode_step(std::uint64_t& low, std::uint64_t& high, int bi
   high = select_if(bit == 1, mid, high);
   low = select_if(bit == 1, low, mid + 1);
 #endif
-  while (top_bytes_agree(low, high)) {
-    emit(static_cast<std::uint8_t>(low >> 24));
-    high = (high << 8) | 0xFF;
-    low <<= 8;
-  }
+  encode_renormalise(low, high, emit);
   return mid;
+}
+
+// The same step for bit k (0..7) of a byte known in advance. The
+// compression loop codes its bits this way, keeping the bounds in local
+// variables for a whole stretch and emitting straight into the output
+// buffer: the bit is tested where it lies in the byte, never extracted into
+// a register of its own (which took three instructions per bit).
+template <class Emit>
+inline void encode_step_of_byte(std::uint64_t& low, std::uint64_t& high, std::uint32_t byte, int k,
+                                Prob32 p, Emit&& emit) {
+  const std::uint64_t mid = split_interval(low, high, p);
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+  const std::uint64_t above = mid + 1;
+  __asm__("btl %[k], %k[byte]\n\tcmovcq %[mid], %[high]\n\tcmovncq %[above], %[low]"
+          : [high] "+r"(high), [low] "+r"(low)
+          : [byte] "r"(byte), [k] "Ir"(k), [mid] "r"(mid), [above] "r"(above)
+          : "cc");
+#else
+  const bool one = ((byte >> k) & 1) != 0;
+  high = select_if(one, mid, high);
+  low = select_if(one, low, mid + 1);
+#endif
+  encode_renormalise(low, high, emit);
 }
 
 // A step moves at most four bytes out (or in): after four shifts the low

@@ -53,10 +53,28 @@ struct IndexedBitwiseModelArray {
   // Codes one whole byte, bit 7 first (see model.h). kPrefetch: three bits
   // on, the entry is one of eight packed pairs, 136 bytes over three lines.
   template <bool kPrefetch, bool kBitsKnown, class Code>
-  int code_byte(Code&& code, int = 0) {
+  int code_byte(Code&& code, int known = 0) {
     unsigned char* const t = table;
     const std::uint32_t m = mask;
     std::uint32_t ctx = context;
+    if (kBitsKnown) {
+      // Contexts as windows of the bits before the byte and the byte's own
+      // (see the Simple Bitwise Model): none waits for the bit before it.
+      const std::uint64_t bits = std::uint64_t{ctx} << 8 | static_cast<std::uint32_t>(known);
+      MX_UNROLL_BYTE
+      for (int k = 7; k >= 0; --k) {
+        const std::uint32_t index = static_cast<std::uint32_t>(bits >> (k + 1)) & m;
+        unsigned char* const e = t + std::uint64_t{index} * BitCounterPair::size;
+        const unsigned last = BitCounterPair::last_bit(e);
+        const std::uint64_t w = load_counter_word(e + 8 * last);
+        code(k, counter_word_predict(w));
+        const int bit = (known >> k) & 1;
+        store_counter_word(e + 8 * last, counter_word_update(w, bit));
+        e[16] = static_cast<unsigned char>(bit);
+      }
+      context = static_cast<std::uint32_t>(bits) & m;
+      return known;
+    }
     int byte = 0;
     MX_UNROLL_BYTE
     for (int k = 7; k >= 0; --k) {

@@ -100,10 +100,15 @@ inline Prob32 counter_predict(const BitCounter& c) {
 // needs an address for this rare call.
 BitCounter counter_halve(BitCounter c);
 
-inline void counter_update(BitCounter& c, int bit) {
+// Counts a bit given as `zero`: 1 for a 0 bit, 0 for a 1 bit.
+inline void counter_update_zero(BitCounter& c, std::uint32_t zero) {
   if (c.total_less_two == bit_counter_limit_less_two) c = counter_halve(c);
   c.total_less_two += 1;
-  c.zeros_less_one += static_cast<std::uint32_t>(bit ^ 1);
+  c.zeros_less_one += zero;
+}
+
+inline void counter_update(BitCounter& c, int bit) {
+  counter_update_zero(c, static_cast<std::uint32_t>(bit ^ 1));
 }
 
 // The coding loops carry a counter as one 64-bit word, zeros_less_one in

@@ -49,10 +49,25 @@ struct SimpleBitwiseModel {
   // on, the context is one of the eight counters ((context << 3) | xxx) &
   // mask, one aligned 64-byte line, which is asked for now.
   template <bool kPrefetch, bool kBitsKnown, class Code>
-  int code_byte(Code&& code, int = 0) {
+  int code_byte(Code&& code, int known = 0) {
     BitCounter* const t = table;
     const std::uint32_t m = mask;
     std::uint32_t ctx = context;
+    if (kBitsKnown) {
+      // The context of bit k is a window of the bits before the byte and
+      // the byte's bits above k: no bit needs extracting, and no context
+      // waits for the one before it.
+      const std::uint64_t bits = std::uint64_t{ctx} << 8 | static_cast<std::uint32_t>(known);
+      const std::uint32_t zeros = ~static_cast<std::uint32_t>(known);
+      MX_UNROLL_BYTE
+      for (int k = 7; k >= 0; --k) {
+        BitCounter& e = t[static_cast<std::uint32_t>(bits >> (k + 1)) & m];
+        code(k, counter_predict(e));
+        counter_update_zero(e, (zeros >> k) & 1);
+      }
+      context = static_cast<std::uint32_t>(bits) & m;
+      return known;
+    }
     int byte = 0;
     MX_UNROLL_BYTE
     for (int k = 7; k >= 0; --k) {

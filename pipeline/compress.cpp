@@ -45,9 +45,9 @@ MX_NOINLINE std::uint8_t* encode_stretch(Model& model, typename Model::Lookahead
     const int c = block[i];
     model.template code_byte<false, true>(
         [&](int k, Prob32 p) {
-          const int bit = (c >> k) & 1;
-          encode_step(low, high, bit, p, [&out](std::uint8_t byte) { *out++ = byte; });
-          return bit;
+          encode_step_of_byte(low, high, static_cast<std::uint32_t>(c), k, p,
+                              [&out](std::uint8_t byte) { *out++ = byte; });
+          return (c >> k) & 1;
         },
         c);
   }
