@@ -66,10 +66,25 @@ struct HashedBitwiseModel {
   // every byte boundary. kPrefetch: two bits on, within the byte, only index
   // bits 1 and 2 are unknown: one aligned block of eight counters, one line.
   template <bool kPrefetch, bool kBitsKnown, class Code>
-  int code_byte(Code&& code, int = 0) {
+  int code_byte(Code&& code, int known = 0) {
     BitCounter* const t = table;
     const std::uint64_t m = mask;
     std::uint64_t h = history;
+    if (kBitsKnown) {
+      // Every bit's index straight from the byte (see above): none waits
+      // for the bit before it.
+      const auto c = static_cast<std::uint64_t>(known);
+      const auto zeros = ~static_cast<std::uint32_t>(known);
+      MX_UNROLL_BYTE
+      for (int k = 7; k >= 0; --k) {
+        const std::uint64_t above = c & ~((std::uint64_t{2} << k) - 1);
+        BitCounter& e = t[((h ^ above) >> k) & m];
+        code(k, counter_predict(e));
+        counter_update_zero(e, (zeros >> k) & 1);
+      }
+      history = ((h ^ c) * 192) & history_mask;
+      return known;
+    }
     int byte = 0;
     MX_UNROLL_BYTE
     for (int k = 7; k >= 0; --k) {
