@@ -75,10 +75,24 @@ struct AdaptiveBitwiseModel {
   // Codes one whole byte, bit 7 first (see model.h). kPrefetch: four bits
   // on, the entry is one of sixteen, one line. kBitsKnown: see adapted().
   template <bool kPrefetch, bool kBitsKnown, class Code>
-  int code_byte(Code&& code, int = 0) {
+  int code_byte(Code&& code, int known = 0) {
     std::uint32_t* const t = table;
     const std::uint32_t m = mask;
     std::uint32_t ctx = context;
+    if (kBitsKnown) {
+      // Contexts as windows of the bits before the byte and the byte's own
+      // (see the Simple Bitwise Model): none waits for the bit before it.
+      const std::uint64_t bits = std::uint64_t{ctx} << 8 | static_cast<std::uint32_t>(known);
+      MX_UNROLL_BYTE
+      for (int k = 7; k >= 0; --k) {
+        std::uint32_t& e = t[static_cast<std::uint32_t>(bits >> (k + 1)) & m];
+        const std::uint32_t p = e ^ stored_offset;
+        code(k, p);
+        e = adapted<true>(p, (known >> k) & 1) ^ stored_offset;
+      }
+      context = static_cast<std::uint32_t>(bits) & m;
+      return known;
+    }
     int byte = 0;
     MX_UNROLL_BYTE
     for (int k = 7; k >= 0; --k) {
