@@ -106,6 +106,25 @@ struct BytewiseHashedModel {
     if (kBitsKnown) next_hash = hash_bytes((history << 8) | static_cast<std::uint32_t>(known));
     std::uint32_t idx = index;
     std::uint32_t part = partial;
+    if (kBitsKnown) {
+      // Every bit's code straight from the byte (as the lookahead forms
+      // them): no index waits for the bit before it.
+      const auto c = static_cast<std::uint32_t>(known);
+      const std::uint32_t zeros = ~c;
+      std::uint32_t codes[8];
+      codes_of_byte(c, part, codes);
+      MX_UNROLL_BYTE
+      for (int n = 0; n < 8; ++n) {
+        BitCounter& e = t[n == 0 ? idx : (h ^ codes[n]) & m];
+        code(7 - n, counter_predict(e));
+        counter_update_zero(e, (zeros >> (7 - n)) & 1);
+      }
+      history = (history << 8) | c;
+      hash = next_hash;
+      partial = c & 1;
+      index = (hash ^ 1u) & m;
+      return known;
+    }
     int byte = 0;
     MX_UNROLL_BYTE
     for (int n = 0; n < 8; ++n) {
@@ -125,6 +144,23 @@ struct BytewiseHashedModel {
     return byte;
   }
 
+  // The codes of the eight bits of byte c, in coding order, for the last
+  // bit q of the byte before (codes[0] is unused: the first bit's code is
+  // fixed, its index kept in `index`).
+  static void codes_of_byte(std::uint32_t c, std::uint32_t q, std::uint32_t codes[8]) {
+    const std::uint32_t x7 = (c >> 7) & 1, x6 = (c >> 6) & 1, x5 = (c >> 5) & 1;
+    const std::uint32_t x4 = (c >> 4) & 1, x3 = (c >> 3) & 1, x2 = (c >> 2) & 1;
+    const std::uint32_t high = 0x100 | ((q | (x7 << 1) | (x6 << 2) | (x5 << 3)) << 4);
+    codes[0] = 1;
+    codes[1] = 2 | q;
+    codes[2] = 4 | q | (x7 << 1);
+    codes[3] = 8 | q | (x7 << 1) | (x6 << 2);
+    codes[4] = high | 1;
+    codes[5] = high | 2 | x4;
+    codes[6] = high | 4 | x4 | (x3 << 1);
+    codes[7] = high | 8 | x4 | (x3 << 1) | (x2 << 2);
+  }
+
   // Encoding: follows the data some bytes ahead, hashing as the model
   // does, and asks for the entries of each byte's bits.
   struct Lookahead {
@@ -134,14 +170,8 @@ struct BytewiseHashedModel {
     bool first = true;
     void touch(const BytewiseHashedModel& m, int byte) {
       const auto c = static_cast<std::uint32_t>(byte);
-      const std::uint32_t q = last_bit;
-      const std::uint32_t x7 = (c >> 7) & 1, x6 = (c >> 6) & 1, x5 = (c >> 5) & 1;
-      const std::uint32_t x4 = (c >> 4) & 1, x3 = (c >> 3) & 1, x2 = (c >> 2) & 1;
-      const std::uint32_t n = q | (x7 << 1) | (x6 << 2) | (x5 << 3);
-      const std::uint32_t high = 0x100 | (n << 4);
-      const std::uint32_t codes[8] = {1, 2 | q, 4 | q | (x7 << 1), 8 | q | (x7 << 1) | (x6 << 2),
-                                      high | 1, high | 2 | x4, high | 4 | x4 | (x3 << 1),
-                                      high | 8 | x4 | (x3 << 1) | (x2 << 2)};
+      std::uint32_t codes[8];
+      codes_of_byte(c, last_bit, codes);
       for (int i = 0; i < 8; ++i) {
         const std::uint32_t index = i == 0 && first ? 0 : (hash ^ codes[i]) & m.mask;
         prefetch(&m.table[index]);
