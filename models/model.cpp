@@ -11,4 +11,10 @@ BitCounter counter_halve(BitCounter c) {
   return BitCounter{zeros_seen >> 1, (zeros_seen >> 1) + (ones_seen >> 1)};
 }
 
+std::uint64_t counter_word_halve(std::uint64_t word) {
+  const BitCounter c = counter_halve(
+      BitCounter{static_cast<std::uint32_t>(word), static_cast<std::uint32_t>(word >> 32)});
+  return c.zeros_less_one | std::uint64_t{c.total_less_two} << 32;
+}
+
 }  // namespace mx

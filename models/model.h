@@ -138,12 +138,13 @@ inline Prob32 counter_word_predict(std::uint64_t word) {
   return divide_to_32(zeros_less_one, ~zeros_less_one, static_cast<std::uint32_t>(word >> 32) + 2);
 }
 
+// counter_halve on a word. Taking and returning the word alone, the rare
+// call needs nothing else of the caller's kept for it.
+std::uint64_t counter_word_halve(std::uint64_t word);
+
 inline std::uint64_t counter_word_update(std::uint64_t word, int bit) {
-  if (static_cast<std::uint32_t>(word >> 32) == bit_counter_limit_less_two) {
-    const BitCounter halved = counter_halve(
-        BitCounter{static_cast<std::uint32_t>(word), static_cast<std::uint32_t>(word >> 32)});
-    word = halved.zeros_less_one | std::uint64_t{halved.total_less_two} << 32;
-  }
+  if (static_cast<std::uint32_t>(word >> 32) == bit_counter_limit_less_two)
+    word = counter_word_halve(word);
   // total + 1, and zeros + 1 for a 0 bit.
   return word + ((std::uint64_t{1} << 32) + 1) - static_cast<std::uint32_t>(bit);
 }

@@ -94,6 +94,14 @@ TEST(BitCounter, HalvesHistoryAtTheLimitInsteadOfWrapping) {
     // The proportions survive the halving.
     const double drift = static_cast<double>(counter_predict(counter)) - before;
     EXPECT_LT(drift < 0 ? -drift : drift, 16.0 * 0x100000000 / c.total_after);
+    // The coding loops' one-word form halves alike.
+    const auto word = [](const BitCounter& b) {
+      return b.zeros_less_one | std::uint64_t{b.total_less_two} << 32;
+    };
+    EXPECT_EQ(counter_word_update(word(BitCounter::from_counts(c.zeros, 0xFFFFFFFFu)),
+                                  static_cast<int>(c.bit)),
+              word(counter))
+        << c.zeros << "/" << c.bit;
   }
   // Below the limit nothing is halved.
   BitCounter near = BitCounter::from_counts(7, 0xFFFFFFFEu);
