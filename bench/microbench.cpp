@@ -207,9 +207,9 @@ MX_NOINLINE std::uint64_t chain_encode(M& model, const Bytes& data, std::uint8_t
   for (const std::uint8_t c : data) {
     model.template code_byte<false, true>(
         [&](int k, mx::Prob32 p) {
-          const int bit = (c >> k) & 1;
-          mx::encode_step(low, high, bit, p, [&out](std::uint8_t byte) { *out++ = byte; });
-          return bit;
+          mx::encode_step_of_byte(low, high, c, k, p,
+                                  [&out](std::uint8_t byte) { *out++ = byte; });
+          return (c >> k) & 1;
         },
         c);
   }
