@@ -80,17 +80,15 @@ struct AdaptiveBitwiseModel {
     const std::uint32_t m = mask;
     std::uint32_t ctx = context;
     if (kBitsKnown) {
-      // Contexts as windows of the bits before the byte and the byte's own
-      // (see the Simple Bitwise Model): none waits for the bit before it.
-      const std::uint64_t bits = std::uint64_t{ctx} << 8 | static_cast<std::uint32_t>(known);
+      const KnownByteContexts contexts(ctx, known, m);
       MX_UNROLL_BYTE
       for (int k = 7; k >= 0; --k) {
-        std::uint32_t& e = t[static_cast<std::uint32_t>(bits >> (k + 1)) & m];
+        std::uint32_t& e = t[contexts.of_bit(k)];
         const std::uint32_t p = e ^ stored_offset;
         code(k, p);
         e = adapted<true>(p, (known >> k) & 1) ^ stored_offset;
       }
-      context = static_cast<std::uint32_t>(bits) & m;
+      context = contexts.after_byte();
       return known;
     }
     int byte = 0;

@@ -58,13 +58,10 @@ struct IndexedBitwiseModelArray {
     const std::uint32_t m = mask;
     std::uint32_t ctx = context;
     if (kBitsKnown) {
-      // Contexts as windows of the bits before the byte and the byte's own
-      // (see the Simple Bitwise Model): none waits for the bit before it.
-      const std::uint64_t bits = std::uint64_t{ctx} << 8 | static_cast<std::uint32_t>(known);
+      const KnownByteContexts contexts(ctx, known, m);
       MX_UNROLL_BYTE
       for (int k = 7; k >= 0; --k) {
-        const std::uint32_t index = static_cast<std::uint32_t>(bits >> (k + 1)) & m;
-        unsigned char* const e = t + std::uint64_t{index} * BitCounterPair::size;
+        unsigned char* const e = t + std::uint64_t{contexts.of_bit(k)} * BitCounterPair::size;
         const unsigned last = BitCounterPair::last_bit(e);
         const std::uint64_t w = load_counter_word(e + 8 * last);
         code(k, counter_word_predict(w));
@@ -72,7 +69,7 @@ struct IndexedBitwiseModelArray {
         store_counter_word(e + 8 * last, counter_word_update(w, bit));
         e[16] = static_cast<unsigned char>(bit);
       }
-      context = static_cast<std::uint32_t>(bits) & m;
+      context = contexts.after_byte();
       return known;
     }
     int byte = 0;

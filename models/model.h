@@ -185,6 +185,22 @@ struct BitCounterPair {
   }
 };
 
+// The contexts of a known byte's bits in the models whose context is the
+// last `order` coded bits (models 1 to 3): bit k's context is a window of
+// the bits before the byte and the byte's bits above k. Taken this way in
+// compression, no bit needs extracting and no context waits for the bit
+// before it.
+struct KnownByteContexts {
+  std::uint64_t bits;  // the context before the byte, then the byte
+  std::uint32_t mask;
+
+  KnownByteContexts(std::uint32_t context, int byte, std::uint32_t context_mask)
+      : bits(std::uint64_t{context} << 8 | static_cast<std::uint32_t>(byte)), mask(context_mask) {}
+
+  std::uint32_t of_bit(int k) const { return static_cast<std::uint32_t>(bits >> (k + 1)) & mask; }
+  std::uint32_t after_byte() const { return static_cast<std::uint32_t>(bits) & mask; }
+};
+
 // Asks for the cache line holding `address` ahead of its use. Tables are
 // far larger than the caches at high orders, and the next bits' entries
 // are known a few bits early (see each model's code_byte), so the

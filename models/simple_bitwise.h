@@ -54,18 +54,16 @@ struct SimpleBitwiseModel {
     const std::uint32_t m = mask;
     std::uint32_t ctx = context;
     if (kBitsKnown) {
-      // The context of bit k is a window of the bits before the byte and
-      // the byte's bits above k: no bit needs extracting, and no context
-      // waits for the one before it.
-      const std::uint64_t bits = std::uint64_t{ctx} << 8 | static_cast<std::uint32_t>(known);
+      // Zeros are counted from the complemented byte.
+      const KnownByteContexts contexts(ctx, known, m);
       const std::uint32_t zeros = ~static_cast<std::uint32_t>(known);
       MX_UNROLL_BYTE
       for (int k = 7; k >= 0; --k) {
-        BitCounter& e = t[static_cast<std::uint32_t>(bits >> (k + 1)) & m];
+        BitCounter& e = t[contexts.of_bit(k)];
         code(k, counter_predict(e));
         counter_update_zero(e, (zeros >> k) & 1);
       }
-      context = static_cast<std::uint32_t>(bits) & m;
+      context = contexts.after_byte();
       return known;
     }
     int byte = 0;
