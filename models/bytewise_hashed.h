@@ -145,8 +145,9 @@ struct BytewiseHashedModel {
   }
 
   // The codes of the eight bits of byte c, in coding order, for the last
-  // bit q of the byte before (codes[0] is unused: the first bit's code is
-  // fixed, its index kept in `index`).
+  // bit q of the byte before. codes[0], the first bit's, is always 1 (the
+  // coding path keeps its index in `index`, which also covers the very
+  // first byte).
   static void codes_of_byte(std::uint32_t c, std::uint32_t q, std::uint32_t codes[8]) {
     const std::uint32_t x7 = (c >> 7) & 1, x6 = (c >> 6) & 1, x5 = (c >> 5) & 1;
     const std::uint32_t x4 = (c >> 4) & 1, x3 = (c >> 3) & 1, x2 = (c >> 2) & 1;
