@@ -11,6 +11,7 @@
 //   - the packer's output parses, unit by unit with the reference reader
 //     below, back to the data, and its one end marker is its last unit;
 //   - once it has handed out -1 the packer keeps doing so and reads nothing;
+//   - block reads (packer_read) give the same bytes as byte-wise ones;
 //   - the unpacker restores the data and sets `end` on the last transformed
 //     byte, never earlier.
 // And on the rest of the input taken as a transformed stream (valid or
@@ -131,6 +132,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t siz
   MX_FUZZ_CHECK(mx::packer_get(packer) == -1);
   MX_FUZZ_CHECK(source.reads_after_end == reads && source.offset == offset);
   MX_FUZZ_CHECK(offset == data.size());
+
+  // The same transform in blocks, as the compressor reads it.
+  {
+    const std::size_t max = 1 + rest_size % 61;
+    mx::fuzz::MemorySource again{data.data(), data.size(), 0, chunk};
+    mx::ByteReader block_reader;
+    mx::reader_open_function(block_reader, &mx::fuzz::MemorySource::read, &again);
+    mx::RunPacker block_packer;
+    mx::packer_create(block_packer, block_reader);
+    Bytes blocks, block(max);
+    for (;;) {
+      const std::size_t n = mx::packer_read(block_packer, block.data(), max);
+      blocks.insert(blocks.end(), block.begin(), block.begin() + static_cast<std::ptrdiff_t>(n));
+      if (n < max) break;
+    }
+    MX_FUZZ_CHECK(blocks == transformed);
+    MX_FUZZ_CHECK(mx::packer_read(block_packer, block.data(), max) == 0);
+  }
 
   const ReferenceRead parsed = reference_read(transformed);
   MX_FUZZ_CHECK(parsed.data == data);

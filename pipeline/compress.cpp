@@ -65,12 +65,7 @@ MX_NOINLINE Status encode_all(RunPacker& packer, ArithEncoder& encoder, Model& m
   typename Model::Lookahead lookahead;
   std::uint8_t block[block_bytes];
   for (;;) {
-    std::size_t count = 0;
-    while (count < block_bytes) {
-      const int c = packer_get(packer);
-      if (c < 0) break;
-      block[count++] = static_cast<std::uint8_t>(c);
-    }
+    const std::size_t count = packer_read(packer, block, block_bytes);
     if (count == 0) break;
     if (kPrefetch) {
       for (std::size_t i = 0; i < count && i < lookahead_bytes; ++i)

@@ -1,5 +1,8 @@
 #include "pipeline/run_length.h"
 
+#include <algorithm>
+#include <cstring>
+
 namespace mx {
 
 // Reads input bytes until the transform has something to hand out, then
@@ -63,6 +66,36 @@ int packer_fill(RunPacker& p) {
   ++p.emit_index;
   p.current = byte;
   return byte;
+}
+
+std::size_t packer_read(RunPacker& p, std::uint8_t* out, std::size_t max) {
+  std::size_t n = 0;
+  while (n < max) {
+    ByteReader& reader = *p.stream;
+    if (p.pending_count == 0 && p.run < 2 && p.end == 0 && reader.position < reader.count) {
+      // Outside a run every byte up to the next escape is a literal.
+      const std::uint8_t* const from = reader.buffer + reader.position;
+      const std::size_t available = std::min<std::size_t>(reader.count - reader.position, max - n);
+      const void* const escape = std::memchr(from, escape_byte, available);
+      const std::size_t literals =
+          escape != nullptr
+              ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(escape) - from)
+              : available;
+      if (literals != 0) {
+        std::memcpy(out + n, from, literals);
+        reader.position += static_cast<std::uint32_t>(literals);
+        n += literals;
+        p.current = from[literals - 1];
+        p.previous = p.current;
+        p.run = 0;
+        continue;
+      }
+    }
+    const int c = packer_get(p);
+    if (c < 0) break;
+    out[n++] = static_cast<std::uint8_t>(c);
+  }
+  return n;
 }
 
 // The unpacker's states other than a plain literal: an escape open

@@ -24,6 +24,7 @@
 // use constant memory whatever the run lengths.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "io/streams.h"
@@ -93,6 +94,12 @@ inline int packer_get(RunPacker& packer) {
   packer.current = byte;
   return byte;
 }
+
+// Fills out[0, max) with the next transformed bytes and returns how many it
+// wrote: max, or fewer once the stream (end marker included) is complete.
+// The same bytes as max calls of packer_get, but a stretch of literals is
+// found with one search for the escape byte and copied in one piece.
+std::size_t packer_read(RunPacker& packer, std::uint8_t* out, std::size_t max);
 
 void unpacker_escape(RunUnpacker& unpacker, int byte);
 

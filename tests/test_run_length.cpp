@@ -1,6 +1,7 @@
 // Escape run-length transform: the exact transformed bytes at every run
-// length that changes the output, the unpacker's reading unit by unit, and
-// round trips that check the end flag is set on the last byte, never before.
+// length that changes the output, block reads against byte-wise ones, the
+// unpacker's reading unit by unit, and round trips that check the end flag
+// is set on the last byte, never before.
 #include <gtest/gtest.h>
 
 #include "pipeline/run_length.h"
@@ -22,6 +23,26 @@ Bytes pack(const Bytes& input, std::size_t chunk = SIZE_MAX) {
   // Finished for good: no more reads.
   const std::size_t offset = source.offset;
   EXPECT_EQ(packer_get(packer), -1);
+  EXPECT_EQ(source.offset, offset);
+  return out;
+}
+
+// The same transform through packer_read, `max` bytes per call: only the
+// last call may come back short, and once one has, reads stop.
+Bytes pack_blocks(const Bytes& input, std::size_t chunk, std::size_t max) {
+  test::MemorySource source{&input, 0, chunk};
+  ByteReader reader;
+  reader_open_function(reader, &test::MemorySource::read, &source);
+  RunPacker packer;
+  packer_create(packer, reader);
+  Bytes out, block(max);
+  for (;;) {
+    const std::size_t n = packer_read(packer, block.data(), max);
+    out.insert(out.end(), block.begin(), block.begin() + static_cast<std::ptrdiff_t>(n));
+    if (n < max) break;
+  }
+  const std::size_t offset = source.offset;
+  EXPECT_EQ(packer_read(packer, block.data(), max), 0u);
   EXPECT_EQ(source.offset, offset);
   return out;
 }
@@ -118,6 +139,33 @@ TEST(RunLength, RoundTripsEndOnTheLastByte) {
     Unpacked back = unpack(transformed);
     ASSERT_EQ(back.data, input);
     ASSERT_EQ(back.end_at, transformed.size());
+  }
+}
+
+// Block reads copy literals in one piece and fall back to the byte-wise
+// path at escapes, runs, refills and the end: every mix of block size and
+// read size must give the byte-wise transform exactly.
+TEST(RunPacker, BlockReadsMatchByteByByte) {
+  std::vector<Bytes> inputs = {{},
+                               {0xF0},
+                               {0x41},
+                               cat(f0(300), {0x41, 0x42}),
+                               cat({0x41, 0x42, 0xF0}, f0(2)),
+                               cat(Bytes(5000, 0x41), f0(3))};
+  for (std::uint64_t seed = 1; seed <= 8; ++seed) {
+    Bytes data = test::random_bytes(5000, seed);
+    // Long literal stretches broken by lone escapes and runs.
+    for (auto& b : data) b = b < 8 ? 0xF0 : b < 12 ? 0x00 : static_cast<std::uint8_t>(b | 1);
+    inputs.push_back(data);
+  }
+  for (const Bytes& input : inputs) {
+    const Bytes expected = pack(input);
+    for (std::size_t chunk : {SIZE_MAX, std::size_t{1}, std::size_t{7}, std::size_t{1000}}) {
+      for (std::size_t max : {1, 2, 3, 64, 4096}) {
+        ASSERT_EQ(pack_blocks(input, chunk, max), expected)
+            << input.size() << " bytes, reads of " << chunk << ", blocks of " << max;
+      }
+    }
   }
 }
 
