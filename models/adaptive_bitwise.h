@@ -107,13 +107,12 @@ struct AdaptiveBitwiseModel {
 
   // Encoding: the entries of each byte's bits, some bytes ahead.
   struct Lookahead {
-    std::uint32_t bits = 0;
+    std::uint32_t bits = 0;  // the context before the next byte
     void touch(const AdaptiveBitwiseModel& m, int byte) {
+      const KnownByteContexts contexts(bits, byte, m.mask);
       MX_UNROLL_BYTE
-      for (int k = 7; k >= 0; --k) {
-        prefetch(&m.table[bits & m.mask]);
-        bits = (bits << 1) | static_cast<std::uint32_t>((byte >> k) & 1);
-      }
+      for (int k = 7; k >= 0; --k) prefetch(&m.table[contexts.of_bit(k)]);
+      bits = contexts.after_byte();
     }
   };
 };

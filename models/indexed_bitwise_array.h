@@ -97,15 +97,16 @@ struct IndexedBitwiseModelArray {
   // Encoding: the pairs of each byte's bits, some bytes ahead (a pair may
   // straddle two lines).
   struct Lookahead {
-    std::uint32_t bits = 0;
+    std::uint32_t bits = 0;  // the context before the next byte
     void touch(const IndexedBitwiseModelArray& m, int byte) {
+      const KnownByteContexts contexts(bits, byte, m.mask);
       MX_UNROLL_BYTE
       for (int k = 7; k >= 0; --k) {
-        const unsigned char* e = m.entry(bits & m.mask);
+        const unsigned char* e = m.entry(contexts.of_bit(k));
         prefetch(e);
         prefetch(e + BitCounterPair::size - 1);
-        bits = (bits << 1) | static_cast<std::uint32_t>((byte >> k) & 1);
       }
+      bits = contexts.after_byte();
     }
   };
 };

@@ -82,13 +82,12 @@ struct SimpleBitwiseModel {
   // Encoding: follows the data some bytes ahead of the coder and asks for
   // the counters each byte's bits will use.
   struct Lookahead {
-    std::uint32_t bits = 0;  // the data's last 32 bits, as `context` sees them
+    std::uint32_t bits = 0;  // the context before the next byte, as `context` holds it
     void touch(const SimpleBitwiseModel& m, int byte) {
+      const KnownByteContexts contexts(bits, byte, m.mask);
       MX_UNROLL_BYTE
-      for (int k = 7; k >= 0; --k) {
-        prefetch(&m.table[bits & m.mask]);
-        bits = (bits << 1) | static_cast<std::uint32_t>((byte >> k) & 1);
-      }
+      for (int k = 7; k >= 0; --k) prefetch(&m.table[contexts.of_bit(k)]);
+      bits = contexts.after_byte();
     }
   };
 };
