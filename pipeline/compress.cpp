@@ -19,10 +19,11 @@ inline constexpr std::size_t block_bytes = 4096;
 // The model's lookahead runs this many bytes ahead of the coder, asking for
 // the table entries of their bits: at high orders nearly every bit's entry
 // is a cache miss, and in compression all of them are known in advance.
-// Four bytes (up to 32 lines in flight) is enough to cover a memory access;
-// eight measured about 9% slower at order 22, the requests outrunning what
-// the core can keep outstanding.
-inline constexpr std::size_t lookahead_bytes = 4;
+// Three bytes (up to 24 lines in flight, a few hundred cycles of coding) is
+// enough to cover a memory access. More measured slower at order 22 (six
+// bytes by 3-14%), the requests outrunning what the core can keep
+// outstanding.
+inline constexpr std::size_t lookahead_bytes = 3;
 
 // Most bytes a coded byte can put out: eight steps of at most four.
 inline constexpr std::int32_t max_bytes_per_byte = 8 * max_bytes_per_bit;
