@@ -108,10 +108,11 @@ struct AdaptiveBitwiseModel {
   // Encoding: the entries of each byte's bits, some bytes ahead.
   struct Lookahead {
     std::uint32_t bits = 0;  // the context before the next byte
-    void touch(const AdaptiveBitwiseModel& m, int byte) {
+    template <class Ask = PrefetchLine>
+    void touch(const AdaptiveBitwiseModel& m, int byte, Ask&& ask = Ask{}) {
       const KnownByteContexts contexts(bits, byte, m.mask);
       MX_UNROLL_BYTE
-      for (int k = 7; k >= 0; --k) prefetch(&m.table[contexts.of_bit(k)]);
+      for (int k = 7; k >= 0; --k) ask(&m.table[contexts.of_bit(k)]);
       bits = contexts.after_byte();
     }
   };

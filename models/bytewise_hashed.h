@@ -169,13 +169,14 @@ struct BytewiseHashedModel {
     std::uint32_t hash = 0;
     std::uint32_t last_bit = 0;  // last bit of the previous byte
     bool first = true;
-    void touch(const BytewiseHashedModel& m, int byte) {
+    template <class Ask = PrefetchLine>
+    void touch(const BytewiseHashedModel& m, int byte, Ask&& ask = Ask{}) {
       const auto c = static_cast<std::uint32_t>(byte);
       std::uint32_t codes[8];
       codes_of_byte(c, last_bit, codes);
       for (int i = 0; i < 8; ++i) {
         const std::uint32_t index = i == 0 && first ? 0 : (hash ^ codes[i]) & m.mask;
-        prefetch(&m.table[index]);
+        ask(&m.table[index]);
       }
       first = false;
       history = (history << 8) | c;

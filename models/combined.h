@@ -176,12 +176,13 @@ struct CombinedModel {
     std::uint64_t history = 0;
     std::int32_t bit_position = 0;
     std::uint64_t index = 0;
-    void touch(const CombinedModel& m, int byte) {
+    template <class Ask = PrefetchLine>
+    void touch(const CombinedModel& m, int byte, Ask&& ask = Ask{}) {
       MX_UNROLL_BYTE
       for (int k = 7; k >= 0; --k) {
         const unsigned char* e = m.table + index * BitCounterPair::size;
-        prefetch(e);
-        prefetch(e + BitCounterPair::size - 1);
+        ask(e);
+        ask(e + BitCounterPair::size - 1);
         history ^= static_cast<std::uint64_t>((byte >> k) & 1) << bit_position;
         if (bit_position == 0) {
           history = (history * 192) & history_mask;

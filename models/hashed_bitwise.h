@@ -104,12 +104,13 @@ struct HashedBitwiseModel {
   // each byte's bits.
   struct Lookahead {
     std::uint64_t history = 0;
-    void touch(const HashedBitwiseModel& m, int byte) {
+    template <class Ask = PrefetchLine>
+    void touch(const HashedBitwiseModel& m, int byte, Ask&& ask = Ask{}) {
       const auto c = static_cast<std::uint64_t>(byte);
       MX_UNROLL_BYTE
       for (int k = 7; k >= 0; --k) {
         const std::uint64_t known = c & ~((std::uint64_t{2} << k) - 1);  // bits above k
-        prefetch(&m.table[((history ^ known) >> k) & m.mask]);
+        ask(&m.table[((history ^ known) >> k) & m.mask]);
       }
       history = ((history ^ c) * 192) & history_mask;
     }

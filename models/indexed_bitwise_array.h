@@ -98,13 +98,14 @@ struct IndexedBitwiseModelArray {
   // straddle two lines).
   struct Lookahead {
     std::uint32_t bits = 0;  // the context before the next byte
-    void touch(const IndexedBitwiseModelArray& m, int byte) {
+    template <class Ask = PrefetchLine>
+    void touch(const IndexedBitwiseModelArray& m, int byte, Ask&& ask = Ask{}) {
       const KnownByteContexts contexts(bits, byte, m.mask);
       MX_UNROLL_BYTE
       for (int k = 7; k >= 0; --k) {
         const unsigned char* e = m.entry(contexts.of_bit(k));
-        prefetch(e);
-        prefetch(e + BitCounterPair::size - 1);
+        ask(e);
+        ask(e + BitCounterPair::size - 1);
       }
       bits = contexts.after_byte();
     }

@@ -213,6 +213,13 @@ inline void prefetch(const void* address) {
 #endif
 }
 
+// What a compression lookahead does with each line it asks for: its
+// touch(model, byte, ask) calls ask(address) per line, and the drivers
+// leave ask at this default.
+struct PrefetchLine {
+  void operator()(const void* address) const { prefetch(address); }
+};
+
 // Unrolls a loop over the eight bits of a byte, so that its exit is no
 // branch to predict and the bit positions become constants. (Clang unrolls
 // such loops by itself where it can, and warns where a forced unroll fails.)

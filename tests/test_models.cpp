@@ -453,6 +453,62 @@ TEST(EveryModel, WholeBytesMatchSingleBits) {
   expect_whole_bytes_match_single_bits<AdaptiveBitwiseModel>(31, std::vector<int>(300, 0xFF));
 }
 
+// The table entry the next predict reads, as each model picks it.
+const void* next_entry(const SimpleBitwiseModel& m) { return &m.table[m.context]; }
+const void* next_entry(const AdaptiveBitwiseModel& m) { return &m.table[m.context]; }
+const void* next_entry(const IndexedBitwiseModelArray& m) { return m.entry(m.context); }
+const void* next_entry(const HashedBitwiseModel& m) { return &m.table[m.current_index()]; }
+const void* next_entry(const BytewiseHashedModel& m) { return &m.table[m.index]; }
+const void* next_entry(const CombinedModel& m) { return m.entry(); }
+
+// Every line of every entry a byte's bits read was asked for by the
+// compression lookahead when it was shown that byte. A lookahead that
+// misses changes no stream, only the speed, so nothing else would notice.
+template <class Model>
+void expect_lookahead_covers_entries(std::int32_t order, const std::vector<int>& data,
+                                     std::uintptr_t entry_bytes) {
+  std::unique_ptr<Model> m(Model::create(order));
+  ASSERT_TRUE(m);
+  typename Model::Lookahead lookahead;
+  constexpr std::uintptr_t line = 64;
+  for (std::size_t i = 0; i < data.size(); ++i) {
+    std::vector<std::uintptr_t> asked;
+    lookahead.touch(*m, data[i], [&](const void* a) {
+      asked.push_back(reinterpret_cast<std::uintptr_t>(a) / line);
+    });
+    for (int k = 7; k >= 0; --k) {
+      const auto first = reinterpret_cast<std::uintptr_t>(next_entry(*m));
+      for (std::uintptr_t l = first / line; l <= (first + entry_bytes - 1) / line; ++l) {
+        ASSERT_NE(std::find(asked.begin(), asked.end(), l), asked.end())
+            << Model::name << ", order " << order << ", byte " << i << ", bit " << k;
+      }
+      m->predict();
+      m->update((data[i] >> k) & 1);
+    }
+  }
+}
+
+TEST(EveryModel, LookaheadAsksForEveryEntryRead) {
+  std::vector<int> data;
+  const std::string text = "It was the best of times, it was the worst of times. ";
+  for (int r = 0; r < 4; ++r)
+    for (char ch : text) data.push_back(static_cast<unsigned char>(ch));
+  std::uint32_t x = 777;
+  for (int i = 0; i < 300; ++i) {
+    x = x * 1103515245u + 12345u;
+    data.push_back(static_cast<int>(x >> 24));
+  }
+  // Orders whose tables the drivers prefetch from (2 MiB and up).
+  for (std::int32_t order : {18, 20}) {
+    expect_lookahead_covers_entries<SimpleBitwiseModel>(order, data, sizeof(BitCounter));
+    expect_lookahead_covers_entries<AdaptiveBitwiseModel>(order, data, 4);
+    expect_lookahead_covers_entries<IndexedBitwiseModelArray>(order, data, BitCounterPair::size);
+    expect_lookahead_covers_entries<HashedBitwiseModel>(order, data, sizeof(BitCounter));
+    expect_lookahead_covers_entries<BytewiseHashedModel>(order, data, sizeof(BitCounter));
+    expect_lookahead_covers_entries<CombinedModel>(order, data, BitCounterPair::size);
+  }
+}
+
 TEST(Models, FreshTablesCostOnlyWhatIsTouched) {
   // Order 28 tables (2 to 4.25 GiB) are created at once and coded into.
   for (int model = 0; model < model_count; ++model) {
