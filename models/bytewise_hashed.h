@@ -27,6 +27,45 @@
 
 namespace mx {
 
+// The codes of the eight bits of byte c, in coding order, for the last bit
+// q of the byte before. codes[0], the first bit's, is always 1 (the coding
+// path keeps its index in `index`, which also covers the very first byte).
+constexpr void bytewise_codes_of_byte(std::uint32_t c, std::uint32_t q, std::uint32_t codes[8]) {
+  const std::uint32_t x7 = (c >> 7) & 1, x6 = (c >> 6) & 1, x5 = (c >> 5) & 1;
+  const std::uint32_t x4 = (c >> 4) & 1, x3 = (c >> 3) & 1, x2 = (c >> 2) & 1;
+  const std::uint32_t high = 0x100 | ((q | (x7 << 1) | (x6 << 2) | (x5 << 3)) << 4);
+  codes[0] = 1;
+  codes[1] = 2 | q;
+  codes[2] = 4 | q | (x7 << 1);
+  codes[3] = 8 | q | (x7 << 1) | (x6 << 2);
+  codes[4] = high | 1;
+  codes[5] = high | 2 | x4;
+  codes[6] = high | 4 | x4 | (x3 << 1);
+  codes[7] = high | 8 | x4 | (x3 << 1) | (x2 << 2);
+}
+
+// Those codes for every byte and last bit, built at compile time: one
+// load per bit where the formulas take about thirty instructions per
+// byte. Bits 1 and 0 of c take part in no code of their own byte, so a
+// row serves four bytes.
+struct BytewiseCodeTable {
+  std::uint16_t rows[128][8];
+
+  constexpr BytewiseCodeTable() : rows() {
+    for (std::uint32_t row = 0; row < 128; ++row) {
+      std::uint32_t codes[8] = {};
+      bytewise_codes_of_byte((row >> 1) << 2, row & 1, codes);
+      for (int n = 0; n < 8; ++n) rows[row][n] = static_cast<std::uint16_t>(codes[n]);
+    }
+  }
+
+  constexpr const std::uint16_t* codes(std::uint32_t c, std::uint32_t q) const {
+    return rows[(c >> 2) << 1 | q];
+  }
+};
+
+inline constexpr BytewiseCodeTable bytewise_code_table{};
+
 struct BytewiseHashedModel {
   std::int32_t order = 0;
   BitCounter* table = nullptr;  // 2^order counters
@@ -111,8 +150,7 @@ struct BytewiseHashedModel {
       // them): no index waits for the bit before it.
       const auto c = static_cast<std::uint32_t>(known);
       const std::uint32_t zeros = ~c;
-      std::uint32_t codes[8];
-      codes_of_byte(c, part, codes);
+      const std::uint16_t* const codes = bytewise_code_table.codes(c, part);
       MX_UNROLL_BYTE
       for (int n = 0; n < 8; ++n) {
         BitCounter& e = t[n == 0 ? idx : (h ^ codes[n]) & m];
@@ -144,41 +182,27 @@ struct BytewiseHashedModel {
     return byte;
   }
 
-  // The codes of the eight bits of byte c, in coding order, for the last
-  // bit q of the byte before. codes[0], the first bit's, is always 1 (the
-  // coding path keeps its index in `index`, which also covers the very
-  // first byte).
-  static void codes_of_byte(std::uint32_t c, std::uint32_t q, std::uint32_t codes[8]) {
-    const std::uint32_t x7 = (c >> 7) & 1, x6 = (c >> 6) & 1, x5 = (c >> 5) & 1;
-    const std::uint32_t x4 = (c >> 4) & 1, x3 = (c >> 3) & 1, x2 = (c >> 2) & 1;
-    const std::uint32_t high = 0x100 | ((q | (x7 << 1) | (x6 << 2) | (x5 << 3)) << 4);
-    codes[0] = 1;
-    codes[1] = 2 | q;
-    codes[2] = 4 | q | (x7 << 1);
-    codes[3] = 8 | q | (x7 << 1) | (x6 << 2);
-    codes[4] = high | 1;
-    codes[5] = high | 2 | x4;
-    codes[6] = high | 4 | x4 | (x3 << 1);
-    codes[7] = high | 8 | x4 | (x3 << 1) | (x2 << 2);
-  }
-
   // Encoding: follows the data some bytes ahead, hashing as the model
-  // does, and asks for the entries of each byte's bits.
+  // does, and asks for the lines that hold each byte's entries.
   struct Lookahead {
     std::uint32_t history = 0;
     std::uint32_t hash = 0;
     std::uint32_t last_bit = 0;  // last bit of the previous byte
-    bool first = true;
     template <class Ask = PrefetchLine>
     void touch(const BytewiseHashedModel& m, int byte, Ask&& ask = Ask{}) {
       const auto c = static_cast<std::uint32_t>(byte);
-      std::uint32_t codes[8];
-      codes_of_byte(c, last_bit, codes);
-      for (int i = 0; i < 8; ++i) {
-        const std::uint32_t index = i == 0 && first ? 0 : (hash ^ codes[i]) & m.mask;
-        ask(&m.table[index]);
-      }
-      first = false;
+      // The byte's entries lie in two blocks of sixteen: around hash for
+      // its first four bits (codes 1..15), around hash ^ high for the
+      // other four (codes high | 1..15, high as in bytewise_codes_of_byte).
+      // Tables large enough to prefetch from start on a page, so each
+      // block fills two whole lines.
+      const std::uint32_t high = bytewise_code_table.codes(c, last_bit)[4] & ~15u;
+      const BitCounter* const first_four = &m.table[hash & ~15u & m.mask];
+      const BitCounter* const last_four = &m.table[(hash ^ high) & ~15u & m.mask];
+      ask(first_four);
+      ask(first_four + 8);
+      ask(last_four);
+      ask(last_four + 8);
       history = (history << 8) | c;
       hash = hash_bytes(history);
       last_bit = c & 1;

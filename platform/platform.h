@@ -66,9 +66,11 @@ bool is_terminal(Handle h);
 bool remove_file(const char* name);
 
 // Zero-filled memory. Large blocks come straight from the system as pages
-// that are zero until first written, so untouched parts cost nothing.
-// Returns null when the size cannot be allocated (or does not fit size_t).
-// A block goes back with the size it was allocated with.
+// that are zero until first written, so untouched parts cost nothing;
+// blocks of 1 MiB and more start on a page boundary (the lookahead of the
+// Bytewise Hashed Model counts on its blocks of entries filling whole
+// cache lines). Returns null when the size cannot be allocated (or does
+// not fit size_t). A block goes back with the size it was allocated with.
 void* alloc_zeroed(std::uint64_t bytes);
 void free_memory(void* block, std::uint64_t bytes);
 

@@ -108,12 +108,13 @@ bool is_terminal(Handle h) { return ::isatty(static_cast<int>(h)) == 1; }
 
 bool remove_file(const char* name) { return ::unlink(name) == 0; }
 
-// Blocks from this size on are mapped directly, and those up to the upper
-// bound are offered to the kernel as transparent huge pages: model tables
-// are read at random, one entry per coded bit, and 2 MiB pages spare most
-// of the TLB misses. Above the bound, sparse use on small inputs would
-// cost too much memory at 2 MiB a touch, so pages stay small.
-static constexpr std::uint64_t mapped_from = std::uint64_t{4} << 20;
+// Blocks from this size on are mapped directly, which also starts them on
+// a page boundary, and those up to the upper bound are offered to the
+// kernel as transparent huge pages: model tables are read at random, one
+// entry per coded bit, and 2 MiB pages spare most of the TLB misses. Above
+// the bound, sparse use on small inputs would cost too much memory at
+// 2 MiB a touch, so pages stay small.
+static constexpr std::uint64_t mapped_from = std::uint64_t{1} << 20;
 static constexpr std::uint64_t huge_pages_up_to = std::uint64_t{256} << 20;
 
 void* alloc_zeroed(std::uint64_t bytes) {
