@@ -28,6 +28,7 @@
 #include <cstdint>
 
 #include "coder/prob32.h"
+#include "coder/select.h"
 #include "io/streams.h"
 
 namespace mx {
@@ -46,22 +47,6 @@ inline std::uint64_t split_interval(std::uint64_t low, std::uint64_t high, Prob3
   if (mid <= low) mid += 2;
   if (mid >= high) mid = high - 1;  // degenerate interval: 0 bit keeps `high`
   return mid;
-}
-
-// condition ? if_true : if_false, as a conditional move rather than a
-// branch: one cycle on the coder's dependency chain, never a flush.
-inline std::uint64_t select_if(bool condition, std::uint64_t if_true, std::uint64_t if_false) {
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-  std::uint64_t result = if_false;
-  __asm__("testb %b[c], %b[c]\n\tcmovnzq %[t], %[r]"
-          : [r] "+r"(result)
-          : [c] "q"(condition), [t] "r"(if_true)
-          : "cc");
-  return result;
-#else
-  const std::uint64_t mask = std::uint64_t{0} - static_cast<std::uint64_t>(condition);
-  return (if_true & mask) | (if_false & ~mask);
-#endif
 }
 
 inline bool top_bytes_agree(std::uint64_t low, std::uint64_t high) {

@@ -16,6 +16,7 @@
 
 #include <new>
 
+#include "coder/select.h"
 #include "models/model.h"
 #include "platform/zeroed_block.h"
 
@@ -53,27 +54,32 @@ struct AdaptiveBitwiseModel {
   Prob32 predict() const { return table[context] ^ stored_offset; }
 
   void update(int bit) {
-    table[context] = adapted<false>(table[context] ^ stored_offset, bit) ^ stored_offset;
+    table[context] = adapted(table[context] ^ stored_offset, bit) ^ stored_offset;
     context = ((context << 1) | static_cast<std::uint32_t>(bit)) & mask;
   }
 
-  // The entry after bit `bit`. kSelect computes both moves and selects one.
-  // That suits compression, where the bits are data and a branch on them
-  // mispredicts as often as the data surprises; decoding branches on each
-  // bit anyway, and a branch here follows the coder's for free.
-  template <bool kSelect>
+  // The entry after bit `bit`. Decoding branches on each bit anyway, and a
+  // branch here follows the coder's for free.
   std::uint32_t adapted(std::uint32_t p, int bit) const {
-    if (kSelect) {
-      const std::uint32_t up = p < 0xFFFFFFF0u ? p + step - (p >> shift) : p;
-      const std::uint32_t down = p > 15 ? p - (p >> shift) - 1 : p;
-      return bit == 0 ? up : down;
-    }
     if (bit == 0) return p < 0xFFFFFFF0u ? p + step - (p >> shift) : p;
     return p > 15 ? p - (p >> shift) - 1 : p;
   }
 
+  // The entry after bit k of a byte known in advance (compression), where
+  // the bits are data and a branch on them would mispredict as often as
+  // the data surprises. Between the guards, both moves start from
+  // q = p - (p >> S): a 0 gives q + K and a 1 gives q - 1, one selection
+  // apart. Only entries within 16 of either end (rare, and then predictably
+  // so) take the guarded form.
+  std::uint32_t adapted_known(std::uint32_t p, std::uint32_t byte, int k) const {
+    if (p - 16u > 0xFFFFFFEFu - 16u) return adapted(p, static_cast<int>((byte >> k) & 1));
+    const std::uint32_t q = p - (p >> shift);
+    return static_cast<std::uint32_t>(select_bit(byte, k, q - 1, q + step));
+  }
+
   // Codes one whole byte, bit 7 first (see model.h). kPrefetch: four bits
-  // on, the entry is one of sixteen, one line. kBitsKnown: see adapted().
+  // on, the entry is one of sixteen, one line. kBitsKnown: see
+  // adapted_known().
   template <bool kPrefetch, bool kBitsKnown, class Code>
   int code_byte(Code&& code, int known = 0) {
     std::uint32_t* const t = table;
@@ -86,7 +92,7 @@ struct AdaptiveBitwiseModel {
         std::uint32_t& e = t[contexts.of_bit(k)];
         const std::uint32_t p = e ^ stored_offset;
         code(k, p);
-        e = adapted<true>(p, (known >> k) & 1) ^ stored_offset;
+        e = adapted_known(p, static_cast<std::uint32_t>(known), k) ^ stored_offset;
       }
       context = contexts.after_byte();
       return known;
@@ -96,7 +102,7 @@ struct AdaptiveBitwiseModel {
     for (int k = 7; k >= 0; --k) {
       const std::uint32_t p = t[ctx] ^ stored_offset;
       const int bit = code(k, p);
-      t[ctx] = adapted<kBitsKnown>(p, bit) ^ stored_offset;
+      t[ctx] = adapted(p, bit) ^ stored_offset;
       ctx = ((ctx << 1) | static_cast<std::uint32_t>(bit)) & m;
       if (kPrefetch) prefetch(&t[(ctx << 4) & m]);
       byte = (byte << 1) | bit;

@@ -224,6 +224,33 @@ TEST(AdaptiveBitwiseModel, SaturatesWithinBounds) {
   EXPECT_EQ(slow->predict(), 15u);
 }
 
+// Compression moves an entry without a branch on the bit, and takes the
+// guarded form only near the ends; at every rate, and on both sides of each
+// guard, the two must agree.
+TEST(AdaptiveBitwiseModel, KnownBitMovesMatchTheGuardedRule) {
+  std::vector<std::uint32_t> probes;
+  for (std::uint32_t p = 0; p <= 40; ++p) probes.push_back(p);
+  for (std::uint32_t d = 0; d <= 40; ++d) probes.push_back(0xFFFFFFFFu - d);
+  std::uint32_t x = 99;
+  for (int i = 0; i < 200; ++i) probes.push_back(x = x * 1103515245u + 12345u);
+  std::unique_ptr<AdaptiveBitwiseModel> m(AdaptiveBitwiseModel::create(0));
+  ASSERT_TRUE(m);
+  for (std::int32_t order = 0; order <= 31; ++order) {
+    // Only the order's rate matters here: set it without a table that large.
+    const std::uint32_t a = 10 + static_cast<std::uint32_t>(2 * order) / 3;
+    m->shift = 32 - a;
+    m->step = std::uint32_t{1} << a;
+    for (std::uint32_t p : probes) {
+      for (int k = 0; k < 8; ++k) {
+        for (std::uint32_t byte : {0x00u, 0xFFu, 0x5Au, 0xA5u}) {
+          const int bit = static_cast<int>((byte >> k) & 1);
+          ASSERT_EQ(m->adapted_known(p, byte, k), m->adapted(p, bit))
+              << "order " << order << ", p " << p << ", bit " << bit;
+        }
+      }
+    }
+  }
+}
 TEST(IndexedBitwiseModelArray, ConditionsOnThePreviousOutcomeOfTheContext) {
   std::unique_ptr<IndexedBitwiseModelArray> m0(IndexedBitwiseModelArray::create(0));
   ASSERT_TRUE(m0);
