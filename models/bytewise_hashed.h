@@ -149,13 +149,13 @@ struct BytewiseHashedModel {
       // Every bit's code straight from the byte (as the lookahead forms
       // them): no index waits for the bit before it.
       const auto c = static_cast<std::uint32_t>(known);
-      const std::uint32_t zeros = ~c;
       const std::uint16_t* const codes = bytewise_code_table.codes(c, part);
+      const std::uint64_t* const addends = known_bit_addends.of_byte(known);
       MX_UNROLL_BYTE
       for (int n = 0; n < 8; ++n) {
         BitCounter& e = t[n == 0 ? idx : (h ^ codes[n]) & m];
         code(7 - n, counter_predict(e));
-        counter_update_zero(e, (zeros >> (7 - n)) & 1);
+        counter_count_known(&e, addends, 7 - n);
       }
       history = (history << 8) | c;
       hash = next_hash;

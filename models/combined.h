@@ -125,6 +125,7 @@ struct CombinedModel {
       // of preceding it bit by bit. The stages share no memory, and each
       // keeps its own order of reads and updates, so the result is the same.
       std::uint32_t chosen[8];
+      const std::uint64_t* const addends = known_bit_addends.of_byte(known);
       MX_UNROLL_BYTE
       for (int k = 7; k >= 0; --k) {
         const int bit = (known >> k) & 1;
@@ -132,7 +133,7 @@ struct CombinedModel {
         const unsigned last = BitCounterPair::last_bit(e);
         const std::uint64_t w1 = load_counter_word(e + 8 * last);
         chosen[k] = chosen_by(w1);
-        store_counter_word(e + 8 * last, counter_word_update(w1, bit));
+        store_counter_word(e + 8 * last, counter_word_add(w1, addends[k]));
         e[16] = static_cast<unsigned char>(bit);
         advance(k, bit);
       }
@@ -142,7 +143,7 @@ struct CombinedModel {
         BitCounter* const s = &second[chosen[k]];
         const std::uint64_t w2 = load_counter_word(s);
         p[k] = counter_word_predict(w2);
-        store_counter_word(s, counter_word_update(w2, (known >> k) & 1));
+        store_counter_word(s, counter_word_add(w2, addends[k]));
       }
       MX_UNROLL_BYTE
       for (int k = 7; k >= 0; --k) code(k, p[k]);

@@ -74,13 +74,13 @@ struct HashedBitwiseModel {
       // Every bit's index straight from the byte (see above): none waits
       // for the bit before it.
       const auto c = static_cast<std::uint64_t>(known);
-      const auto zeros = ~static_cast<std::uint32_t>(known);
+      const std::uint64_t* const addends = known_bit_addends.of_byte(known);
       MX_UNROLL_BYTE
       for (int k = 7; k >= 0; --k) {
         const std::uint64_t above = c & ~((std::uint64_t{2} << k) - 1);
         BitCounter& e = t[((h ^ above) >> k) & m];
         code(k, counter_predict(e));
-        counter_update_zero(e, (zeros >> k) & 1);
+        counter_count_known(&e, addends, k);
       }
       history = ((h ^ c) * 192) & history_mask;
       return known;

@@ -59,15 +59,16 @@ struct IndexedBitwiseModelArray {
     std::uint32_t ctx = context;
     if (kBitsKnown) {
       const KnownByteContexts contexts(ctx, known, m);
+      const std::uint64_t* const addends = known_bit_addends.of_byte(known);
       MX_UNROLL_BYTE
       for (int k = 7; k >= 0; --k) {
         unsigned char* const e = t + std::uint64_t{contexts.of_bit(k)} * BitCounterPair::size;
         const unsigned last = BitCounterPair::last_bit(e);
         const std::uint64_t w = load_counter_word(e + 8 * last);
         code(k, counter_word_predict(w));
-        const int bit = (known >> k) & 1;
-        store_counter_word(e + 8 * last, counter_word_update(w, bit));
-        e[16] = static_cast<unsigned char>(bit);
+        store_counter_word(e + 8 * last, counter_word_add(w, addends[k]));
+        // The addend's low byte is 1 for a 0 bit and 0 for a 1 bit.
+        e[16] = static_cast<unsigned char>(addends[k] ^ 1);
       }
       context = contexts.after_byte();
       return known;

@@ -54,14 +54,13 @@ struct SimpleBitwiseModel {
     const std::uint32_t m = mask;
     std::uint32_t ctx = context;
     if (kBitsKnown) {
-      // Zeros are counted from the complemented byte.
       const KnownByteContexts contexts(ctx, known, m);
-      const std::uint32_t zeros = ~static_cast<std::uint32_t>(known);
+      const std::uint64_t* const addends = known_bit_addends.of_byte(known);
       MX_UNROLL_BYTE
       for (int k = 7; k >= 0; --k) {
         BitCounter& e = t[contexts.of_bit(k)];
         code(k, counter_predict(e));
-        counter_update_zero(e, (zeros >> k) & 1);
+        counter_count_known(&e, addends, k);
       }
       context = contexts.after_byte();
       return known;
