@@ -79,8 +79,8 @@ struct AdaptiveBitwiseModel {
 
   // Codes one whole byte, bit 7 first (see model.h). kPrefetch: four bits
   // on, the entry is one of sixteen, one line. kBitsKnown: see
-  // adapted_known().
-  template <bool kPrefetch, bool kBitsKnown, class Code>
+  // adapted_known(). kBelowLimit: no counters here, nothing to leave out.
+  template <bool kPrefetch, bool kBitsKnown, bool kBelowLimit = false, class Code>
   int code_byte(Code&& code, int known = 0) {
     std::uint32_t* const t = table;
     const std::uint32_t m = mask;

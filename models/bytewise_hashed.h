@@ -133,7 +133,7 @@ struct BytewiseHashedModel {
   // constants. Nothing to prefetch: the entries of a byte lie in two blocks
   // of sixteen around the hash, the second known once the first three bits
   // are, and the first access brings them.
-  template <bool kPrefetch, bool kBitsKnown, class Code>
+  template <bool kPrefetch, bool kBitsKnown, bool kBelowLimit = false, class Code>
   int code_byte(Code&& code, int known = 0) {
     BitCounter* const t = table;
     const std::uint32_t m = mask;
@@ -155,7 +155,7 @@ struct BytewiseHashedModel {
       for (int n = 0; n < 8; ++n) {
         BitCounter& e = t[n == 0 ? idx : (h ^ codes[n]) & m];
         code(7 - n, counter_predict(e));
-        counter_count_known(&e, addends, 7 - n);
+        counter_count_known<kBelowLimit>(&e, addends, 7 - n);
       }
       history = (history << 8) | c;
       hash = next_hash;

@@ -93,7 +93,7 @@ struct CombinedModel {
   // position k + 1, and the next pair is read at shift k. kPrefetch: two
   // bits on, within the hash step, index bits 1 and 2 are unknown: eight
   // packed pairs, 136 bytes over three lines.
-  template <bool kPrefetch, bool kBitsKnown, class Code>
+  template <bool kPrefetch, bool kBitsKnown, bool kBelowLimit = false, class Code>
   int code_byte(Code&& code, int known = 0) {
     unsigned char* const t = table;
     BitCounter* const second = secondary.table;
@@ -133,7 +133,7 @@ struct CombinedModel {
         const unsigned last = BitCounterPair::last_bit(e);
         const std::uint64_t w1 = load_counter_word(e + 8 * last);
         chosen[k] = chosen_by(w1);
-        store_counter_word(e + 8 * last, counter_word_add(w1, addends[k]));
+        store_counter_word(e + 8 * last, counter_word_add<kBelowLimit>(w1, addends[k]));
         e[16] = static_cast<unsigned char>(bit);
         advance(k, bit);
       }
@@ -143,7 +143,7 @@ struct CombinedModel {
         BitCounter* const s = &second[chosen[k]];
         const std::uint64_t w2 = load_counter_word(s);
         p[k] = counter_word_predict(w2);
-        store_counter_word(s, counter_word_add(w2, addends[k]));
+        store_counter_word(s, counter_word_add<kBelowLimit>(w2, addends[k]));
       }
       MX_UNROLL_BYTE
       for (int k = 7; k >= 0; --k) code(k, p[k]);

@@ -65,7 +65,7 @@ struct HashedBitwiseModel {
   // Codes one whole byte, bit 7 first (see model.h); bit_position is 7 at
   // every byte boundary. kPrefetch: two bits on, within the byte, only index
   // bits 1 and 2 are unknown: one aligned block of eight counters, one line.
-  template <bool kPrefetch, bool kBitsKnown, class Code>
+  template <bool kPrefetch, bool kBitsKnown, bool kBelowLimit = false, class Code>
   int code_byte(Code&& code, int known = 0) {
     BitCounter* const t = table;
     const std::uint64_t m = mask;
@@ -80,7 +80,7 @@ struct HashedBitwiseModel {
         const std::uint64_t above = c & ~((std::uint64_t{2} << k) - 1);
         BitCounter& e = t[((h ^ above) >> k) & m];
         code(k, counter_predict(e));
-        counter_count_known(&e, addends, k);
+        counter_count_known<kBelowLimit>(&e, addends, k);
       }
       history = ((h ^ c) * 192) & history_mask;
       return known;

@@ -52,7 +52,7 @@ struct IndexedBitwiseModelArray {
 
   // Codes one whole byte, bit 7 first (see model.h). kPrefetch: three bits
   // on, the entry is one of eight packed pairs, 136 bytes over three lines.
-  template <bool kPrefetch, bool kBitsKnown, class Code>
+  template <bool kPrefetch, bool kBitsKnown, bool kBelowLimit = false, class Code>
   int code_byte(Code&& code, int known = 0) {
     unsigned char* const t = table;
     const std::uint32_t m = mask;
@@ -66,7 +66,7 @@ struct IndexedBitwiseModelArray {
         const unsigned last = BitCounterPair::last_bit(e);
         const std::uint64_t w = load_counter_word(e + 8 * last);
         code(k, counter_word_predict(w));
-        store_counter_word(e + 8 * last, counter_word_add(w, addends[k]));
+        store_counter_word(e + 8 * last, counter_word_add<kBelowLimit>(w, addends[k]));
         // The addend's low byte is 1 for a 0 bit and 0 for a 1 bit.
         e[16] = static_cast<unsigned char>(addends[k] ^ 1);
       }

@@ -12,7 +12,7 @@
 //   static M* create(std::int32_t order);  // null when memory is short
 //   Prob32 predict();                      // changes nothing later calls see
 //   void update(int bit);                  // bit is exactly 0 or 1
-//   template <bool kPrefetch, bool kBitsKnown, class Code>
+//   template <bool kPrefetch, bool kBitsKnown, bool kBelowLimit = false, class Code>
 //   int code_byte(Code&& code, int known = 0);  // a whole byte, see below
 // and its destructor frees what it owns.
 //
@@ -29,6 +29,9 @@
 // byte is then given as `known`, and code(k, p) must return its bit k. A
 // model may use that to avoid branches on bit values (which mispredict
 // whenever the data surprises) and to start work for later bits early.
+// kBelowLimit (with kBitsKnown) says fewer than bits_before_any_halving
+// bits will have been coded in the job by the end of the byte, so that
+// counter updates may leave out the halving check.
 // The drivers instantiate their coding loops once per model class, so
 // code_byte and code inline into them; predict and update serve the paths
 // that code single bits.
@@ -142,12 +145,23 @@ inline Prob32 counter_word_predict(std::uint64_t word) {
 // call needs nothing else of the caller's kept for it.
 std::uint64_t counter_word_halve(std::uint64_t word);
 
+// No counter can be at the limit before this many bits have been coded in
+// a job: every counter starts fresh with its job's tables, a coded bit
+// counts into any one counter at most once, and halving only lowers a
+// total. That is 536 MB of transformed data, and a coding loop that stays
+// below it (code_byte's kBelowLimit) leaves out the check, a comparison and
+// a branch on every bit.
+inline constexpr std::uint64_t bits_before_any_halving = bit_counter_limit_less_two;
+
 // Counts a bit into a word, given as its addend: 2^32 (total + 1) plus 1
 // for a 0 bit (zeros + 1). Since total_less_two never passes the limit,
 // the word is at the limit exactly when it is at least limit * 2^32: one
 // comparison of the whole word, with no shift to take the half out.
+// kBelowLimit: the caller knows the word is below the limit.
+template <bool kBelowLimit = false>
 inline std::uint64_t counter_word_add(std::uint64_t word, std::uint64_t addend) {
-  if (word >= std::uint64_t{bit_counter_limit_less_two} << 32) word = counter_word_halve(word);
+  if (!kBelowLimit && word >= std::uint64_t{bit_counter_limit_less_two} << 32)
+    word = counter_word_halve(word);
   return word + addend;
 }
 
@@ -177,8 +191,10 @@ inline constexpr KnownBitAddends known_bit_addends{};
 
 // Counts bit k of a known byte, whose addends row is `addends`, into the
 // counter at `counter`.
+template <bool kBelowLimit = false>
 inline void counter_count_known(void* counter, const std::uint64_t* addends, int k) {
-  store_counter_word(counter, counter_word_add(load_counter_word(counter), addends[k]));
+  store_counter_word(counter,
+                     counter_word_add<kBelowLimit>(load_counter_word(counter), addends[k]));
 }
 
 // BitCounterPair: two counters and the bit that followed the last time this

@@ -48,7 +48,7 @@ struct SimpleBitwiseModel {
   // Codes one whole byte, bit 7 first (see model.h). kPrefetch: three bits
   // on, the context is one of the eight counters ((context << 3) | xxx) &
   // mask, one aligned 64-byte line, which is asked for now.
-  template <bool kPrefetch, bool kBitsKnown, class Code>
+  template <bool kPrefetch, bool kBitsKnown, bool kBelowLimit = false, class Code>
   int code_byte(Code&& code, int known = 0) {
     BitCounter* const t = table;
     const std::uint32_t m = mask;
@@ -60,7 +60,7 @@ struct SimpleBitwiseModel {
       for (int k = 7; k >= 0; --k) {
         BitCounter& e = t[contexts.of_bit(k)];
         code(k, counter_predict(e));
-        counter_count_known(&e, addends, k);
+        counter_count_known<kBelowLimit>(&e, addends, k);
       }
       context = contexts.after_byte();
       return known;

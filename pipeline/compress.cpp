@@ -32,8 +32,9 @@ inline constexpr std::int32_t max_bytes_per_byte = 8 * max_bytes_per_bit;
 // per byte, and feeds the lookahead the bytes lookahead_bytes further on
 // (up to the block's `count`). It calls nothing, so that the compiler keeps
 // the coder's bounds, the output position and the model's context in
-// registers.
-template <class Model, bool kPrefetch>
+// registers. kBelowLimit: the job will have coded fewer than
+// bits_before_any_halving bits by the end of the stretch.
+template <class Model, bool kPrefetch, bool kBelowLimit>
 MX_NOINLINE std::uint8_t* encode_stretch(Model& model, typename Model::Lookahead& lookahead,
                                          std::uint64_t& shared_low, std::uint64_t& shared_high,
                                          const std::uint8_t* block, std::size_t begin,
@@ -44,7 +45,7 @@ MX_NOINLINE std::uint8_t* encode_stretch(Model& model, typename Model::Lookahead
     if (kPrefetch && i + lookahead_bytes < count)
       lookahead.touch(model, block[i + lookahead_bytes]);
     const int c = block[i];
-    model.template code_byte<false, true>(
+    model.template code_byte<false, true, kBelowLimit>(
         [&](int k, Prob32 p) {
           encode_step_of_byte(low, high, static_cast<std::uint32_t>(c), k, p,
                               [&out](std::uint8_t byte) { *out++ = byte; });
@@ -65,6 +66,7 @@ MX_NOINLINE Status encode_all(RunPacker& packer, ArithEncoder& encoder, Model& m
   ByteWriter& writer = *encoder.stream;
   typename Model::Lookahead lookahead;
   std::uint8_t block[block_bytes];
+  std::uint64_t bytes_coded = 0;  // in this job, before the current stretch
   for (;;) {
     const std::size_t count = packer_read(packer, block, block_bytes);
     if (count == 0) break;
@@ -94,12 +96,18 @@ MX_NOINLINE Status encode_all(RunPacker& packer, ArithEncoder& encoder, Model& m
         }
         if (writer.failed) return Status::write_failed;
         ++done;
+        ++bytes_coded;
         continue;
       }
       const std::size_t end = std::min(count, done + room);
       std::uint8_t* const start = writer.buffer + writer.length;
-      std::uint8_t* const out = encode_stretch<Model, kPrefetch>(
-          model, lookahead, encoder.low, encoder.high, block, done, end, count, start);
+      bytes_coded += end - done;
+      std::uint8_t* const out =
+          bytes_coded < bits_before_any_halving / 8
+              ? encode_stretch<Model, kPrefetch, true>(model, lookahead, encoder.low, encoder.high,
+                                                       block, done, end, count, start)
+              : encode_stretch<Model, kPrefetch, false>(model, lookahead, encoder.low, encoder.high,
+                                                        block, done, end, count, start);
       writer.length += static_cast<std::int32_t>(out - start);
       encoder.bytes_out += static_cast<std::uint64_t>(out - start);
       done = end;
