@@ -130,10 +130,10 @@ struct CombinedModel {
       for (int k = 7; k >= 0; --k) {
         const int bit = (known >> k) & 1;
         unsigned char* const e = t + idx * BitCounterPair::size;
-        const unsigned last = BitCounterPair::last_bit(e);
-        const std::uint64_t w1 = load_counter_word(e + 8 * last);
+        const std::uint64_t last = BitCounterPair::last_bit(e);
+        const std::uint64_t w1 = BitCounterPair::load_word(e, last);
         chosen[k] = chosen_by(w1);
-        store_counter_word(e + 8 * last, counter_word_add<kBelowLimit>(w1, addends[k]));
+        BitCounterPair::store_word(e, last, counter_word_add<kBelowLimit>(w1, addends[k]));
         e[16] = static_cast<unsigned char>(bit);
         advance(k, bit);
       }

@@ -63,10 +63,10 @@ struct IndexedBitwiseModelArray {
       MX_UNROLL_BYTE
       for (int k = 7; k >= 0; --k) {
         unsigned char* const e = t + std::uint64_t{contexts.of_bit(k)} * BitCounterPair::size;
-        const unsigned last = BitCounterPair::last_bit(e);
-        const std::uint64_t w = load_counter_word(e + 8 * last);
+        const std::uint64_t last = BitCounterPair::last_bit(e);
+        const std::uint64_t w = BitCounterPair::load_word(e, last);
         code(k, counter_word_predict(w));
-        store_counter_word(e + 8 * last, counter_word_add<kBelowLimit>(w, addends[k]));
+        BitCounterPair::store_word(e, last, counter_word_add<kBelowLimit>(w, addends[k]));
         // The addend's low byte is 1 for a 0 bit and 0 for a 1 bit.
         e[16] = static_cast<unsigned char>(addends[k] ^ 1);
       }
