@@ -167,7 +167,7 @@ struct BytewiseHashedModel {
     MX_UNROLL_BYTE
     for (int n = 0; n < 8; ++n) {
       const int bit = code(7 - n, counter_predict(t[idx]));
-      counter_update(t[idx], bit);
+      counter_update<kBelowLimit>(t[idx], bit);
       byte = (byte << 1) | bit;
       if (n < 7) {
         const int n1 = n + 1;

@@ -160,9 +160,9 @@ struct CombinedModel {
       BitCounter* const s = &second[chosen_by(w1)];
       const std::uint64_t w2 = load_counter_word(s);
       const int bit = code(k, counter_word_predict(w2));
-      store_counter_word(e + 8 * last, counter_word_update(w1, bit));
+      store_counter_word(e + 8 * last, counter_word_update<kBelowLimit>(w1, bit));
       e[16] = static_cast<unsigned char>(bit);
-      store_counter_word(s, counter_word_update(w2, bit));
+      store_counter_word(s, counter_word_update<kBelowLimit>(w2, bit));
       advance(k, bit);
       byte = (byte << 1) | bit;
     }

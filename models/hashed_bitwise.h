@@ -90,7 +90,7 @@ struct HashedBitwiseModel {
     for (int k = 7; k >= 0; --k) {
       BitCounter* const e = &t[(h >> k) & m];
       const int bit = code(k, counter_predict(*e));
-      counter_update(*e, bit);
+      counter_update<kBelowLimit>(*e, bit);
       h ^= static_cast<std::uint64_t>(bit) << k;
       if (kPrefetch && k >= 3) prefetch(&t[((h >> (k - 3)) & m) & ~std::uint64_t{7}]);
       byte = (byte << 1) | bit;

@@ -80,7 +80,7 @@ struct IndexedBitwiseModelArray {
       const unsigned last = BitCounterPair::last_bit(e);
       const std::uint64_t w = load_counter_word(e + 8 * last);
       const int bit = code(k, counter_word_predict(w));
-      store_counter_word(e + 8 * last, counter_word_update(w, bit));
+      store_counter_word(e + 8 * last, counter_word_update<kBelowLimit>(w, bit));
       e[16] = static_cast<unsigned char>(bit);
       ctx = ((ctx << 1) | static_cast<std::uint32_t>(bit)) & m;
       if (kPrefetch) {

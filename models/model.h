@@ -29,9 +29,9 @@
 // byte is then given as `known`, and code(k, p) must return its bit k. A
 // model may use that to avoid branches on bit values (which mispredict
 // whenever the data surprises) and to start work for later bits early.
-// kBelowLimit (with kBitsKnown) says fewer than bits_before_any_halving
-// bits will have been coded in the job by the end of the byte, so that
-// counter updates may leave out the halving check.
+// kBelowLimit says fewer than bits_before_any_halving bits will have been
+// coded in the job by the end of the byte, so that counter updates may
+// leave out the halving check.
 // The drivers instantiate their coding loops once per model class, so
 // code_byte and code inline into them; predict and update serve the paths
 // that code single bits.
@@ -104,14 +104,18 @@ inline Prob32 counter_predict(const BitCounter& c) {
 BitCounter counter_halve(BitCounter c);
 
 // Counts a bit given as `zero`: 1 for a 0 bit, 0 for a 1 bit.
+// kBelowLimit: the caller knows the counter is below the limit (see
+// bits_before_any_halving).
+template <bool kBelowLimit = false>
 inline void counter_update_zero(BitCounter& c, std::uint32_t zero) {
-  if (c.total_less_two == bit_counter_limit_less_two) c = counter_halve(c);
+  if (!kBelowLimit && c.total_less_two == bit_counter_limit_less_two) c = counter_halve(c);
   c.total_less_two += 1;
   c.zeros_less_one += zero;
 }
 
+template <bool kBelowLimit = false>
 inline void counter_update(BitCounter& c, int bit) {
-  counter_update_zero(c, static_cast<std::uint32_t>(bit ^ 1));
+  counter_update_zero<kBelowLimit>(c, static_cast<std::uint32_t>(bit ^ 1));
 }
 
 // The coding loops carry a counter as one 64-bit word, zeros_less_one in
@@ -165,8 +169,10 @@ inline std::uint64_t counter_word_add(std::uint64_t word, std::uint64_t addend) 
   return word + addend;
 }
 
+template <bool kBelowLimit = false>
 inline std::uint64_t counter_word_update(std::uint64_t word, int bit) {
-  return counter_word_add(word, ((std::uint64_t{1} << 32) + 1) - static_cast<std::uint32_t>(bit));
+  return counter_word_add<kBelowLimit>(
+      word, ((std::uint64_t{1} << 32) + 1) - static_cast<std::uint32_t>(bit));
 }
 
 // The addends (see counter_word_add) that count the bits of a byte known

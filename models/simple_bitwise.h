@@ -69,7 +69,7 @@ struct SimpleBitwiseModel {
     MX_UNROLL_BYTE
     for (int k = 7; k >= 0; --k) {
       const int bit = code(k, counter_predict(t[ctx]));
-      counter_update(t[ctx], bit);
+      counter_update<kBelowLimit>(t[ctx], bit);
       ctx = ((ctx << 1) | static_cast<std::uint32_t>(bit)) & m;
       if (kPrefetch) prefetch(&t[(ctx << 3) & m]);
       byte = (byte << 1) | bit;

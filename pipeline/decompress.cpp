@@ -14,9 +14,9 @@ namespace {
 
 // Decodes the eight bits of one byte, most significant first, taking coded
 // bytes from fetch() (see decode_step).
-template <class Model, bool kPrefetch, class Fetch>
+template <class Model, bool kPrefetch, bool kBelowLimit, class Fetch>
 inline int decode_byte(Model& model, DecoderRegisters& coder, Fetch&& fetch) {
-  return model.template code_byte<kPrefetch, false>([&](int, Prob32 p) {
+  return model.template code_byte<kPrefetch, false, kBelowLimit>([&](int, Prob32 p) {
     std::uint64_t mid;
     std::int32_t last_byte;
     return decode_step(coder, p, mid, last_byte, fetch);
@@ -27,8 +27,10 @@ inline int decode_byte(Model& model, DecoderRegisters& coder, Fetch&& fetch) {
 // holds a whole byte's worth of coded bytes (in < in_last) and the output
 // has room; returns the last byte decoded, written out unless it is an
 // escape byte. It calls nothing, so that the compiler keeps the model, the
-// coder and both positions in registers (see decode_all).
-template <class Model, bool kPrefetch>
+// coder and both positions in registers (see decode_all). kBelowLimit: the
+// job will have decoded fewer than bits_before_any_halving bits by the end
+// of the stretch.
+template <class Model, bool kPrefetch, bool kBelowLimit>
 MX_NOINLINE int decode_stretch(Model& model, DecoderRegisters& shared_coder,
                                const std::uint8_t*& shared_in, const std::uint8_t* in_last,
                                std::uint8_t*& shared_out, std::uint8_t* out_end) {
@@ -37,7 +39,8 @@ MX_NOINLINE int decode_stretch(Model& model, DecoderRegisters& shared_coder,
   std::uint8_t* out = shared_out;
   int byte;
   do {
-    byte = decode_byte<Model, kPrefetch>(model, coder, [&in]() -> int { return *in++; });
+    byte =
+        decode_byte<Model, kPrefetch, kBelowLimit>(model, coder, [&in]() -> int { return *in++; });
     if (byte == escape_byte) break;
     *out++ = static_cast<std::uint8_t>(byte);
   } while (in < in_last && out < out_end);
@@ -62,14 +65,22 @@ MX_NOINLINE void decode_all(ArithDecoder& decoder, RunUnpacker& unpacker, Model&
   ByteReader& reader = *decoder.stream;
   decoder_prime(decoder);
   DecoderRegisters coder = decoder_registers(decoder);
+  std::uint64_t bytes_decoded = 0;  // in this job, whole bytes
   while (unpacker.end == 0) {
     if (reader.count - reader.position > stretch_input && writer.length < writer.capacity &&
         unpacker.previous != escape_byte) {
       const std::uint8_t* in = reader.buffer + reader.position;
-      std::uint8_t* out = writer.buffer + writer.length;
-      const int byte = decode_stretch<Model, kPrefetch>(
-          model, coder, in, reader.buffer + reader.count - stretch_input, out,
-          writer.buffer + writer.capacity);
+      std::uint8_t* const start = writer.buffer + writer.length;
+      std::uint8_t* out = start;
+      std::uint8_t* const out_end = writer.buffer + writer.capacity;
+      const std::uint8_t* const in_last = reader.buffer + reader.count - stretch_input;
+      // A stretch decodes at most the literals that fit, and an escape.
+      const std::uint64_t most = bytes_decoded + static_cast<std::uint64_t>(out_end - out) + 1;
+      const int byte =
+          most < bits_before_any_halving / 8
+              ? decode_stretch<Model, kPrefetch, true>(model, coder, in, in_last, out, out_end)
+              : decode_stretch<Model, kPrefetch, false>(model, coder, in, in_last, out, out_end);
+      bytes_decoded += static_cast<std::uint64_t>(out - start) + (byte == escape_byte ? 1 : 0);
       reader.position = static_cast<std::uint32_t>(in - reader.buffer);
       writer.length = static_cast<std::int32_t>(out - writer.buffer);
       if (byte != escape_byte) {
@@ -96,6 +107,7 @@ MX_NOINLINE void decode_all(ArithDecoder& decoder, RunUnpacker& unpacker, Model&
         model.update(bit);
         byte |= bit << k;
       }
+      ++bytes_decoded;
       unpacker_put(unpacker, byte);
     }
     if (writer.failed) break;
