@@ -147,16 +147,20 @@ struct BytewiseHashedModel {
     std::uint32_t part = partial;
     if (kBitsKnown) {
       // Every bit's code straight from the byte (as the lookahead forms
-      // them): no index waits for the bit before it.
+      // them): no index waits for the bit before it. The model runs
+      // through the whole byte first (see model.h).
       const auto c = static_cast<std::uint32_t>(known);
       const std::uint16_t* const codes = bytewise_code_table.codes(c, part);
       const std::uint64_t* const addends = known_bit_addends.of_byte(known);
+      Prob32 p[8];
       MX_UNROLL_BYTE
       for (int n = 0; n < 8; ++n) {
         BitCounter& e = t[n == 0 ? idx : (h ^ codes[n]) & m];
-        code(7 - n, counter_predict(e));
+        p[n] = counter_predict(e);
         counter_count_known<kBelowLimit>(&e, addends, 7 - n);
       }
+      MX_UNROLL_BYTE
+      for (int n = 0; n < 8; ++n) code(7 - n, p[n]);
       history = (history << 8) | c;
       hash = next_hash;
       partial = c & 1;

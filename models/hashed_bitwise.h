@@ -72,16 +72,20 @@ struct HashedBitwiseModel {
     std::uint64_t h = history;
     if (kBitsKnown) {
       // Every bit's index straight from the byte (see above): none waits
-      // for the bit before it.
+      // for the bit before it. The model runs through the whole byte
+      // first (see model.h).
       const auto c = static_cast<std::uint64_t>(known);
       const std::uint64_t* const addends = known_bit_addends.of_byte(known);
+      Prob32 p[8];
       MX_UNROLL_BYTE
       for (int k = 7; k >= 0; --k) {
         const std::uint64_t above = c & ~((std::uint64_t{2} << k) - 1);
         BitCounter& e = t[((h ^ above) >> k) & m];
-        code(k, counter_predict(e));
+        p[k] = counter_predict(e);
         counter_count_known<kBelowLimit>(&e, addends, k);
       }
+      MX_UNROLL_BYTE
+      for (int k = 7; k >= 0; --k) code(k, p[k]);
       history = ((h ^ c) * 192) & history_mask;
       return known;
     }

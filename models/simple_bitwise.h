@@ -54,14 +54,18 @@ struct SimpleBitwiseModel {
     const std::uint32_t m = mask;
     std::uint32_t ctx = context;
     if (kBitsKnown) {
+      // The model runs through the whole byte first (see model.h).
       const KnownByteContexts contexts(ctx, known, m);
       const std::uint64_t* const addends = known_bit_addends.of_byte(known);
+      Prob32 p[8];
       MX_UNROLL_BYTE
       for (int k = 7; k >= 0; --k) {
         BitCounter& e = t[contexts.of_bit(k)];
-        code(k, counter_predict(e));
+        p[k] = counter_predict(e);
         counter_count_known<kBelowLimit>(&e, addends, k);
       }
+      MX_UNROLL_BYTE
+      for (int k = 7; k >= 0; --k) code(k, p[k]);
       context = contexts.after_byte();
       return known;
     }
