@@ -42,11 +42,14 @@
 # still fits, the current benchmark sources are built against its library,
 # so that both sides are measured by the same harness; otherwise only its
 # moltavex program is timed as a whole process. Baseline rows follow the
-# current ones, with the speed ratios current / baseline. Current and
-# baseline measurements alternate pair by pair, so that a change in the
-# machine's load affects both alike. --baseline-process-only skips the
-# in-process attempt. The baseline builds are kept in BUILD_DIR/baseline-SHA
-# and reused.
+# current ones, with the speed ratios current / baseline. In-process, the
+# two sides' samples alternate: --runs rounds of one sample each, current
+# then baseline, whose medians (and best) the rows give, so that a busy
+# spell on the machine lasting a few seconds falls on both sides alike
+# rather than on all of one side's samples. Whole-process measurements
+# alternate pair by pair. --baseline-process-only skips the in-process
+# attempt. The baseline builds are kept in BUILD_DIR/baseline-SHA and
+# reused.
 #
 # --clock picks the speeds shown in the table and chart: cpu (default), from
 # the CPU time (user + system) of the job or process, or wall, from the
@@ -295,15 +298,66 @@ printf 'build\tkind\tprogram\tfile\tbytes\tmodel\torder\tcompressed\tbits_per_by
 IFS=', ' read -r -a pair_list <<<"$pairs"
 IFS=', ' read -r -a process_list <<<"$process_pairs"
 
-# In-process rows of one set and pair from one bench binary.
-inproc() { # build-name bench-binary set pair
-  local out
+# In-process samples of one set and pair from one bench binary: its row,
+# from `n` timed samples after a warm-up.
+inproc_row() { # build-name bench-binary set pair n
   local extra=()
   [ "$1" = baseline ] && extra=("${base_args[@]}")
-  out=$("$2" --build "$1" --files "$3" --pairs "$4" --runs "$runs" --no-header \
-          --corpus "$corpus" "${extra[@]}" 2>/dev/null) || { say "$1 moltavex_bench failed on $3 $4"; return 1; }
-  printf '%s\n' "$out" >>"$tsv"
-  printf '%s\n' "$out" | awk -F'\t' -v ci="$ci" -v di="$di" '{ printf "  %-8s in-process  %-14s %s:%-2s %.3f bpb  c %7.2f  d %7.2f MB/s\n", $1, $4, $6, $7, $9, $ci, $di }' >&2
+  "$2" --build "$1" --files "$3" --pairs "$4" --runs "$5" --no-header \
+    --corpus "$corpus" "${extra[@]}" 2>/dev/null || { say "$1 moltavex_bench failed on $3 $4"; return 1; }
+}
+
+# Appends an in-process row to the TSV and shows it.
+inproc_record() { # row
+  printf '%s\n' "$1" >>"$tsv"
+  printf '%s\n' "$1" | awk -F'\t' -v ci="$ci" -v di="$di" '{ printf "  %-8s in-process  %-14s %s:%-2s %.3f bpb  c %7.2f  d %7.2f MB/s\n", $1, $4, $6, $7, $9, $ci, $di }' >&2
+}
+
+# One row from rows of single samples: medians of the median and CPU-time
+# speeds, the best of the best, the largest peak, the count of samples.
+inproc_merge() { # rows (one per line)
+  printf '%s\n' "$1" | awk -F'\t' -v OFS='\t' '
+    function median(col,   i, j, t, v) {
+      for (i = 1; i <= n; ++i) v[i] = x[i, col]
+      for (i = 2; i <= n; ++i) for (j = i; j > 1 && v[j - 1] > v[j]; --j) { t = v[j]; v[j] = v[j - 1]; v[j - 1] = t }
+      return n % 2 ? v[(n + 1) / 2] : (v[n / 2] + v[n / 2 + 1]) / 2
+    }
+    { ++n; for (c = 1; c <= NF; ++c) x[n, c] = $c; nf = NF }
+    END {
+      for (c = 1; c <= nf; ++c) out[c] = x[1, c]
+      out[10] = median(10); out[11] = median(11); out[14] = median(14); out[15] = median(15)
+      for (i = 2; i <= n; ++i) {
+        if (x[i, 12] + 0 > out[12] + 0) out[12] = x[i, 12]
+        if (x[i, 13] + 0 > out[13] + 0) out[13] = x[i, 13]
+        if (x[i, 16] + 0 > out[16] + 0) out[16] = x[i, 16]
+      }
+      for (c = 10; c <= 15; ++c) out[c] = sprintf("%.3f", out[c])
+      out[17] = n
+      line = out[1]
+      for (c = 2; c <= nf; ++c) line = line OFS out[c]
+      print line
+    }'
+}
+
+# In-process rows of one set and pair: the current build's, and the
+# baseline's when there is one, with their samples taken in alternating
+# rounds.
+inproc() { # set pair
+  if [ -z "$base_bench" ]; then
+    local row
+    row=$(inproc_row current "$bench" "$1" "$2" "$runs") || return 1
+    inproc_record "$row"
+    return 0
+  fi
+  local cur=() base=() row r
+  for r in $(seq "$runs"); do
+    row=$(inproc_row current "$bench" "$1" "$2" 1) || return 1
+    cur+=("$row")
+    row=$(inproc_row baseline "$base_bench" "$1" "$2" 1) || return 1
+    base+=("$row")
+  done
+  inproc_record "$(inproc_merge "$(printf '%s\n' "${cur[@]}")")"
+  inproc_record "$(inproc_merge "$(printf '%s\n' "${base[@]}")")"
 }
 
 mbps() { awk -v b="$1" -v s="$2" 'BEGIN { printf "%.3f", (s > 0 ? b / s / 1e6 : 0) }'; }
@@ -365,10 +419,7 @@ failures=0
 for s in "${sets[@]}"; do
   say "$s: in-process"
   for p in "${pair_list[@]}"; do
-    inproc current "$bench" "$s" "$p" || failures=$((failures + 1))
-    if [ -n "$base_bench" ]; then
-      inproc baseline "$base_bench" "$s" "$p" || failures=$((failures + 1))
-    fi
+    inproc "$s" "$p" || failures=$((failures + 1))
   done
   say "$s: whole process"
   for p in "${process_list[@]}"; do
