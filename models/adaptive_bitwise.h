@@ -32,6 +32,17 @@ struct AdaptiveBitwiseModel {
   ZeroedBlock storage;
 
   static constexpr const char* name = "Adaptive Bitwise Model";
+
+  // Every field but the storage, which stays with its owner (see
+  // model.h: the coding loops run on such a copy).
+  void copy_state_from(const AdaptiveBitwiseModel& other) {
+    order = other.order;
+    table = other.table;
+    context = other.context;
+    mask = other.mask;
+    shift = other.shift;
+    step = other.step;
+  }
   static constexpr std::uint32_t stored_offset = 0x80000000u;
 
   static AdaptiveBitwiseModel* create(std::int32_t order) {

@@ -79,6 +79,19 @@ struct BytewiseHashedModel {
 
   static constexpr const char* name = "Bytewise Hashed Model";
 
+  // Every field but the storage, which stays with its owner (see
+  // model.h: the coding loops run on such a copy).
+  void copy_state_from(const BytewiseHashedModel& other) {
+    order = other.order;
+    table = other.table;
+    history = other.history;
+    hash = other.hash;
+    index = other.index;
+    mask = other.mask;
+    bit_count = other.bit_count;
+    partial = other.partial;
+  }
+
   static BytewiseHashedModel* create(std::int32_t order) {
     if (!valid_order(order)) return nullptr;
     auto* m = new (std::nothrow) BytewiseHashedModel;

@@ -50,6 +50,21 @@ struct CombinedModel {
   ZeroedBlock storage;
 
   static constexpr const char* name = "Combined Model";
+
+  // Every field but the storage, which stays with its owner (see
+  // model.h: the coding loops run on such a copy).
+  void copy_state_from(const CombinedModel& other) {
+    order = other.order;
+    table = other.table;
+    history = other.history;
+    index = other.index;
+    mask = other.mask;
+    bit_position = other.bit_position;
+    secondary.order = other.secondary.order;
+    secondary.table = other.secondary.table;
+    secondary.mask = other.secondary.mask;
+    secondary.index = other.secondary.index;
+  }
   static constexpr std::uint64_t history_mask = 0x1FFFFFFFFFFFFFFFull;
 
   static CombinedModel* create(std::int32_t order) {

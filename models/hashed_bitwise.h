@@ -29,6 +29,16 @@ struct HashedBitwiseModel {
   ZeroedBlock storage;
 
   static constexpr const char* name = "Hashed Bitwise Model";
+
+  // Every field but the storage, which stays with its owner (see
+  // model.h: the coding loops run on such a copy).
+  void copy_state_from(const HashedBitwiseModel& other) {
+    order = other.order;
+    table = other.table;
+    history = other.history;
+    mask = other.mask;
+    bit_position = other.bit_position;
+  }
   static constexpr std::uint64_t history_mask = 0x1FFFFFFFFFFFFFFFull;
 
   static HashedBitwiseModel* create(std::int32_t order) {

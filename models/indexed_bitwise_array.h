@@ -25,6 +25,15 @@ struct IndexedBitwiseModelArray {
 
   static constexpr const char* name = "Indexed Bitwise Model Array";
 
+  // Every field but the storage, which stays with its owner (see
+  // model.h: the coding loops run on such a copy).
+  void copy_state_from(const IndexedBitwiseModelArray& other) {
+    order = other.order;
+    table = other.table;
+    context = other.context;
+    mask = other.mask;
+  }
+
   static IndexedBitwiseModelArray* create(std::int32_t order) {
     if (!valid_order(order)) return nullptr;
     auto* m = new (std::nothrow) IndexedBitwiseModelArray;

@@ -45,6 +45,17 @@
 // code_byte and code inline into them; predict and update serve the paths
 // that code single bits.
 //
+// The coding loops run each stretch of bytes on a copy of the model in
+// their own frame, made with copy_state_from (every field but the
+// storage) and copied back after. code_byte has to store its state at the
+// end of every byte, since its table stores might alias it; kept in the
+// model object on the heap, those stores and the loop's own stack accesses
+// made whole runs up to a third slower on this processor, or not at all,
+// depending on where the process's stack happened to start. (A store and
+// a later load whose addresses agree in their low 12 bits are probably
+// taken as dependent.) A copy whose address never escapes lives in
+// registers instead.
+//
 // Tables come from one zeroed allocation each and are never filled: every
 // field of an entry is stored as its offset from its start value, so that
 // all-zero bytes are a fresh entry. Memory grows only with the contexts

@@ -24,6 +24,15 @@ struct SimpleBitwiseModel {
 
   static constexpr const char* name = "Simple Bitwise Model";
 
+  // Every field but the storage, which stays with its owner (see
+  // model.h: the coding loops run on such a copy).
+  void copy_state_from(const SimpleBitwiseModel& other) {
+    order = other.order;
+    table = other.table;
+    context = other.context;
+    mask = other.mask;
+  }
+
   static SimpleBitwiseModel* create(std::int32_t order) {
     if (!valid_order(order)) return nullptr;
     auto* m = new (std::nothrow) SimpleBitwiseModel;

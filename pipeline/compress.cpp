@@ -35,17 +35,19 @@ inline constexpr std::int32_t max_bytes_per_byte = 8 * max_bytes_per_bit;
 // registers. kBelowLimit: the job will have coded fewer than
 // bits_before_any_halving bits by the end of the stretch.
 template <class Model, bool kPrefetch, bool kBelowLimit>
-MX_NOINLINE std::uint8_t* encode_stretch(Model& model, typename Model::Lookahead& lookahead,
+MX_NOINLINE std::uint8_t* encode_stretch(Model& shared_model, typename Model::Lookahead& lookahead,
                                          std::uint64_t& shared_low, std::uint64_t& shared_high,
                                          const std::uint8_t* block, std::size_t begin,
                                          std::size_t end, std::size_t count, std::uint8_t* out) {
   std::uint64_t low = shared_low;
   std::uint64_t high = shared_high;
+  Model local;  // the model's state in this frame (see model.h)
+  local.copy_state_from(shared_model);
   for (std::size_t i = begin; i < end; ++i) {
     if (kPrefetch && i + lookahead_bytes < count)
-      lookahead.touch(model, block[i + lookahead_bytes]);
+      lookahead.touch(local, block[i + lookahead_bytes]);
     const int c = block[i];
-    model.template code_byte<false, true, kBelowLimit>(
+    local.template code_byte<false, true, kBelowLimit>(
         [&](int k, Prob32 p) {
           encode_step_of_byte(low, high, static_cast<std::uint32_t>(c), k, p,
                               [&out](std::uint8_t byte) { *out++ = byte; });
@@ -53,6 +55,7 @@ MX_NOINLINE std::uint8_t* encode_stretch(Model& model, typename Model::Lookahead
         },
         c);
   }
+  shared_model.copy_state_from(local);
   shared_low = low;
   shared_high = high;
   return out;

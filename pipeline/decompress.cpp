@@ -31,12 +31,14 @@ inline int decode_byte(Model& model, DecoderRegisters& coder, Fetch&& fetch) {
 // job will have decoded fewer than bits_before_any_halving bits by the end
 // of the stretch.
 template <class Model, bool kPrefetch, bool kBelowLimit>
-MX_NOINLINE int decode_stretch(Model& model, DecoderRegisters& shared_coder,
+MX_NOINLINE int decode_stretch(Model& shared_model, DecoderRegisters& shared_coder,
                                const std::uint8_t*& shared_in, const std::uint8_t* in_last,
                                std::uint8_t*& shared_out, std::uint8_t* out_end) {
   DecoderRegisters coder = shared_coder;
   const std::uint8_t* in = shared_in;
   std::uint8_t* out = shared_out;
+  Model model;  // the model's state in this frame (see model.h)
+  model.copy_state_from(shared_model);
   int byte;
   do {
     byte =
@@ -44,6 +46,7 @@ MX_NOINLINE int decode_stretch(Model& model, DecoderRegisters& shared_coder,
     if (byte == escape_byte) break;
     *out++ = static_cast<std::uint8_t>(byte);
   } while (in < in_last && out < out_end);
+  shared_model.copy_state_from(model);
   shared_coder = coder;
   shared_in = in;
   shared_out = out;
