@@ -3,9 +3,11 @@
 // without the corpus, and a few timing helpers.
 //
 // Every measurement keeps input and output in memory, so the figures show
-// the cost of the coding and not of the disk; the streams are the library's
-// own ByteReader and ByteWriter over caller functions, exactly as an
-// embedding application would use them.
+// the cost of the coding and not of the disk; jobs run through the public
+// stream functions over io/memory_streams.h, exactly as an embedding
+// application would use them. (That header is taken from this tree by a
+// relative path, and uses nothing of the library, so that the benchmark
+// builds against older trees too.)
 #pragma once
 
 #include <algorithm>
@@ -18,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "io/streams.h"
+#include "../io/memory_streams.h"
 
 #ifndef MOLTAVEX_CORPUS_DIR
 #define MOLTAVEX_CORPUS_DIR "../shared/corpus"
@@ -27,43 +29,6 @@
 namespace mx::bench {
 
 using Bytes = std::vector<std::uint8_t>;
-
-// Source over a byte vector that is never copied.
-struct MemorySource {
-  const Bytes* data = nullptr;
-  std::size_t offset = 0;
-
-  static std::int64_t read(void* context, std::uint8_t* buffer, std::size_t size) {
-    auto* self = static_cast<MemorySource*>(context);
-    std::size_t n = self->data->size() - self->offset;
-    if (n > size) n = size;
-    std::memcpy(buffer, self->data->data() + self->offset, n);
-    self->offset += n;
-    return static_cast<std::int64_t>(n);
-  }
-};
-
-// Sink appending to a vector. Callers reserve the capacity beforehand, so a
-// timed job never pays for the vector growing.
-struct MemorySink {
-  Bytes* data = nullptr;
-
-  static bool write(void* context, const std::uint8_t* bytes, std::size_t size) {
-    auto* self = static_cast<MemorySink*>(context);
-    self->data->insert(self->data->end(), bytes, bytes + size);
-    return true;
-  }
-};
-
-// Sink that only counts, for the coder microbenchmarks.
-struct CountingSink {
-  std::uint64_t bytes = 0;
-
-  static bool write(void* context, const std::uint8_t*, std::size_t size) {
-    static_cast<CountingSink*>(context)->bytes += size;
-    return true;
-  }
-};
 
 inline std::string corpus_dir() {
   if (const char* env = std::getenv("MOLTAVEX_CORPUS")) {

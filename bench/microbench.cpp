@@ -44,7 +44,7 @@
 
 #include "bench_support.h"
 #include "coder/arith.h"
-#include "models/model_table.h"
+#include "models/registry.h"
 
 namespace {
 
@@ -93,20 +93,9 @@ void touch(const mx::ZeroedBlock& block) {
 }
 
 template <class M>
-void touch_model(M& model) {
-  touch(model.storage);
-}
-
-template <>
-void touch_model<mx::CombinedModel>(mx::CombinedModel& model) {
-  touch(model.storage);
-  touch(model.secondary.storage);
-}
-
-template <class M>
-std::unique_ptr<M> fresh_model(int order, bool warm) {
-  std::unique_ptr<M> model(M::create(order));
-  if (model && warm) touch_model(*model);
+std::unique_ptr<mx::OwnedModel<M>> fresh_model(int order, bool warm) {
+  auto model = mx::create_model<M>(order);
+  if (model && warm) touch(model->tables());
   return model;
 }
 
@@ -131,7 +120,7 @@ void predict_update(benchmark::State& state) {
       break;
     }
     state.ResumeTiming();
-    M local(std::move(*model));
+    M local = *model;
     std::uint32_t sum = 0;
     for (std::uint8_t bit : bits) {
       sum += local.predict();
@@ -139,7 +128,7 @@ void predict_update(benchmark::State& state) {
     }
     benchmark::DoNotOptimize(sum);
     state.PauseTiming();
-    *model = std::move(local);
+    model->state() = local;
     model.reset();  // freeing a large table is not part of the loop
     state.ResumeTiming();
   }
@@ -149,9 +138,9 @@ void predict_update(benchmark::State& state) {
 template <class M>
 Bytes encode_with(int order, std::uint64_t& bytes_out) {
   Bytes coded;
-  mx::bench::MemorySink sink{&coded};
+  mx::VectorSink sink{&coded};
   mx::ByteWriter writer;
-  mx::writer_open_function(writer, &mx::bench::MemorySink::write, &sink);
+  mx::writer_open_function(writer, &mx::VectorSink::write, &sink);
   mx::ArithEncoder encoder;
   mx::encoder_create(encoder, writer);
   auto model = fresh_model<M>(order, false);
@@ -281,9 +270,9 @@ void prepare_coder_sequence() {
     s.probabilities.push_back(model->predict());
     model->update(bit);
   }
-  mx::bench::MemorySink sink{&s.coded};
+  mx::VectorSink sink{&s.coded};
   mx::ByteWriter writer;
-  mx::writer_open_function(writer, &mx::bench::MemorySink::write, &sink);
+  mx::writer_open_function(writer, &mx::VectorSink::write, &sink);
   mx::ArithEncoder encoder;
   mx::encoder_create(encoder, writer);
   for (std::size_t i = 0; i < s.bits.size(); ++i) {
@@ -297,9 +286,9 @@ void coder_encode_bit(benchmark::State& state) {
   const auto& probabilities = sample().probabilities;
   for (auto _ : state) {
     state.PauseTiming();
-    mx::bench::CountingSink sink;
+    mx::CountingSink sink;
     auto writer = std::make_unique<mx::ByteWriter>();
-    mx::writer_open_function(*writer, &mx::bench::CountingSink::write, &sink);
+    mx::writer_open_function(*writer, &mx::CountingSink::write, &sink);
     mx::ArithEncoder encoder;
     mx::encoder_create(encoder, *writer);
     state.ResumeTiming();
@@ -317,9 +306,9 @@ void coder_decode_bit(benchmark::State& state) {
   bool mismatch = false;
   for (auto _ : state) {
     state.PauseTiming();
-    mx::bench::MemorySource source{&sample().coded};
+    mx::MemorySource source{sample().coded.data(), sample().coded.size()};
     auto reader = std::make_unique<mx::ByteReader>();
-    mx::reader_open_function(*reader, &mx::bench::MemorySource::read, &source);
+    mx::reader_open_function(*reader, &mx::MemorySource::read, &source);
     mx::ArithDecoder decoder;
     mx::decoder_create(decoder, *reader);
     state.ResumeTiming();

@@ -44,8 +44,7 @@
 #endif
 
 #include "bench_support.h"
-#include "io/streams.h"
-#include "pipeline/drivers.h"
+#include "moltavex/moltavex.h"
 #if defined(MOLTAVEX_BENCH_PLAIN_PATH)
 #include "plain_path.h"
 #endif
@@ -209,38 +208,28 @@ bool load_data_sets(const Options& options, std::vector<DataSet>& sets, bool& co
   return true;
 }
 
-// Runs job(reader, writer) with the reader over `input` and the writer
-// appending to `output`.
-template <class Job>
-mx::Status run_job(const Bytes& input, Bytes& output, Job job) {
+// Runs a job through the library's public stream functions, over `input`
+// and appending to `output`.
+moltavex::Status compress_job(const Bytes& input, Bytes& output, int model, int order) {
   output.clear();
-  mx::bench::MemorySource source{&input};
-  mx::bench::MemorySink sink{&output};
-  mx::ByteReader reader;
-  mx::ByteWriter writer;
-  if (mx::reader_open_function(reader, &mx::bench::MemorySource::read, &source) != mx::Status::ok ||
-      mx::writer_open_function(writer, &mx::bench::MemorySink::write, &sink) != mx::Status::ok) {
-    return mx::Status::out_of_memory;
-  }
-  return job(reader, writer);
+#if defined(MOLTAVEX_BENCH_PLAIN_PATH)
+  if (use_plain_path) return mx::bench::plain_compress(input, output, model, order);
+#endif
+  mx::MemorySource source{input.data(), input.size()};
+  mx::VectorSink sink{&output};
+  return moltavex::compress_stream(&mx::MemorySource::read, &source, &mx::VectorSink::write, &sink,
+                                   model, order);
 }
 
-mx::Status compress_job(const Bytes& input, Bytes& output, int model, int order) {
-  return run_job(input, output, [&](mx::ByteReader& reader, mx::ByteWriter& writer) {
+moltavex::Status decompress_job(const Bytes& input, Bytes& output) {
+  output.clear();
 #if defined(MOLTAVEX_BENCH_PLAIN_PATH)
-    if (use_plain_path) return mx::bench::plain_compress(reader, writer, model, order);
+  if (use_plain_path) return mx::bench::plain_decompress(input, output);
 #endif
-    return mx::compress_streams(reader, writer, model, order);
-  });
-}
-
-mx::Status decompress_job(const Bytes& input, Bytes& output) {
-  return run_job(input, output, [](mx::ByteReader& reader, mx::ByteWriter& writer) {
-#if defined(MOLTAVEX_BENCH_PLAIN_PATH)
-    if (use_plain_path) return mx::bench::plain_decompress(reader, writer);
-#endif
-    return mx::decompress_file(reader, writer);
-  });
+  mx::MemorySource source{input.data(), input.size()};
+  mx::VectorSink sink{&output};
+  return moltavex::decompress_stream(&mx::MemorySource::read, &source, &mx::VectorSink::write,
+                                     &sink);
 }
 
 // True when the library's drivers code `input` into `stream` too.
@@ -249,7 +238,7 @@ bool same_as_library(const Bytes& input, const Bytes& stream, const Pair& pair) 
   use_plain_path = false;
   Bytes library;
   library.reserve(stream.size() + 4096);
-  const bool same = compress_job(input, library, pair.model, pair.order) == mx::Status::ok &&
+  const bool same = compress_job(input, library, pair.model, pair.order) == moltavex::Status::ok &&
                     library == stream;
   use_plain_path = plain;
   return same;
@@ -290,9 +279,9 @@ long peak_job_kib(const Bytes& input, const Pair& pair) {
       const bool reset = std::fputs("5", clear) >= 0;
       if (std::fclose(clear) == 0 && reset) {
         const long before = status_kib("VmRSS:");
-        const mx::Status status = compress_job(input, output, pair.model, pair.order);
+        const moltavex::Status status = compress_job(input, output, pair.model, pair.order);
         const long peak = status_kib("VmHWM:");
-        if (status == mx::Status::ok && before >= 0 && peak >= before) result = peak - before;
+        if (status == moltavex::Status::ok && before >= 0 && peak >= before) result = peak - before;
       }
     }
     const ssize_t written = write(fds[1], &result, sizeof result);
@@ -360,7 +349,7 @@ bool measure(const Options& options, const DataSet& set, const Pair& pair, Row& 
 
   Speed c, d;
   bool ok = time_job(options, set.data.size(), [&] {
-    if (compress_job(set.data, packed, pair.model, pair.order) != mx::Status::ok) return false;
+    if (compress_job(set.data, packed, pair.model, pair.order) != moltavex::Status::ok) return false;
     // Every job must give the same stream; the first is kept to check.
     if (reference.empty()) reference = packed;
     return packed == reference;
@@ -372,7 +361,7 @@ bool measure(const Options& options, const DataSet& set, const Pair& pair, Row& 
     what = "the plain path's stream differs from the library's";
   } else {
     ok = time_job(options, set.data.size(), [&] {
-      return decompress_job(reference, restored) == mx::Status::ok && restored == set.data;
+      return decompress_job(reference, restored) == moltavex::Status::ok && restored == set.data;
     }, d);
     if (!ok) what = "decompression failed or did not restore the data";
   }

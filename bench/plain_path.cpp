@@ -1,10 +1,10 @@
 #include "plain_path.h"
 
 #include <cstring>
-#include <type_traits>
 
 #include "coder/arith.h"
-#include "models/model_table.h"
+#include "io/memory_streams.h"
+#include "models/registry.h"
 #include "pipeline/drivers.h"
 #include "pipeline/run_length.h"
 
@@ -32,11 +32,9 @@ MX_NOINLINE void plain_unpacker_put(RunUnpacker& unpacker, int byte) {
 void fill_tables(int model, void* state) {
   with_model(model, [state](auto tag) {
     using Model = typename decltype(tag)::type;
-    auto* m = static_cast<Model*>(state);
-    std::memset(m->storage.data(), 0, m->storage.size());
-    if constexpr (std::is_same_v<Model, CombinedModel>) {
-      std::memset(m->secondary.storage.data(), 0, m->secondary.storage.size());
-    }
+    const ZeroedBlock& tables = static_cast<OwnedModel<Model>*>(state)->tables();
+    std::memset(tables.data(), 0, tables.size());
+    return Status::ok;
   });
 }
 
@@ -55,10 +53,8 @@ struct PlainModel {
   PlainModel& operator=(const PlainModel&) = delete;
 };
 
-}  // namespace
-
-Status plain_compress(ByteReader& reader, ByteWriter& writer, int model, int order) {
-  if (model < 0 || model >= model_count || !valid_order(order)) return Status::invalid_argument;
+Status compress_streams_plainly(ByteReader& reader, ByteWriter& writer, int model, int order) {
+  if (find_model(model) == nullptr || !valid_order(order)) return Status::invalid_argument;
   writer_put(writer, header_byte(model, order));
   PlainModel coding(model, order);
   if (coding.state == nullptr) return Status::out_of_memory;
@@ -82,12 +78,12 @@ Status plain_compress(ByteReader& reader, ByteWriter& writer, int model, int ord
   return Status::ok;
 }
 
-Status plain_decompress(ByteReader& reader, ByteWriter& writer) {
+Status decompress_streams_plainly(ByteReader& reader, ByteWriter& writer) {
   const int header = reader_get(reader);
   if (header < 0) return reader.failed ? stream_status(reader, writer) : Status::invalid_stream;
   const int model = header >> 5;
   const int order = header & 0x1F;
-  if (model >= model_count) return Status::invalid_stream;
+  if (find_model(model) == nullptr) return Status::invalid_stream;
   PlainModel coding(model, order);
   if (coding.state == nullptr) return Status::out_of_memory;
   ArithDecoder decoder;
@@ -110,6 +106,36 @@ Status plain_decompress(ByteReader& reader, ByteWriter& writer) {
   if (!writer_close(writer)) return stream_status(reader, writer);
   writer.complete = true;
   return Status::ok;
+}
+
+// Runs job(reader, writer) with the reader over `input` and the writer
+// appending to `output`.
+template <class Job>
+Status run_in_memory(const std::vector<std::uint8_t>& input, std::vector<std::uint8_t>& output,
+                     Job job) {
+  output.clear();
+  MemorySource source{input.data(), input.size()};
+  VectorSink sink{&output};
+  ByteReader reader;
+  ByteWriter writer;
+  if (reader_open_function(reader, &MemorySource::read, &source) != Status::ok ||
+      writer_open_function(writer, &VectorSink::write, &sink) != Status::ok) {
+    return Status::out_of_memory;
+  }
+  return job(reader, writer);
+}
+
+}  // namespace
+
+Status plain_compress(const std::vector<std::uint8_t>& input, std::vector<std::uint8_t>& output,
+                      int model, int order) {
+  return run_in_memory(input, output, [&](ByteReader& reader, ByteWriter& writer) {
+    return compress_streams_plainly(reader, writer, model, order);
+  });
+}
+
+Status plain_decompress(const std::vector<std::uint8_t>& input, std::vector<std::uint8_t>& output) {
+  return run_in_memory(input, output, decompress_streams_plainly);
 }
 
 }  // namespace mx::bench

@@ -15,13 +15,18 @@
 // plain), so that their speed ratio is free of the machine's drift.
 #pragma once
 
-#include "io/status.h"
-#include "io/streams.h"
+#include <cstdint>
+#include <vector>
+
+#include "moltavex/moltavex.h"
 
 namespace mx::bench {
 
-// Same contract as mx::compress_streams and mx::decompress_file.
-Status plain_compress(ByteReader& reader, ByteWriter& writer, int model, int order);
-Status plain_decompress(ByteReader& reader, ByteWriter& writer);
+// Same contract as moltavex::compress and moltavex::decompress (`output` is
+// replaced).
+moltavex::Status plain_compress(const std::vector<std::uint8_t>& input,
+                                std::vector<std::uint8_t>& output, int model, int order);
+moltavex::Status plain_decompress(const std::vector<std::uint8_t>& input,
+                                  std::vector<std::uint8_t>& output);
 
 }  // namespace mx::bench

@@ -3,7 +3,6 @@
 #include <cstring>
 #include <string>
 
-#include "models/model_table.h"
 #include "platform/platform.h"
 
 namespace mx::cli {
@@ -25,12 +24,12 @@ void print_usage() {
   line("       Moltavex d [infile] <outfile>");
   line("");
   line("The model number can be one of the following:");
-  for (int i = 0; i < model_count; ++i) {
+  for (int i = 0; i < moltavex::model_count; ++i) {
     std::string row = "      ";
     row += digits[i];
     row += " - ";
-    row += model_table[i].name;
-    if (i == default_model) row += " (default)";
+    row += moltavex::model_name(i);
+    if (i == moltavex::default_model) row += " (default)";
     line(row);
   }
   line("");

@@ -3,9 +3,11 @@
 // the console bytes are the same everywhere.
 #pragma once
 
+#include "moltavex/moltavex.h"
+
 namespace mx::cli {
 
-inline constexpr const char banner[] = "Moltavex   V1.9";
+inline constexpr const char banner[] = "Moltavex   V" MVX_VERSION_STRING;
 
 // Writes `text` and CRLF to standard error; an empty text writes just CRLF.
 void print_line(const char* text);

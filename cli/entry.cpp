@@ -4,6 +4,7 @@
 #include <string>
 
 #include "cli/console.h"
+#include "cli/process.h"
 #include "cli/progress.h"
 #include "cli/tokenizer.h"
 #include "moltavex/moltavex.h"
@@ -49,7 +50,7 @@ std::uint64_t input_size(const char* input_name) {
 // and the interrupt flag attached.
 template <class Job>
 moltavex::Status with_observer(const char* input_name, Job job) {
-  ProgressLine progress(platform::is_terminal(platform::std_error()), input_size(input_name));
+  ProgressLine progress(is_terminal(platform::std_error()), input_size(input_name));
   moltavex::Observer observer;
   observer.started = &announce;
   observer.progress = &ProgressLine::update;
@@ -109,7 +110,7 @@ int dispatch(std::size_t count, char** slots, bool strip_name_quotes) {
 }  // namespace
 
 int program_main(std::size_t count, char** slots, bool strip_name_quotes) {
-  platform::catch_interrupts(&interrupt_signal);
+  catch_interrupts(&interrupt_signal);
   print_line(banner);
   const int status = dispatch(count, slots, strip_name_quotes);
   print_line("");

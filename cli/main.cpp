@@ -5,7 +5,7 @@
 #include <cstddef>
 
 #include "cli/entry.h"
-#include "platform/platform.h"
+#include "cli/process.h"
 
 #if defined(_WIN32)
 #ifndef WIN32_LEAN_AND_MEAN
@@ -34,5 +34,5 @@ int main(int argc, char** argv) {
   for (std::size_t i = 0; i < count && i < mx::cli::argument_slots; ++i) slots[i] = argv[i];
   const bool strip_name_quotes = false;
 #endif
-  mx::platform::exit_process(mx::cli::program_main(count, slots, strip_name_quotes));
+  mx::cli::exit_process(mx::cli::program_main(count, slots, strip_name_quotes));
 }

@@ -28,7 +28,7 @@
 #include <cstdint>
 
 #include "coder/prob32.h"
-#include "coder/select.h"
+#include "common/compiler.h"
 #include "io/streams.h"
 
 namespace mx {
@@ -106,19 +106,8 @@ template <class Emit>
 inline std::uint64_t encode_step(std::uint64_t& low, std::uint64_t& high, int bit, Prob32 p,
                                  Emit&& emit) {
   const std::uint64_t mid = split_interval(low, high, p);
-  // Data bits are unpredictable: select without a branch (which compilers
-  // would otherwise emit, mispredicted on every surprise).
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-  // One test serves both moves.
-  const std::uint64_t above = mid + 1;
-  __asm__("cmpl $1, %k[bit]\n\tcmoveq %[mid], %[high]\n\tcmovneq %[above], %[low]"
-          : [high] "+r"(high), [low] "+r"(low)
-          : [bit] "r"(bit), [mid] "r"(mid), [above] "r"(above)
-          : "cc");
-#else
-  high = select_if(bit == 1, mid, high);
-  low = select_if(bit == 1, low, mid + 1);
-#endif
+  // Data bits are unpredictable: the choice is made without a branch.
+  choose_part_if_one(low, high, bit, mid);
   encode_renormalise(low, high, emit);
   return mid;
 }
@@ -131,18 +120,7 @@ inline std::uint64_t encode_step(std::uint64_t& low, std::uint64_t& high, int bi
 template <class Emit>
 inline void encode_step_of_byte(std::uint64_t& low, std::uint64_t& high, std::uint32_t byte, int k,
                                 Prob32 p, Emit&& emit) {
-  const std::uint64_t mid = split_interval(low, high, p);
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-  const std::uint64_t above = mid + 1;
-  __asm__("btl %[k], %k[byte]\n\tcmovcq %[mid], %[high]\n\tcmovncq %[above], %[low]"
-          : [high] "+r"(high), [low] "+r"(low)
-          : [byte] "r"(byte), [k] "Ir"(k), [mid] "r"(mid), [above] "r"(above)
-          : "cc");
-#else
-  const bool one = ((byte >> k) & 1) != 0;
-  high = select_if(one, mid, high);
-  low = select_if(one, low, mid + 1);
-#endif
+  choose_part_by_bit(low, high, byte, k, split_interval(low, high, p));
   encode_renormalise(low, high, emit);
 }
 

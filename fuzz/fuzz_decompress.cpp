@@ -60,7 +60,7 @@
 
 #include "coder/arith.h"
 #include "fuzz_support.h"
-#include "models/model_table.h"
+#include "models/registry.h"
 
 namespace {
 
@@ -106,11 +106,11 @@ void check_coder_lockstep(const Bytes& body, int order, std::size_t bit_cap) {
   std::uint64_t bytes_in = 0;
   bool ran_out = false;
   {
-    std::unique_ptr<Model> model(Model::create(order));
+    auto model = mx::create_model<Model>(order);
     if (!model) return;  // a table the address-space limit refuses
-    mx::fuzz::MemorySource source{body.data(), body.size()};
+    mx::MemorySource source{body.data(), body.size()};
     mx::ByteReader reader;
-    mx::reader_open_function(reader, &mx::fuzz::MemorySource::read, &source);
+    mx::reader_open_function(reader, &mx::MemorySource::read, &source);
     mx::ArithDecoder decoder;
     mx::decoder_create(decoder, reader);
     while (bits.size() < bit_cap && decoder.end_of_input == 0) {
@@ -122,11 +122,12 @@ void check_coder_lockstep(const Bytes& body, int order, std::size_t bit_cap) {
     bytes_in = decoder.bytes_in;
     ran_out = decoder.end_of_input != 0;
   }
-  std::unique_ptr<Model> model(Model::create(order));
+  auto model = mx::create_model<Model>(order);
   if (!model) return;
-  mx::fuzz::CappedSink sink;
+  Bytes coded;
+  mx::VectorSink sink{&coded};
   mx::ByteWriter writer;
-  mx::writer_open_function(writer, &mx::fuzz::CappedSink::write, &sink);
+  mx::writer_open_function(writer, &mx::VectorSink::write, &sink);
   mx::ArithEncoder encoder;
   mx::encoder_create(encoder, writer);
   for (std::uint8_t bit : bits) {
@@ -134,7 +135,7 @@ void check_coder_lockstep(const Bytes& body, int order, std::size_t bit_cap) {
     model->update(bit);
   }
   mx::writer_drain(writer);
-  MX_FUZZ_CHECK(sink.data.size() == encoder.bytes_out);
+  MX_FUZZ_CHECK(coded.size() == encoder.bytes_out);
   // Every renormalisation shifts one byte out of the encoder and one into
   // the decoder, except those the decoder cut short at the end of input.
   if (ran_out) {
@@ -142,8 +143,8 @@ void check_coder_lockstep(const Bytes& body, int order, std::size_t bit_cap) {
   } else {
     MX_FUZZ_CHECK(bytes_in == encoder.bytes_out);
   }
-  const std::size_t n = std::min(sink.data.size(), body.size());
-  for (std::size_t i = 0; i < n; ++i) MX_FUZZ_CHECK(sink.data[i] == body[i]);
+  const std::size_t n = std::min(coded.size(), body.size());
+  for (std::size_t i = 0; i < n; ++i) MX_FUZZ_CHECK(coded[i] == body[i]);
 }
 
 }  // namespace
@@ -179,7 +180,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Bytes stream(data, data + size);
   const int model = stream[0] >> 5;
   int order = stream[0] & 0x1F;
-  if (model < mx::model_count && mx::fuzz::table_bytes(model, order) > table_cap) {
+  if (model < mx::model_count && mx::model_table[model].info.table_bytes(order) > table_cap) {
     order = mx::fuzz::highest_order_within(model, table_cap);
     stream[0] = mx::header_byte(model, order);
   }
@@ -187,7 +188,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // Small reads for some inputs, so that refills land inside the coder's
   // priming and renormalisation too; the choice depends only on the input.
   const std::size_t chunk = size % 3 == 0 ? 1 + size % 13 : SIZE_MAX;
-  const std::uint64_t table = model < mx::model_count ? mx::fuzz::table_bytes(model, order) : 0;
+  const std::uint64_t table = model < mx::model_count ? mx::model_table[model].info.table_bytes(order) : 0;
   const bool big = table > big_table;
   const std::size_t cap = big ? big_table_output_cap : output_cap;
   const std::int32_t block = 4096;
@@ -218,6 +219,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   mx::with_model(model, [&](auto tag) {
     using Model = typename decltype(tag)::type;
     check_coder_lockstep<Model>(body, order, big ? lockstep_bits_big_table : lockstep_bits);
+    return Status::ok;
   });
 
   if (r.status != Status::ok) return 0;

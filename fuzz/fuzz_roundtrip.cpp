@@ -17,7 +17,7 @@
 #include <cstdint>
 
 #include "fuzz_support.h"
-#include "models/model_table.h"
+#include "models/registry.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
-// Shared pieces of the fuzz targets: streams over memory with awkward read
-// sizes, a sink with a byte cap, whole jobs in memory, and the table size
-// each model asks for at an order.
+// Shared pieces of the fuzz targets: whole jobs in memory (over
+// io/memory_streams.h, with awkward read sizes and a cap on the output)
+// and the highest order whose tables fit a cap.
 //
 // Kept apart from the unit tests' helpers on purpose: a fuzz target must stay
 // small, allocation-light and free of gtest.
@@ -13,7 +13,9 @@
 #include <cstring>
 #include <vector>
 
+#include "io/memory_streams.h"
 #include "io/streams.h"
+#include "models/registry.h"
 #include "pipeline/drivers.h"
 
 namespace mx::fuzz {
@@ -30,46 +32,6 @@ using Bytes = std::vector<std::uint8_t>;
     }                                                                                \
   } while (0)
 
-// A source over bytes that hands out at most `chunk` bytes per read, so
-// that the reader's refills fall at places the data chooses.
-struct MemorySource {
-  const std::uint8_t* data = nullptr;
-  std::size_t size = 0;
-  std::size_t offset = 0;
-  std::size_t chunk = SIZE_MAX;
-  std::size_t reads_after_end = 0;  // calls made once everything was handed out
-
-  static std::int64_t read(void* context, std::uint8_t* buffer, std::size_t size) {
-    auto* self = static_cast<MemorySource*>(context);
-    std::size_t n = self->size - self->offset;
-    if (n == 0) ++self->reads_after_end;
-    if (n > size) n = size;
-    if (n > self->chunk) n = self->chunk;
-    if (n > 0) std::memcpy(buffer, self->data + self->offset, n);
-    self->offset += n;
-    return static_cast<std::int64_t>(n);
-  }
-};
-
-// A sink that refuses any write that would take it past `limit` bytes. A job
-// that writes into it then reports write_failed, which bounds the time a
-// stream that expands a lot can take.
-struct CappedSink {
-  Bytes data;
-  std::size_t limit = SIZE_MAX;
-  bool refused = false;
-
-  static bool write(void* context, const std::uint8_t* bytes, std::size_t size) {
-    auto* self = static_cast<CappedSink*>(context);
-    if (size > self->limit - self->data.size()) {
-      self->refused = true;
-      return false;
-    }
-    self->data.insert(self->data.end(), bytes, bytes + size);
-    return true;
-  }
-};
-
 struct JobResult {
   Status status = Status::ok;
   Bytes output;
@@ -79,14 +41,13 @@ struct JobResult {
 inline JobResult compress_memory(const std::uint8_t* data, std::size_t size, int model, int order,
                                  std::size_t chunk = SIZE_MAX) {
   MemorySource source{data, size, 0, chunk};
-  CappedSink sink;
+  JobResult result;
+  VectorSink sink{&result.output};
   ByteReader reader;
   ByteWriter writer;
   reader_open_function(reader, &MemorySource::read, &source);
-  writer_open_function(writer, &CappedSink::write, &sink);
-  JobResult result;
+  writer_open_function(writer, &VectorSink::write, &sink);
   result.status = compress_streams(reader, writer, model, order);
-  result.output = std::move(sink.data);
   return result;
 }
 
@@ -97,31 +58,24 @@ inline JobResult decompress_memory(const std::uint8_t* data, std::size_t size,
                                    std::size_t output_limit, std::size_t chunk = SIZE_MAX,
                                    std::int32_t writer_capacity = stream_buffer_size) {
   MemorySource source{data, size, 0, chunk};
-  CappedSink sink;
+  JobResult result;
+  VectorSink sink{&result.output};
   sink.limit = output_limit;
   ByteReader reader;
   ByteWriter writer;
   reader_open_function(reader, &MemorySource::read, &source);
-  writer_open_function(writer, &CappedSink::write, &sink);
+  writer_open_function(writer, &VectorSink::write, &sink);
   writer.capacity = writer_capacity;
-  JobResult result;
-  result.status = decompress_file(reader, writer);
-  result.output = std::move(sink.data);
+  result.status = decompress_streams(reader, writer);
   result.sink_refused = sink.refused;
   return result;
 }
 
-// Bytes of the table that model 0..5 allocates at `order` (the fixed
-// second-stage table of model 5 aside).
-inline std::uint64_t table_bytes(int model, int order) {
-  static const std::uint64_t entry_size[6] = {8, 8, 4, 17, 8, 17};
-  return entry_size[model] << order;
-}
-
-// The highest order whose table fits in `cap` bytes for `model`.
+// The highest order whose tables fit in `cap` bytes for `model` (0..5).
 inline int highest_order_within(int model, std::uint64_t cap) {
+  const ModelInfo& info = model_table[model].info;
   int order = 0;
-  while (order < 31 && table_bytes(model, order + 1) <= cap) ++order;
+  while (order < max_order && info.table_bytes(order + 1) <= cap) ++order;
   return order;
 }
 

@@ -71,12 +71,12 @@ struct Unpacked {
 
 // Feeds bytes to an unpacker until it reports the end marker.
 Unpacked unpack(const Bytes& t) {
-  mx::fuzz::CappedSink sink;
+  Unpacked u;
+  mx::VectorSink sink{&u.data};
   mx::ByteWriter writer;
-  mx::writer_open_function(writer, &mx::fuzz::CappedSink::write, &sink);
+  mx::writer_open_function(writer, &mx::VectorSink::write, &sink);
   mx::RunUnpacker unpacker;
   mx::unpacker_create(unpacker, writer);
-  Unpacked u;
   for (std::size_t i = 0; i < t.size(); ++i) {
     MX_FUZZ_CHECK(unpacker.end == 0);
     mx::unpacker_put(unpacker, t[i]);
@@ -87,7 +87,6 @@ Unpacked unpack(const Bytes& t) {
   }
   mx::writer_drain(writer);
   MX_FUZZ_CHECK(!writer.failed);
-  u.data = std::move(sink.data);
   return u;
 }
 
@@ -113,9 +112,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t siz
   const std::size_t chunk = (control >> 1) != 0 ? static_cast<std::size_t>(control >> 1) : SIZE_MAX;
 
   // Pack.
-  mx::fuzz::MemorySource source{data.data(), data.size(), 0, chunk};
+  mx::MemorySource source{data.data(), data.size(), 0, chunk};
   mx::ByteReader reader;
-  mx::reader_open_function(reader, &mx::fuzz::MemorySource::read, &source);
+  mx::reader_open_function(reader, &mx::MemorySource::read, &source);
   mx::RunPacker packer;
   mx::packer_create(packer, reader);
   Bytes transformed;
@@ -136,9 +135,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t siz
   // The same transform in blocks, as the compressor reads it.
   {
     const std::size_t max = 1 + rest_size % 61;
-    mx::fuzz::MemorySource again{data.data(), data.size(), 0, chunk};
+    mx::MemorySource again{data.data(), data.size(), 0, chunk};
     mx::ByteReader block_reader;
-    mx::reader_open_function(block_reader, &mx::fuzz::MemorySource::read, &again);
+    mx::reader_open_function(block_reader, &mx::MemorySource::read, &again);
     mx::RunPacker block_packer;
     mx::packer_create(block_packer, block_reader);
     Bytes blocks, block(max);

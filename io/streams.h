@@ -103,6 +103,34 @@ Status writer_open_function(ByteWriter& writer, WriteFunction function, void* co
 
 int reader_refill(ByteReader& reader);
 
+// The window of a stream's buffer: for a reader, the bytes buffered and not
+// yet read; for a writer, the room left before the buffer must be drained.
+// A caller that works on many bytes at once takes the window, uses a part
+// of it and then says how much with reader_consume or writer_produce.
+template <class Byte>
+struct StreamWindow {
+  Byte* data;
+  std::size_t size;
+};
+
+inline StreamWindow<const std::uint8_t> reader_window(const ByteReader& reader) {
+  return {reader.buffer + reader.position, reader.count - reader.position};
+}
+
+// Marks the first `n` bytes of the window read (n <= its size).
+inline void reader_consume(ByteReader& reader, std::size_t n) {
+  reader.position += static_cast<std::uint32_t>(n);
+}
+
+inline StreamWindow<std::uint8_t> writer_window(const ByteWriter& writer) {
+  return {writer.buffer + writer.length, static_cast<std::size_t>(writer.capacity - writer.length)};
+}
+
+// Marks the first `n` bytes of the window written (n <= its size).
+inline void writer_produce(ByteWriter& writer, std::size_t n) {
+  writer.length += static_cast<std::int32_t>(n);
+}
+
 // The next byte as 0..255, or -1 at the end of the input (or after a read
 // error, which also sets `failed`).
 inline int reader_get(ByteReader& reader) {

@@ -1,144 +1,92 @@
-// Combined Model (model 5).
+// Combined Model (model 5): maps a window of a running hash to a counter
+// pair, and the pair's probability to a second-stage counter.
 //
-// Two stages. The first is a table of 2^order BitCounterPairs addressed by a
-// running 64-bit hash of the coded bits, as in the Hashed Bitwise Model but
-// one bit out of phase: the hash starts with bit_position 0, so the first
-// update already completes a hash step, and every later step covers bits
-// 6..0 of one byte and bit 7 of the next. The chosen pair's counter gives a
-// first-stage probability p1.
+// The first stage is a table of 2^order BitCounterPairs addressed by the
+// running hash (running_hash.h) one bit out of phase: the hash starts at
+// position 0, so the first bit already ends a step, and every later step
+// covers bits 6..0 of one byte and bit 7 of the next. The chosen pair's
+// counter gives a first-stage probability p1.
 //
-// The second stage is a fixed SecondaryCounterTable of 16384 BitCounters:
-// the top 14 bits of p1 pick one, and that counter's probability is what
-// the model returns. p1 only selects; it is not mixed into the result. Both
-// stages learn every bit.
-// Memory: 17 * 2^order bytes plus 128 KiB.
+// The second stage is a fixed table of 16384 BitCounters: the top 14 bits
+// of p1 pick one, and that counter's probability is what the model
+// returns. p1 only selects; it is not mixed into the result. Both stages
+// learn every bit.
+// Memory: 17 * 2^order bytes plus 128 KiB. The second stage comes first in
+// the model's block, the pairs after it.
 #pragma once
 
-#include <new>
-
+#include "models/bit_counter.h"
+#include "models/counter_pair.h"
 #include "models/model.h"
-#include "platform/zeroed_block.h"
+#include "models/running_hash.h"
 
 namespace mx {
 
-// Second stage: maps the top 14 bits of a probability to a BitCounter.
-struct SecondaryCounterTable {
-  std::int32_t order = 14;
-  BitCounter* table = nullptr;  // 16384 counters
-  std::uint32_t mask = 0x3FFF;
-  std::uint64_t index = 0;      // counter chosen by the latest predict
-  ZeroedBlock storage;
-};
-
-// Builds the second stage in place; false when its table cannot be had.
-inline bool create_secondary_table(SecondaryCounterTable& secondary) {
-  if (!secondary.storage.allocate((std::uint64_t{secondary.mask} + 1) * sizeof(BitCounter))) {
-    return false;
-  }
-  secondary.table = reinterpret_cast<BitCounter*>(secondary.storage.data());
-  return true;
-}
-
 struct CombinedModel {
-  std::int32_t order = 0;
-  unsigned char* table = nullptr;  // 2^order packed 17-byte BitCounterPairs
-  std::uint64_t history = 0;       // running hash, always below 2^61
+  static constexpr std::uint32_t secondary_count = 16384;
+  static constexpr ModelInfo info{5, "Combined Model", BitCounterPair::size,
+                                  secondary_count * sizeof(BitCounter)};
+
+  BitCounter* secondary;           // the second stage
+  unsigned char* table;            // 2^order packed BitCounterPairs
+  std::uint64_t history = 0;       // the running hash
   std::uint64_t index = 0;         // pair for the next predict and update, <= mask
-  std::uint32_t mask = 0;
-  std::int32_t bit_position = 0;   // position in the current hash step, 7..0
-  SecondaryCounterTable secondary;
-  ZeroedBlock storage;
+  std::uint32_t mask;
+  std::int32_t bit_position = 0;   // in the current hash step, 7..0
+  std::uint32_t secondary_index = 0;  // counter chosen by the latest predict
 
-  static constexpr const char* name = "Combined Model";
-
-  // Every field but the storage, which stays with its owner (see
-  // model.h: the coding loops run on such a copy).
-  void copy_state_from(const CombinedModel& other) {
-    order = other.order;
-    table = other.table;
-    history = other.history;
-    index = other.index;
-    mask = other.mask;
-    bit_position = other.bit_position;
-    secondary.order = other.secondary.order;
-    secondary.table = other.secondary.table;
-    secondary.mask = other.secondary.mask;
-    secondary.index = other.secondary.index;
-  }
-  static constexpr std::uint64_t history_mask = 0x1FFFFFFFFFFFFFFFull;
-
-  static CombinedModel* create(std::int32_t order) {
-    if (!valid_order(order)) return nullptr;
-    auto* m = new (std::nothrow) CombinedModel;
-    if (m == nullptr) return nullptr;
-    m->order = order;
-    m->mask = order_mask(order);
-    if (!m->storage.allocate((std::uint64_t{m->mask} + 1) * BitCounterPair::size) ||
-        !create_secondary_table(m->secondary)) {
-      delete m;
-      return nullptr;
-    }
-    m->table = m->storage.data();
-    return m;
-  }
+  CombinedModel(unsigned char* tables, std::int32_t order)
+      : secondary(reinterpret_cast<BitCounter*>(tables)),
+        table(tables + std::uint64_t{secondary_count} * sizeof(BitCounter)),
+        mask(order_mask(order)) {}
 
   unsigned char* entry() const { return table + index * BitCounterPair::size; }
 
+  // The second-stage counter that first-stage probability p1 selects.
+  static std::uint32_t chosen_by(Prob32 p1) { return p1 >> (32 - 14); }
+
   Prob32 predict() {
-    const Prob32 p1 = BitCounterPair::predict(entry());
-    secondary.index = (p1 >> (32 - secondary.order)) & secondary.mask;
-    return counter_predict(secondary.table[secondary.index]);
+    secondary_index = chosen_by(BitCounterPair::predict(entry()));
+    return counter_predict(secondary[secondary_index]);
   }
 
   void update(int bit) {
     BitCounterPair::update(entry(), bit);
-    history ^= static_cast<std::uint64_t>(bit) << bit_position;
-    counter_update(secondary.table[secondary.index], bit);
-    if (bit_position == 0) {
-      history = (history * 192) & history_mask;
-      bit_position = 7;
-    } else {
-      --bit_position;
-    }
-    index = (history >> bit_position) & mask;
+    counter_update(secondary[secondary_index], bit);
+    RunningHash::take_bit(history, bit_position, bit);
+    index = RunningHash::window(history, bit_position, mask);
   }
 
-  // Codes one whole byte, bit 7 first (see model.h); bit_position is 0 at
-  // every byte boundary. Bit 7 closes a hash step; bit k < 7 then goes in at
-  // position k + 1, and the next pair is read at shift k. kPrefetch: two
-  // bits on, within the hash step, index bits 1 and 2 are unknown: eight
-  // packed pairs, 136 bytes over three lines.
+  // bit_position is 0 at every byte boundary: bit 7 ends a hash step, bit
+  // k < 7 then goes in at position k + 1, and the next pair is read at k.
+  // kPrefetch: two bits on, within the hash step, index bits 1 and 2 are
+  // unknown: eight packed pairs, 136 bytes over three lines.
   template <bool kPrefetch, bool kBitsKnown, bool kBelowLimit = false, class Code>
   int code_byte(Code&& code, int known = 0) {
     unsigned char* const t = table;
-    BitCounter* const second = secondary.table;
+    BitCounter* const second = secondary;
     const std::uint64_t m = mask;
     std::uint64_t h = history;
+    std::int32_t position = 0;
     std::uint64_t idx = index;
     // After bit k: the hash takes it in and the next pair is found.
-    auto advance = [&](int k, int bit) {
-      const int position = k == 7 ? 0 : k + 1;
-      h ^= static_cast<std::uint64_t>(bit) << position;
-      if (k == 7) h = (h * 192) & history_mask;
-      idx = (h >> k) & m;
-      const int next_position = k == 7 ? 7 : k;
-      if (kPrefetch && next_position >= 2) {
+    auto advance = [&](int bit) {
+      RunningHash::take_bit(h, position, bit);
+      idx = RunningHash::window(h, position, m);
+      if (kPrefetch && position >= 2) {
         const unsigned char* ahead =
-            t + (((h >> (next_position - 2)) & m) & ~std::uint64_t{7}) * BitCounterPair::size;
+            t + (RunningHash::window(h, position - 2, m) & ~std::uint64_t{7}) *
+                    BitCounterPair::size;
         prefetch(ahead);
         prefetch(ahead + 64);
         prefetch(ahead + 128);
       }
     };
-    // The first stage's p1 chooses a secondary counter by its top 14 bits.
-    auto chosen_by = [](std::uint64_t w1) { return counter_word_predict(w1) >> (32 - 14); };
     if constexpr (kBitsKnown) {
-      // The bits are known (compression): the first stage runs through the
-      // whole byte, then the second, and only then does the coder take the
-      // eight probabilities. The two stages' chain (pair, counter, division,
-      // secondary counter, division) then overlaps the coder's work instead
-      // of preceding it bit by bit. The stages share no memory, and each
-      // keeps its own order of reads and updates, so the result is the same.
+      // The first stage runs through the whole byte, then the second, and
+      // only then does the coder take the eight probabilities. The stages
+      // share no memory and each keeps its own order of reads and updates,
+      // so the result is the same as bit by bit.
       std::uint32_t chosen[8];
       const std::uint64_t* const addends = known_bit_addends.of_byte(known);
       MX_UNROLL_BYTE
@@ -147,10 +95,10 @@ struct CombinedModel {
         unsigned char* const e = t + idx * BitCounterPair::size;
         const std::uint64_t last = BitCounterPair::last_bit(e);
         const std::uint64_t w1 = BitCounterPair::load_word(e, last);
-        chosen[k] = chosen_by(w1);
+        chosen[k] = chosen_by(counter_word_predict(w1));
         BitCounterPair::store_word(e, last, counter_word_add<kBelowLimit>(w1, addends[k]));
-        e[16] = static_cast<unsigned char>(bit);
-        advance(k, bit);
+        BitCounterPair::set_last_bit(e, static_cast<std::uint64_t>(bit));
+        advance(bit);
       }
       Prob32 p[8];
       MX_UNROLL_BYTE
@@ -172,13 +120,13 @@ struct CombinedModel {
       unsigned char* const e = t + idx * BitCounterPair::size;
       const unsigned last = BitCounterPair::last_bit(e);
       const std::uint64_t w1 = load_counter_word(e + 8 * last);
-      BitCounter* const s = &second[chosen_by(w1)];
+      BitCounter* const s = &second[chosen_by(counter_word_predict(w1))];
       const std::uint64_t w2 = load_counter_word(s);
       const int bit = code(k, counter_word_predict(w2));
       store_counter_word(e + 8 * last, counter_word_update<kBelowLimit>(w1, bit));
-      e[16] = static_cast<unsigned char>(bit);
+      BitCounterPair::set_last_bit(e, static_cast<std::uint64_t>(bit));
       store_counter_word(s, counter_word_update<kBelowLimit>(w2, bit));
-      advance(k, bit);
+      advance(bit);
       byte = (byte << 1) | bit;
     }
     history = h;
@@ -186,8 +134,8 @@ struct CombinedModel {
     return byte;
   }
 
-  // Encoding: runs the hash some bytes ahead and asks for the pairs each
-  // byte's bits will use.
+  // Runs the hash some bytes ahead and asks for the pairs each byte's bits
+  // will use; a pair may straddle two lines.
   struct Lookahead {
     std::uint64_t history = 0;
     std::int32_t bit_position = 0;
@@ -199,14 +147,8 @@ struct CombinedModel {
         const unsigned char* e = m.table + index * BitCounterPair::size;
         ask(e);
         ask(e + BitCounterPair::size - 1);
-        history ^= static_cast<std::uint64_t>((byte >> k) & 1) << bit_position;
-        if (bit_position == 0) {
-          history = (history * 192) & history_mask;
-          bit_position = 7;
-        } else {
-          --bit_position;
-        }
-        index = (history >> bit_position) & m.mask;
+        RunningHash::take_bit(history, bit_position, (byte >> k) & 1);
+        index = RunningHash::window(history, bit_position, m.mask);
       }
     }
   };

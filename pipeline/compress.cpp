@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "coder/arith.h"
-#include "models/model_table.h"
+#include "models/registry.h"
 #include "pipeline/drivers.h"
 #include "pipeline/run_length.h"
 
@@ -26,7 +26,7 @@ inline constexpr std::size_t block_bytes = 4096;
 inline constexpr std::size_t lookahead_bytes = 3;
 
 // Most bytes a coded byte can put out: eight steps of at most four.
-inline constexpr std::int32_t max_bytes_per_byte = 8 * max_bytes_per_bit;
+inline constexpr std::size_t max_bytes_per_byte = 8 * max_bytes_per_bit;
 
 // Codes block[begin, end) into `out`, which has room for max_bytes_per_byte
 // per byte, and feeds the lookahead the bytes lookahead_bytes further on
@@ -41,8 +41,7 @@ MX_NOINLINE std::uint8_t* encode_stretch(Model& shared_model, typename Model::Lo
                                          std::size_t end, std::size_t count, std::uint8_t* out) {
   std::uint64_t low = shared_low;
   std::uint64_t high = shared_high;
-  Model local;  // the model's state in this frame (see model.h)
-  local.copy_state_from(shared_model);
+  Model local = shared_model;  // the model's state in this frame (see model.h)
   for (std::size_t i = begin; i < end; ++i) {
     if (kPrefetch && i + lookahead_bytes < count)
       lookahead.touch(local, block[i + lookahead_bytes]);
@@ -55,7 +54,7 @@ MX_NOINLINE std::uint8_t* encode_stretch(Model& shared_model, typename Model::Lo
         },
         c);
   }
-  shared_model.copy_state_from(local);
+  shared_model = local;
   shared_low = low;
   shared_high = high;
   return out;
@@ -79,13 +78,14 @@ MX_NOINLINE Status encode_all(RunPacker& packer, ArithEncoder& encoder, Model& m
     }
     std::size_t done = 0;
     while (done < count) {
-      if (writer.capacity - writer.length < max_bytes_per_byte) {
+      StreamWindow<std::uint8_t> window = writer_window(writer);
+      if (window.size < max_bytes_per_byte) {
         writer_drain(writer);
         // A failed write cannot recover: stop rather than code the rest.
         if (writer.failed) return Status::write_failed;
+        window = writer_window(writer);
       }
-      const std::size_t room =
-          static_cast<std::size_t>(writer.capacity - writer.length) / max_bytes_per_byte;
+      const std::size_t room = window.size / max_bytes_per_byte;
       if (room == 0) {
         // A writer buffer smaller than one byte's worst case (never the
         // library's own): this byte goes through the record's steps, which
@@ -103,16 +103,16 @@ MX_NOINLINE Status encode_all(RunPacker& packer, ArithEncoder& encoder, Model& m
         continue;
       }
       const std::size_t end = std::min(count, done + room);
-      std::uint8_t* const start = writer.buffer + writer.length;
       bytes_coded += end - done;
       std::uint8_t* const out =
           bytes_coded < bits_before_any_halving / 8
               ? encode_stretch<Model, kPrefetch, true>(model, lookahead, encoder.low, encoder.high,
-                                                       block, done, end, count, start)
+                                                       block, done, end, count, window.data)
               : encode_stretch<Model, kPrefetch, false>(model, lookahead, encoder.low, encoder.high,
-                                                        block, done, end, count, start);
-      writer.length += static_cast<std::int32_t>(out - start);
-      encoder.bytes_out += static_cast<std::uint64_t>(out - start);
+                                                        block, done, end, count, window.data);
+      const auto produced = static_cast<std::size_t>(out - window.data);
+      writer_produce(writer, produced);
+      encoder.bytes_out += produced;
       done = end;
     }
   }
@@ -131,11 +131,12 @@ Status stream_status(const ByteReader& reader, const ByteWriter& writer) {
 
 Status compress_streams(ByteReader& reader, ByteWriter& writer, int model, int order,
                         const Observer* observer) {
-  if (model < 0 || model >= model_count || !valid_order(order)) return Status::invalid_argument;
+  const ModelDescriptor* const descriptor = find_model(model);
+  if (descriptor == nullptr || !valid_order(order)) return Status::invalid_argument;
   JobWatch watch;
   watch_streams(watch, observer, reader, writer);
   if (observer != nullptr && observer->started != nullptr) {
-    observer->started(observer->context, false, model_table[model].name);
+    observer->started(observer->context, false, descriptor->info.name);
   }
 
   writer_put(writer, header_byte(model, order));
@@ -148,9 +149,9 @@ Status compress_streams(ByteReader& reader, ByteWriter& writer, int model, int o
 
   const Status status = with_model(model, [&](auto tag) {
     using Model = typename decltype(tag)::type;
-    std::unique_ptr<Model> state(Model::create(order));
+    const auto state = create_model<Model>(order);
     if (!state) return Status::out_of_memory;
-    return state->storage.size() >= prefetch_from_bytes
+    return state->tables().size() >= encode_prefetch_from_bytes
                ? encode_all<Model, true>(packer, encoder, *state)
                : encode_all<Model, false>(packer, encoder, *state);
   });
@@ -161,14 +162,6 @@ Status compress_streams(ByteReader& reader, ByteWriter& writer, int model, int o
   if (!writer_close(writer)) return stream_status(reader, writer);
   writer.complete = true;
   return Status::ok;
-}
-
-Status compress_file(const char* input_name, const char* output_name, int model, int order,
-                     const Observer* observer) {
-  StreamPair pair;
-  const Status status = open_streams(input_name, output_name, pair);
-  if (status != Status::ok) return status;
-  return compress_streams(pair.reader, pair.writer, model, order, observer);
 }
 
 }  // namespace mx

@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "coder/arith.h"
-#include "models/model_table.h"
+#include "models/registry.h"
 #include "pipeline/drivers.h"
 #include "pipeline/run_length.h"
 
@@ -37,8 +37,7 @@ MX_NOINLINE int decode_stretch(Model& shared_model, DecoderRegisters& shared_cod
   DecoderRegisters coder = shared_coder;
   const std::uint8_t* in = shared_in;
   std::uint8_t* out = shared_out;
-  Model model;  // the model's state in this frame (see model.h)
-  model.copy_state_from(shared_model);
+  Model model = shared_model;  // the model's state in this frame (see model.h)
   int byte;
   do {
     byte =
@@ -46,7 +45,7 @@ MX_NOINLINE int decode_stretch(Model& shared_model, DecoderRegisters& shared_cod
     if (byte == escape_byte) break;
     *out++ = static_cast<std::uint8_t>(byte);
   } while (in < in_last && out < out_end);
-  shared_model.copy_state_from(model);
+  shared_model = model;
   shared_coder = coder;
   shared_in = in;
   shared_out = out;
@@ -70,22 +69,22 @@ MX_NOINLINE void decode_all(ArithDecoder& decoder, RunUnpacker& unpacker, Model&
   DecoderRegisters coder = decoder_registers(decoder);
   std::uint64_t bytes_decoded = 0;  // in this job, whole bytes
   while (unpacker.end == 0) {
-    if (reader.count - reader.position > stretch_input && writer.length < writer.capacity &&
-        unpacker.previous != escape_byte) {
-      const std::uint8_t* in = reader.buffer + reader.position;
-      std::uint8_t* const start = writer.buffer + writer.length;
-      std::uint8_t* out = start;
-      std::uint8_t* const out_end = writer.buffer + writer.capacity;
-      const std::uint8_t* const in_last = reader.buffer + reader.count - stretch_input;
+    const StreamWindow<const std::uint8_t> input = reader_window(reader);
+    const StreamWindow<std::uint8_t> output = writer_window(writer);
+    if (input.size > stretch_input && output.size != 0 && unpacker.previous != escape_byte) {
+      const std::uint8_t* in = input.data;
+      std::uint8_t* out = output.data;
+      std::uint8_t* const out_end = output.data + output.size;
+      const std::uint8_t* const in_last = input.data + input.size - stretch_input;
       // A stretch decodes at most the literals that fit, and an escape.
-      const std::uint64_t most = bytes_decoded + static_cast<std::uint64_t>(out_end - out) + 1;
+      const std::uint64_t most = bytes_decoded + output.size + 1;
       const int byte =
           most < bits_before_any_halving / 8
               ? decode_stretch<Model, kPrefetch, true>(model, coder, in, in_last, out, out_end)
               : decode_stretch<Model, kPrefetch, false>(model, coder, in, in_last, out, out_end);
-      bytes_decoded += static_cast<std::uint64_t>(out - start) + (byte == escape_byte ? 1 : 0);
-      reader.position = static_cast<std::uint32_t>(in - reader.buffer);
-      writer.length = static_cast<std::int32_t>(out - writer.buffer);
+      bytes_decoded += static_cast<std::uint64_t>(out - output.data) + (byte == escape_byte ? 1 : 0);
+      reader_consume(reader, static_cast<std::size_t>(in - input.data));
+      writer_produce(writer, static_cast<std::size_t>(out - output.data));
       if (byte != escape_byte) {
         // The stretch ended on a literal, which has in effect passed the
         // unpacker: no escape is open.
@@ -121,7 +120,7 @@ done:
 
 }  // namespace
 
-Status decompress_file(ByteReader& reader, ByteWriter& writer, const Observer* observer) {
+Status decompress_streams(ByteReader& reader, ByteWriter& writer, const Observer* observer) {
   JobWatch watch;
   watch_streams(watch, observer, reader, writer);
   const int header = reader_get(reader);
@@ -130,10 +129,11 @@ Status decompress_file(ByteReader& reader, ByteWriter& writer, const Observer* o
   }
   const int model = header >> 5;
   const int order = header & 0x1F;
-  if (model >= model_count) return Status::invalid_stream;
+  const ModelDescriptor* const descriptor = find_model(model);
+  if (descriptor == nullptr) return Status::invalid_stream;
 
   if (observer != nullptr && observer->started != nullptr) {
-    observer->started(observer->context, true, model_table[model].name);
+    observer->started(observer->context, true, descriptor->info.name);
   }
 
   ArithDecoder decoder;
@@ -141,18 +141,18 @@ Status decompress_file(ByteReader& reader, ByteWriter& writer, const Observer* o
   RunUnpacker unpacker;
   unpacker_create(unpacker, writer);
 
-  const bool created = with_model(model, [&](auto tag) {
+  const Status status = with_model(model, [&](auto tag) {
     using Model = typename decltype(tag)::type;
-    std::unique_ptr<Model> state(Model::create(order));
-    if (!state) return false;
-    if (state->storage.size() >= decode_prefetch_from_bytes) {
+    const auto state = create_model<Model>(order);
+    if (!state) return Status::out_of_memory;
+    if (state->tables().size() >= decode_prefetch_from_bytes) {
       decode_all<Model, true>(decoder, unpacker, *state);
     } else {
       decode_all<Model, false>(decoder, unpacker, *state);
     }
-    return true;
+    return Status::ok;
   });
-  if (!created) return Status::out_of_memory;
+  if (status != Status::ok) return status;
 
   reader_close(reader);
   if (stream_status(reader, writer) != Status::ok) return stream_status(reader, writer);

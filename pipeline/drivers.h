@@ -1,17 +1,14 @@
-// Compression and decompression jobs.
+// The compression and decompression drivers: one job each, between two
+// open streams.
 //
-// Compressed stream format:
-//   offset 0: header byte, model * 32 + order (bits 7..5 the model 0..5,
-//             bits 4..0 the order 0..31)
-//   offset 1: coded body, to the end of the stream: the arithmetic coder's
-//             output for every byte of the transformed data (escape
-//             run-length transform, end marker included), eight bits each,
-//             most significant first, each under the probability the model
-//             predicts at that point; then the coder's finishing bytes.
-// There is no magic number, length or checksum: the end of the data is the
-// end marker inside the transformed stream. The model is created fresh for
-// every job and learns from every coded bit; decompression repeats the same
-// predictions and updates, so the stream carries no model data.
+// A compression job writes the header byte (model * 32 + order), then
+// codes every byte of the transformed data (run_length.h), end marker
+// included, bit by bit, most significant first, each bit under the
+// probability its model predicts; then the coder's finishing bytes. A
+// decompression job reads the header, creates the model it names and
+// decodes until the transform's end marker. The model is created fresh for
+// every job and both sides make the identical sequence of predictions and
+// updates. The stream format is stated in full in the public header.
 //
 // A job reports its outcome as a Status and prints nothing. An optional
 // observer hears when coding starts (after the streams are open and, for
@@ -33,22 +30,26 @@ inline std::uint8_t header_byte(int model, int order) {
   return static_cast<std::uint8_t>((model << 5) | order);
 }
 
+// Tables up to these sizes stay in the caches of one core, where asking
+// for entries ahead only costs instructions: the coding loops prefetch only
+// from larger ones. Decoding waits on every entry it reads, bit after bit,
+// so it starts lower, at about a core's second-level cache; compression
+// keeps its throughput for tables that still fit the shared cache.
+inline constexpr std::uint64_t encode_prefetch_from_bytes = std::uint64_t{2} << 20;
+inline constexpr std::uint64_t decode_prefetch_from_bytes = std::uint64_t{1} << 20;
+
 // Compresses everything `reader` yields into `writer` with model 0..5 at
 // order 0..31, then commits and closes both. On success the writer's
 // output is marked complete.
 Status compress_streams(ByteReader& reader, ByteWriter& writer, int model, int order,
                         const Observer* observer = nullptr);
 
-// Opens the named streams (":" for the standard ones) and compresses.
-Status compress_file(const char* input_name, const char* output_name, int model, int order,
-                     const Observer* observer = nullptr);
+// Restores the data of the compressed stream that `reader` yields into
+// `writer`, then commits and closes both.
+Status decompress_streams(ByteReader& reader, ByteWriter& writer,
+                          const Observer* observer = nullptr);
 
 // The status of a job whose streams failed or were stopped, or ok.
 Status stream_status(const ByteReader& reader, const ByteWriter& writer);
-
-// Restores the data of the compressed stream that `reader` yields into
-// `writer`, then commits and closes both.
-Status decompress_file(ByteReader& reader, ByteWriter& writer,
-                       const Observer* observer = nullptr);
 
 }  // namespace mx

@@ -71,11 +71,11 @@ int packer_fill(RunPacker& p) {
 std::size_t packer_read(RunPacker& p, std::uint8_t* out, std::size_t max) {
   std::size_t n = 0;
   while (n < max) {
-    ByteReader& reader = *p.stream;
-    if (p.pending_count == 0 && p.run < 2 && p.end == 0 && reader.position < reader.count) {
+    const auto window = reader_window(*p.stream);
+    if (p.pending_count == 0 && p.run < 2 && p.end == 0 && window.size != 0) {
       // Outside a run every byte up to the next escape is a literal.
-      const std::uint8_t* const from = reader.buffer + reader.position;
-      const std::size_t available = std::min<std::size_t>(reader.count - reader.position, max - n);
+      const std::uint8_t* const from = window.data;
+      const std::size_t available = std::min(window.size, max - n);
       const void* const escape = std::memchr(from, escape_byte, available);
       const std::size_t literals =
           escape != nullptr
@@ -83,7 +83,7 @@ std::size_t packer_read(RunPacker& p, std::uint8_t* out, std::size_t max) {
               : available;
       if (literals != 0) {
         std::memcpy(out + n, from, literals);
-        reader.position += static_cast<std::uint32_t>(literals);
+        reader_consume(*p.stream, literals);
         n += literals;
         p.current = from[literals - 1];
         p.previous = p.current;

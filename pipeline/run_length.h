@@ -74,11 +74,11 @@ inline int packer_get(RunPacker& packer) {
     // Most bytes are literals outside any run, and pass straight through
     // from the reader's buffer; escapes, runs, the end and refills go the
     // long way.
-    ByteReader& reader = *packer.stream;
-    if (packer.run < 2 && packer.end == 0 && reader.position < reader.count) {
-      const int c = reader.buffer[reader.position];
-      if (c != escape_byte) {
-        ++reader.position;
+    if (packer.run < 2 && packer.end == 0) {
+      const auto window = reader_window(*packer.stream);
+      if (window.size != 0 && window.data[0] != escape_byte) {
+        const int c = window.data[0];
+        reader_consume(*packer.stream, 1);
         packer.current = c;
         packer.previous = c;
         packer.run = 0;

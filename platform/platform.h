@@ -4,9 +4,10 @@
 // set of calls, so that the rest of the code is the same on every system:
 // the standard handles, opening an input file, creating an output file,
 // reading, writing, flushing and closing, file identity (to refuse writing
-// over the input), removing an incomplete output, zero-filled memory and the
-// end of the process. platform_posix.cpp implements it for Linux and other
-// POSIX systems, platform_win32.cpp for Windows.
+// over the input), removing an incomplete output and zero-filled memory.
+// Process concerns (signals, terminals, the end of the process) belong to
+// the program, in cli/process.h. platform_posix.cpp implements this layer
+// for Linux and other POSIX systems, platform_win32.cpp for Windows.
 //
 // Conventions: no call prints anything and none throws. Handles are opaque
 // integers; `invalid_handle` marks a failed open.
@@ -59,9 +60,6 @@ struct FileId {
 FileId identify(Handle h);
 FileId identify(const char* name);  // valid == false when the name does not exist
 
-// True when the handle is an interactive terminal (a console on Windows).
-bool is_terminal(Handle h);
-
 // Removes a file by name. False on failure.
 bool remove_file(const char* name);
 
@@ -73,13 +71,5 @@ bool remove_file(const char* name);
 // not fit size_t). A block goes back with the size it was allocated with.
 void* alloc_zeroed(std::uint64_t bytes);
 void free_memory(void* block, std::uint64_t bytes);
-
-// Makes SIGINT, SIGTERM and SIGHUP (on Windows: Ctrl-C, Ctrl-Break and the
-// console closing) store their signal number in `*flag` instead of ending
-// the process, without restarting interrupted calls; and makes a write to a
-// closed pipe fail with an error instead of a signal.
-void catch_interrupts(volatile std::sig_atomic_t* flag);
-
-[[noreturn]] void exit_process(int status);
 
 }  // namespace mx::platform

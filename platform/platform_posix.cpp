@@ -14,8 +14,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <fcntl.h>
-#include <initializer_list>
-#include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -104,8 +102,6 @@ FileId identify(const char* name) {
   return from_stat(st);
 }
 
-bool is_terminal(Handle h) { return ::isatty(static_cast<int>(h)) == 1; }
-
 bool remove_file(const char* name) { return ::unlink(name) == 0; }
 
 // Blocks from this size on are mapped directly, which also starts them on
@@ -139,27 +135,6 @@ void free_memory(void* block, std::uint64_t bytes) {
     std::free(block);
   }
 }
-
-static volatile std::sig_atomic_t* interrupt_flag = nullptr;
-
-extern "C" void note_interrupt(int signal_number) {
-  if (interrupt_flag != nullptr) *interrupt_flag = signal_number;
-}
-
-void catch_interrupts(volatile std::sig_atomic_t* flag) {
-  interrupt_flag = flag;
-  struct sigaction action = {};
-  action.sa_handler = &note_interrupt;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = 0;  // no SA_RESTART: a blocked read returns EINTR
-  for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal_number, &action, nullptr);
-  struct sigaction ignore = {};
-  ignore.sa_handler = SIG_IGN;
-  sigemptyset(&ignore.sa_mask);
-  sigaction(SIGPIPE, &ignore, nullptr);
-}
-
-void exit_process(int status) { std::_Exit(status); }
 
 }  // namespace mx::platform
 

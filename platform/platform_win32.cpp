@@ -112,11 +112,6 @@ FileId identify(const char* name) {
   return id;
 }
 
-bool is_terminal(Handle h) {
-  DWORD mode = 0;
-  return GetConsoleMode(native(h), &mode) != 0;
-}
-
 bool remove_file(const char* name) { return DeleteFileA(name) != 0; }
 
 // Blocks of at least this size come from VirtualAlloc, smaller ones from the
@@ -145,29 +140,6 @@ void free_memory(void* block, std::uint64_t bytes) {
     HeapFree(GetProcessHeap(), 0, block);
   }
 }
-
-static volatile std::sig_atomic_t* interrupt_flag = nullptr;
-
-// Runs on a thread of its own: only raises the flag, which the job polls
-// after every block, and tells the system the event is handled.
-static BOOL WINAPI note_console_event(DWORD event) {
-  int signal_number = 0;
-  switch (event) {
-    case CTRL_C_EVENT: signal_number = SIGINT; break;
-    case CTRL_BREAK_EVENT: signal_number = SIGBREAK; break;
-    case CTRL_CLOSE_EVENT: signal_number = SIGTERM; break;
-    default: return FALSE;
-  }
-  if (interrupt_flag != nullptr) *interrupt_flag = signal_number;
-  return TRUE;
-}
-
-void catch_interrupts(volatile std::sig_atomic_t* flag) {
-  interrupt_flag = flag;
-  SetConsoleCtrlHandler(&note_console_event, TRUE);
-}
-
-void exit_process(int status) { ExitProcess(static_cast<UINT>(status)); }
 
 }  // namespace mx::platform
 

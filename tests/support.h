@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "io/memory_streams.h"
 #include "io/streams.h"
 #include "pipeline/drivers.h"
 
@@ -18,35 +19,9 @@ using Bytes = std::vector<std::uint8_t>;
 
 // A source over a vector, handing out at most `chunk` bytes per read so that
 // buffer boundaries fall in awkward places too.
-struct MemorySource {
-  const Bytes* data = nullptr;
-  std::size_t offset = 0;
-  std::size_t chunk = SIZE_MAX;
-  bool fail_at_end = false;  // report a read error instead of the end
-
-  static std::int64_t read(void* context, std::uint8_t* buffer, std::size_t size) {
-    auto* self = static_cast<MemorySource*>(context);
-    std::size_t n = self->data->size() - self->offset;
-    if (n == 0 && self->fail_at_end) return -1;
-    if (n > size) n = size;
-    if (n > self->chunk) n = self->chunk;
-    if (n > 0) std::memcpy(buffer, self->data->data() + self->offset, n);
-    self->offset += n;
-    return static_cast<std::int64_t>(n);
-  }
-};
-
-struct MemorySink {
-  Bytes data;
-  std::size_t limit = SIZE_MAX;  // fail writes beyond this many bytes
-
-  static bool write(void* context, const std::uint8_t* bytes, std::size_t size) {
-    auto* self = static_cast<MemorySink*>(context);
-    if (self->data.size() + size > self->limit) return false;
-    self->data.insert(self->data.end(), bytes, bytes + size);
-    return true;
-  }
-};
+inline MemorySource source_of(const Bytes& data, std::size_t chunk = SIZE_MAX) {
+  return MemorySource{data.data(), data.size(), 0, chunk};
+}
 
 struct JobResult {
   Status status = Status::ok;
@@ -62,17 +37,16 @@ template <class Job>
 JobResult run_in_memory(const Bytes& input, Job job, std::size_t chunk = SIZE_MAX,
                         std::int32_t writer_capacity = stream_buffer_size,
                         std::size_t output_limit = SIZE_MAX) {
-  MemorySource source{&input, 0, chunk};
-  MemorySink sink;
+  MemorySource source = source_of(input, chunk);
+  JobResult result;
+  VectorSink sink{&result.output};
   sink.limit = output_limit;
   ByteReader reader;
   ByteWriter writer;
   reader_open_function(reader, &MemorySource::read, &source);
-  writer_open_function(writer, &MemorySink::write, &sink);
+  writer_open_function(writer, &VectorSink::write, &sink);
   writer.capacity = writer_capacity;
-  JobResult result;
   result.status = job(reader, writer);
-  result.output = std::move(sink.data);
   return result;
 }
 
@@ -84,7 +58,7 @@ inline JobResult compress_bytes(const Bytes& input, int model, int order) {
 
 inline JobResult decompress_bytes(const Bytes& input) {
   return run_in_memory(input, [](ByteReader& reader, ByteWriter& writer) {
-    return decompress_file(reader, writer);
+    return decompress_streams(reader, writer);
   });
 }
 

@@ -12,26 +12,27 @@ namespace {
 using test::Bytes;
 
 struct EncoderRig {
-  test::MemorySink sink;
+  Bytes coded;
+  VectorSink sink{&coded};
   ByteWriter writer;
   ArithEncoder encoder;
   EncoderRig() {
-    writer_open_function(writer, &test::MemorySink::write, &sink);
+    writer_open_function(writer, &VectorSink::write, &sink);
     encoder_create(encoder, writer);
   }
   Bytes bytes() {
     writer_drain(writer);
-    return sink.data;
+    return coded;
   }
 };
 
 struct DecoderRig {
   Bytes data;
-  test::MemorySource source;
+  MemorySource source;
   ByteReader reader;
   ArithDecoder decoder;
-  explicit DecoderRig(Bytes body) : data(std::move(body)), source{&data} {
-    reader_open_function(reader, &test::MemorySource::read, &source);
+  explicit DecoderRig(Bytes body) : data(std::move(body)), source(test::source_of(data)) {
+    reader_open_function(reader, &MemorySource::read, &source);
     decoder_create(decoder, reader);
   }
 };
@@ -96,7 +97,7 @@ TEST(Encoder, FinishFlushesTheLookAhead) {
     EncoderRig rig;
     for (auto [bit, p] : c.bits) encode_bit(rig.encoder, bit, p);
     encoder_finish(rig.encoder);
-    EXPECT_EQ(rig.sink.data, c.body);
+    EXPECT_EQ(rig.coded, c.body);
   }
 }
 
@@ -171,7 +172,7 @@ void expect_round_trip(const std::vector<int>& bits, const std::vector<Prob32>& 
     emitted_after.push_back(rig.encoder.bytes_out);
   }
   encoder_finish(rig.encoder);
-  DecoderRig dec(rig.sink.data);
+  DecoderRig dec(rig.coded);
   for (std::size_t i = 0; i < bits.size(); ++i) {
     ASSERT_EQ(decode_bit(dec.decoder, probs[i]), bits[i]) << "bit " << i;
     ASSERT_EQ(dec.decoder.bytes_in, emitted_after[i]) << "bit " << i;

@@ -26,22 +26,6 @@ constexpr std::size_t output_cap = std::size_t{1} << 20;
 // The coder's finish emits four to seven bytes after the body.
 constexpr std::size_t most_finishing_bytes = 7;
 
-// A sink that takes up to output_cap bytes and notes when it refused more.
-struct CappedSink {
-  Bytes data;
-  bool refused = false;
-
-  static bool write(void* context, const std::uint8_t* bytes, std::size_t size) {
-    auto* self = static_cast<CappedSink*>(context);
-    if (self->data.size() + size > output_cap) {
-      self->refused = true;
-      return false;
-    }
-    self->data.insert(self->data.end(), bytes, bytes + size);
-    return true;
-  }
-};
-
 struct Decoded {
   Status status = Status::ok;
   Bytes output;
@@ -49,15 +33,16 @@ struct Decoded {
 };
 
 Decoded decode_capped(const Bytes& stream) {
-  test::MemorySource source{&stream};
-  CappedSink sink;
+  MemorySource source = test::source_of(stream);
+  Decoded d;
+  // Takes up to output_cap bytes and notes when it refused more.
+  VectorSink sink{&d.output};
+  sink.limit = output_cap;
   ByteReader reader;
   ByteWriter writer;
-  reader_open_function(reader, &test::MemorySource::read, &source);
-  writer_open_function(writer, &CappedSink::write, &sink);
-  Decoded d;
-  d.status = decompress_file(reader, writer);
-  d.output = std::move(sink.data);
+  reader_open_function(reader, &MemorySource::read, &source);
+  writer_open_function(writer, &VectorSink::write, &sink);
+  d.status = decompress_streams(reader, writer);
   d.capped = sink.refused;
   return d;
 }

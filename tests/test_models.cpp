@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "models/model_table.h"
+#include "models/registry.h"
 
 namespace mx {
 namespace {
@@ -126,25 +126,25 @@ TEST(BitCounterPair, SelectsByLastBitAndLearnsInThePredictingCounter) {
   EXPECT_EQ(entry[16], 0);
   EXPECT_EQ(BitCounterPair::predict(entry), 0x99999999u);
   // The halving rule applies inside pairs too.
-  BitCounterPair::store_counter(entry, 0, BitCounter::from_counts(1, 0xFFFFFFFFu));
+  BitCounterPair::store_word(entry, 0, counter_word_of(BitCounter::from_counts(1, 0xFFFFFFFFu)));
   BitCounterPair::update(entry, 1);
   EXPECT_EQ(BitCounterPair::counter(entry, 0).total(), 0x80000001u);
   EXPECT_EQ(BitCounterPair::counter(entry, 0).zeros(), 1u);
 }
 
 TEST(SimpleBitwiseModel, CountsPerContextOfTheLastBits) {
-  std::unique_ptr<SimpleBitwiseModel> m(SimpleBitwiseModel::create(0));
+  auto m = create_model<SimpleBitwiseModel>(0);
   ASSERT_TRUE(m);
   EXPECT_EQ(feed_bits(*m, {0, 0, 1}),
             (std::vector<Prob32>{0x7FFFFFFFu, 0xAAAAAAAAu, 0xBFFFFFFFu}));
   EXPECT_EQ(m->predict(), 0x99999999u);
   EXPECT_EQ(m->predict(), 0x99999999u);  // predict changes nothing
 
-  std::unique_ptr<SimpleBitwiseModel> m3(SimpleBitwiseModel::create(3));
+  auto m3 = create_model<SimpleBitwiseModel>(3);
   feed_bits(*m3, {1, 0, 1, 1});
   EXPECT_EQ(m3->context, 3u);
 
-  std::unique_ptr<SimpleBitwiseModel> m8(SimpleBitwiseModel::create(8));
+  auto m8 = create_model<SimpleBitwiseModel>(8);
   feed(*m8, {0x41});
   EXPECT_EQ(m8->context, 0x41u);
   m8->predict();
@@ -152,7 +152,7 @@ TEST(SimpleBitwiseModel, CountsPerContextOfTheLastBits) {
   EXPECT_EQ(m8->context, 0x83u);
   EXPECT_EQ(m8->table[0x41].total(), 3u);  // counted exactly one bit
 
-  std::unique_ptr<SimpleBitwiseModel> m31(SimpleBitwiseModel::create(31));
+  auto m31 = create_model<SimpleBitwiseModel>(31);
   if (m31) {
     EXPECT_EQ(m31->mask, 0x7FFFFFFFu);
   }
@@ -169,7 +169,7 @@ TEST(AdaptiveBitwiseModel, MovesByTheOrdersRate) {
                         {31, 0xA0000000u, 0x5FFFFFFFu}};
   for (const Case& c : cases) {
     for (int bit : {0, 1}) {
-      std::unique_ptr<AdaptiveBitwiseModel> m(AdaptiveBitwiseModel::create(c.order));
+      auto m = create_model<AdaptiveBitwiseModel>(c.order);
       ASSERT_TRUE(m || c.order == 31);
       if (!m) continue;
       EXPECT_EQ(m->predict(), 0x80000000u);
@@ -181,7 +181,7 @@ TEST(AdaptiveBitwiseModel, MovesByTheOrdersRate) {
   const std::pair<int, std::uint32_t> shifts[] = {{0, 22}, {1, 22}, {2, 21}, {3, 20}, {12, 14},
                                                   {20, 9}, {24, 6}, {28, 4}, {29, 3}, {30, 2}};
   for (auto [order, shift] : shifts) {
-    std::unique_ptr<AdaptiveBitwiseModel> m(AdaptiveBitwiseModel::create(order));
+    auto m = create_model<AdaptiveBitwiseModel>(order);
     ASSERT_TRUE(m);
     EXPECT_EQ(m->shift, shift) << order;
     EXPECT_EQ(m->step, 1u << (32 - shift)) << order;
@@ -189,14 +189,14 @@ TEST(AdaptiveBitwiseModel, MovesByTheOrdersRate) {
 }
 
 TEST(AdaptiveBitwiseModel, SaturatesWithinBounds) {
-  std::unique_ptr<AdaptiveBitwiseModel> zeros(AdaptiveBitwiseModel::create(31));
+  auto zeros = create_model<AdaptiveBitwiseModel>(31);
   if (!zeros) GTEST_SKIP() << "order 31 table not available";
   for (int i = 0; i < 65; ++i) zeros->update(0);
   EXPECT_EQ(zeros->predict(), 0xFFFFFFF1u);
   for (int i = 0; i < 10; ++i) zeros->update(0);
   EXPECT_EQ(zeros->predict(), 0xFFFFFFF1u);
 
-  std::unique_ptr<AdaptiveBitwiseModel> ones(AdaptiveBitwiseModel::create(31));
+  auto ones = create_model<AdaptiveBitwiseModel>(31);
   ASSERT_TRUE(ones);
   for (int i = 0; i < 31; ++i) ones->update(1);
   EXPECT_EQ(ones->context, 0x7FFFFFFFu);
@@ -208,7 +208,7 @@ TEST(AdaptiveBitwiseModel, SaturatesWithinBounds) {
   EXPECT_EQ(ones->predict(), 14u);
 
   // Low orders end exactly at the guard values.
-  std::unique_ptr<AdaptiveBitwiseModel> slow(AdaptiveBitwiseModel::create(16));
+  auto slow = create_model<AdaptiveBitwiseModel>(16);
   ASSERT_TRUE(slow);
   for (int i = 0; i < 200000; ++i) {
     slow->context = 0;
@@ -233,7 +233,7 @@ TEST(AdaptiveBitwiseModel, KnownBitMovesMatchTheGuardedRule) {
   for (std::uint32_t d = 0; d <= 40; ++d) probes.push_back(0xFFFFFFFFu - d);
   std::uint32_t x = 99;
   for (int i = 0; i < 200; ++i) probes.push_back(x = x * 1103515245u + 12345u);
-  std::unique_ptr<AdaptiveBitwiseModel> m(AdaptiveBitwiseModel::create(0));
+  auto m = create_model<AdaptiveBitwiseModel>(0);
   ASSERT_TRUE(m);
   for (std::int32_t order = 0; order <= 31; ++order) {
     // Only the order's rate matters here: set it without a table that large.
@@ -252,14 +252,14 @@ TEST(AdaptiveBitwiseModel, KnownBitMovesMatchTheGuardedRule) {
   }
 }
 TEST(IndexedBitwiseModelArray, ConditionsOnThePreviousOutcomeOfTheContext) {
-  std::unique_ptr<IndexedBitwiseModelArray> m0(IndexedBitwiseModelArray::create(0));
+  auto m0 = create_model<IndexedBitwiseModelArray>(0);
   ASSERT_TRUE(m0);
   EXPECT_EQ(feed_bits(*m0, {0, 0, 1, 1, 0}),
             (std::vector<Prob32>{0x7FFFFFFFu, 0xAAAAAAAAu, 0xBFFFFFFFu, 0x7FFFFFFFu,
                                  0x55555555u}));
   EXPECT_EQ(m0->predict(), 0x99999999u);
 
-  std::unique_ptr<IndexedBitwiseModelArray> m3(IndexedBitwiseModelArray::create(3));
+  auto m3 = create_model<IndexedBitwiseModelArray>(3);
   feed_bits(*m3, {1, 0, 1, 1});
   EXPECT_EQ(m3->context, 3u);
   EXPECT_EQ(m3->predict(), 0x7FFFFFFFu);
@@ -268,12 +268,12 @@ TEST(IndexedBitwiseModelArray, ConditionsOnThePreviousOutcomeOfTheContext) {
   // 2 differs once a context returns with a known last bit.
   const auto data = {0x68, 0x65, 0x6C, 0x6C, 0x6F, 0xF0, 0x00, 0xFF, 0x13};
   for (int order : {0, 1}) {
-    std::unique_ptr<IndexedBitwiseModelArray> a(IndexedBitwiseModelArray::create(order));
-    std::unique_ptr<SimpleBitwiseModel> b(SimpleBitwiseModel::create(order + 1));
+    auto a = create_model<IndexedBitwiseModelArray>(order);
+    auto b = create_model<SimpleBitwiseModel>(order + 1);
     EXPECT_EQ(feed(*a, data), feed(*b, data)) << order;
   }
-  std::unique_ptr<IndexedBitwiseModelArray> a2(IndexedBitwiseModelArray::create(2));
-  std::unique_ptr<SimpleBitwiseModel> b3(SimpleBitwiseModel::create(3));
+  auto a2 = create_model<IndexedBitwiseModelArray>(2);
+  auto b3 = create_model<SimpleBitwiseModel>(3);
   feed_bits(*a2, {1, 0, 1});
   feed_bits(*b3, {1, 0, 1});
   EXPECT_EQ(a2->predict(), 0xAAAAAAAAu);
@@ -281,7 +281,7 @@ TEST(IndexedBitwiseModelArray, ConditionsOnThePreviousOutcomeOfTheContext) {
 }
 
 TEST(HashedBitwiseModel, SlidesAWindowOverTheRunningHash) {
-  std::unique_ptr<HashedBitwiseModel> m(HashedBitwiseModel::create(16));
+  auto m = create_model<HashedBitwiseModel>(16);
   ASSERT_TRUE(m);
   std::vector<std::uint32_t> entries;
   auto code_byte = [&](int byte) {
@@ -307,7 +307,7 @@ TEST(HashedBitwiseModel, SlidesAWindowOverTheRunningHash) {
 }
 
 TEST(BytewiseHashedModel, HashesFourBytesAndCodesTheKnownBits) {
-  std::unique_ptr<BytewiseHashedModel> m(BytewiseHashedModel::create(16));
+  auto m = create_model<BytewiseHashedModel>(16);
   ASSERT_TRUE(m);
   std::vector<std::uint32_t> entries;
   auto code_byte = [&](int byte) {
@@ -333,14 +333,14 @@ TEST(BytewiseHashedModel, HashesFourBytesAndCodesTheKnownBits) {
   for (std::uint32_t v : {0u, 0x01020304u, 0xFFFFFFFFu, 0x80F07F11u}) {
     const std::uint32_t b0 = v & 0xFF, b1 = (v >> 8) & 0xFF, b2 = (v >> 16) & 0xFF,
                         b3 = v >> 24;
-    EXPECT_EQ(BytewiseHashedModel::hash_bytes(v),
+    EXPECT_EQ(bytewise_hash(v),
               b3 * 558620273u + b2 * 461889917u + b1 * 597529u + b0 * 773u + 3116505088u);
   }
 }
 
 TEST(BytewiseHashedModel, SameLastFourBytesShareEntries) {
-  std::unique_ptr<BytewiseHashedModel> a(BytewiseHashedModel::create(20));
-  std::unique_ptr<BytewiseHashedModel> b(BytewiseHashedModel::create(20));
+  auto a = create_model<BytewiseHashedModel>(20);
+  auto b = create_model<BytewiseHashedModel>(20);
   feed(*a, {1, 2, 3, 9, 8, 7, 6});
   feed(*b, {0x55, 9, 8, 7, 6});
   EXPECT_EQ(a->index, b->index);
@@ -348,7 +348,7 @@ TEST(BytewiseHashedModel, SameLastFourBytesShareEntries) {
 }
 
 TEST(CombinedModel, MapsTheFirstStageThroughSecondaryCounters) {
-  std::unique_ptr<CombinedModel> m(CombinedModel::create(16));
+  auto m = create_model<CombinedModel>(16);
   ASSERT_TRUE(m);
   std::vector<std::uint64_t> entries;
   std::vector<Prob32> probs;
@@ -356,7 +356,7 @@ TEST(CombinedModel, MapsTheFirstStageThroughSecondaryCounters) {
     entries.push_back(m->index);
     probs.push_back(m->predict());
     if (k == 7) {
-      EXPECT_EQ(m->secondary.index, 8191u);
+      EXPECT_EQ(m->secondary_index, 8191u);
     }
     m->update((0x41 >> k) & 1);
   }
@@ -367,13 +367,13 @@ TEST(CombinedModel, MapsTheFirstStageThroughSecondaryCounters) {
   EXPECT_EQ(m->bit_position, 0);
   EXPECT_EQ(m->index, 130u);
 
-  std::unique_ptr<CombinedModel> ff(CombinedModel::create(16));
+  auto ff = create_model<CombinedModel>(16);
   EXPECT_EQ(feed(*ff, {0xFF}),
             (std::vector<Prob32>{0x7FFFFFFFu, 0x55555555u, 0x3FFFFFFFu, 0x33333333u,
                                  0x2AAAAAAAu, 0x24924924u, 0x1FFFFFFFu, 0x1C71C71Cu}));
-  EXPECT_EQ(ff->secondary.table[8191].total(), 10u);
+  EXPECT_EQ(ff->secondary[8191].total(), 10u);
 
-  std::unique_ptr<CombinedModel> zeros(CombinedModel::create(0));
+  auto zeros = create_model<CombinedModel>(0);
   for (int i = 0; i < 138; ++i) {
     ASSERT_EQ(zeros->predict(), 0x7FFFFFFFu) << i;
     zeros->update(0);
@@ -388,7 +388,7 @@ TEST(ModelTable, NamesRowsAndBehavesLikeTheClasses) {
                          "Hashed Bitwise Model",        "Combined Model"};
   const auto data = {0x10, 0xF0, 0xF0, 0x00, 0x7E, 0x7E, 0x7E, 0xA5};
   for (int i = 0; i < model_count; ++i) {
-    EXPECT_STREQ(model_table[i].name, names[i]);
+    EXPECT_STREQ(model_table[i].info.name, names[i]);
     const ModelDescriptor& row = model_table[i];
     void* a = row.create(12);
     void* b = row.create(12);
@@ -418,8 +418,8 @@ TEST(ModelTable, NamesRowsAndBehavesLikeTheClasses) {
 // Both must see the same probabilities and end in the same state.
 template <class Model>
 void expect_whole_bytes_match_single_bits(std::int32_t order, const std::vector<int>& data) {
-  std::unique_ptr<Model> a(Model::create(order));
-  std::unique_ptr<Model> b(Model::create(order));
+  auto a = create_model<Model>(order);
+  auto b = create_model<Model>(order);
   ASSERT_TRUE(a && b);
   std::vector<Prob32> expected, seen;
   for (std::size_t i = 0; i < data.size(); ++i) {
@@ -498,7 +498,7 @@ const void* next_entry(const CombinedModel& m) { return m.entry(); }
 template <class Model>
 void expect_lookahead_covers_entries(std::int32_t order, const std::vector<int>& data,
                                      std::uintptr_t entry_bytes) {
-  std::unique_ptr<Model> m(Model::create(order));
+  auto m = create_model<Model>(order);
   ASSERT_TRUE(m);
   typename Model::Lookahead lookahead;
   constexpr std::uintptr_t line = 64;
@@ -511,7 +511,7 @@ void expect_lookahead_covers_entries(std::int32_t order, const std::vector<int>&
       const auto first = reinterpret_cast<std::uintptr_t>(next_entry(*m));
       for (std::uintptr_t l = first / line; l <= (first + entry_bytes - 1) / line; ++l) {
         ASSERT_NE(std::find(asked.begin(), asked.end(), l), asked.end())
-            << Model::name << ", order " << order << ", byte " << i << ", bit " << k;
+            << Model::info.name << ", order " << order << ", byte " << i << ", bit " << k;
       }
       m->predict();
       m->update((data[i] >> k) & 1);

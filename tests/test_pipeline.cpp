@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "models/model_table.h"
+#include "models/registry.h"
 #include "support.h"
 
 namespace mx {
@@ -102,7 +102,7 @@ TEST_P(EveryModel, DeterministicAndCompressesText) {
   const auto a = compress_bytes(text, model, 16);
   const auto b = compress_bytes(text, model, 16);
   EXPECT_EQ(a.output, b.output);
-  EXPECT_LT(a.output.size(), text.size() * 4 / 5) << model_table[model].name;
+  EXPECT_LT(a.output.size(), text.size() * 4 / 5) << model_table[model].info.name;
 }
 
 TEST_P(EveryModel, StreamsDoNotDependOnHowTheInputArrives) {
@@ -139,7 +139,7 @@ TEST_P(EveryModel, StreamsDoNotDependOnHowTheInputArrives) {
     ASSERT_TRUE(coded.output == reference.output) << "reads of " << chunk;
     const auto back = test::run_in_memory(
         reference.output,
-        [](ByteReader& reader, ByteWriter& writer) { return decompress_file(reader, writer); },
+        [](ByteReader& reader, ByteWriter& writer) { return decompress_streams(reader, writer); },
         chunk, capacity, limit);
     ASSERT_EQ(back.status, Status::ok) << chunk;
     ASSERT_TRUE(back.output == data) << "reads of " << chunk;
@@ -194,38 +194,41 @@ TEST(Jobs, ReportReadAndWriteFailures) {
   const Bytes data = test::random_bytes(200000, 3);
   {
     // A read error is not the end of the input.
-    test::MemorySource source{&data};
+    MemorySource source = test::source_of(data);
     source.fail_at_end = true;
-    test::MemorySink sink;
+    Bytes out;
+    VectorSink sink{&out};
     ByteReader reader;
     ByteWriter writer;
-    reader_open_function(reader, &test::MemorySource::read, &source);
-    writer_open_function(writer, &test::MemorySink::write, &sink);
+    reader_open_function(reader, &MemorySource::read, &source);
+    writer_open_function(writer, &VectorSink::write, &sink);
     EXPECT_EQ(compress_streams(reader, writer, 1, 8), Status::read_failed);
     EXPECT_FALSE(writer.complete);
   }
   for (std::size_t limit : {std::size_t{0}, std::size_t{1}, std::size_t{70000}}) {
     // A sink that stops taking bytes: header, body, or final drain.
-    test::MemorySource source{&data};
-    test::MemorySink sink;
+    MemorySource source = test::source_of(data);
+    Bytes out;
+    VectorSink sink{&out};
     sink.limit = limit;
     ByteReader reader;
     ByteWriter writer;
-    reader_open_function(reader, &test::MemorySource::read, &source);
-    writer_open_function(writer, &test::MemorySink::write, &sink);
+    reader_open_function(reader, &MemorySource::read, &source);
+    writer_open_function(writer, &VectorSink::write, &sink);
     EXPECT_EQ(compress_streams(reader, writer, 2, 8), Status::write_failed) << limit;
     EXPECT_FALSE(writer.complete);
   }
   {
     const Bytes stream = compress_bytes(data, 4, 16).output;
-    test::MemorySource source{&stream};
-    test::MemorySink sink;
+    MemorySource source = test::source_of(stream);
+    Bytes out;
+    VectorSink sink{&out};
     sink.limit = 100000;
     ByteReader reader;
     ByteWriter writer;
-    reader_open_function(reader, &test::MemorySource::read, &source);
-    writer_open_function(writer, &test::MemorySink::write, &sink);
-    EXPECT_EQ(decompress_file(reader, writer), Status::write_failed);
+    reader_open_function(reader, &MemorySource::read, &source);
+    writer_open_function(writer, &VectorSink::write, &sink);
+    EXPECT_EQ(decompress_streams(reader, writer), Status::write_failed);
   }
 }
 

@@ -13,9 +13,9 @@ namespace {
 using test::Bytes;
 
 Bytes pack(const Bytes& input, std::size_t chunk = SIZE_MAX) {
-  test::MemorySource source{&input, 0, chunk};
+  MemorySource source = test::source_of(input, chunk);
   ByteReader reader;
-  reader_open_function(reader, &test::MemorySource::read, &source);
+  reader_open_function(reader, &MemorySource::read, &source);
   RunPacker packer;
   packer_create(packer, reader);
   Bytes out;
@@ -30,9 +30,9 @@ Bytes pack(const Bytes& input, std::size_t chunk = SIZE_MAX) {
 // The same transform through packer_read, `max` bytes per call: only the
 // last call may come back short, and once one has, reads stop.
 Bytes pack_blocks(const Bytes& input, std::size_t chunk, std::size_t max) {
-  test::MemorySource source{&input, 0, chunk};
+  MemorySource source = test::source_of(input, chunk);
   ByteReader reader;
-  reader_open_function(reader, &test::MemorySource::read, &source);
+  reader_open_function(reader, &MemorySource::read, &source);
   RunPacker packer;
   packer_create(packer, reader);
   Bytes out, block(max);
@@ -53,18 +53,17 @@ struct Unpacked {
 };
 
 Unpacked unpack(const Bytes& transformed) {
-  test::MemorySink sink;
+  Unpacked result;
+  VectorSink sink{&result.data};
   ByteWriter writer;
-  writer_open_function(writer, &test::MemorySink::write, &sink);
+  writer_open_function(writer, &VectorSink::write, &sink);
   RunUnpacker unpacker;
   unpacker_create(unpacker, writer);
-  Unpacked result;
   for (std::size_t i = 0; i < transformed.size(); ++i) {
     unpacker_put(unpacker, transformed[i]);
     if (unpacker.end != 0 && result.end_at == 0) result.end_at = i + 1;
   }
   writer_drain(writer);
-  result.data = sink.data;
   return result;
 }
 

@@ -161,10 +161,10 @@ TEST(Jobs, FailedFileJobsLeaveNoOutput) {
   TempDir dir;
   const Bytes data = test::random_bytes(300000, 9);
   write_file(dir.file("in"), data);
-  EXPECT_EQ(compress_file(dir.file("in").c_str(), dir.file("in.mx").c_str(), 1, 12), Status::ok);
-  EXPECT_EQ(compress_file("/tmp", dir.file("dir.mx").c_str(), 1, 12), Status::read_failed);
+  EXPECT_EQ(moltavex::compress_file(dir.file("in").c_str(), dir.file("in.mx").c_str(), 1, 12), Status::ok);
+  EXPECT_EQ(moltavex::compress_file("/tmp", dir.file("dir.mx").c_str(), 1, 12), Status::read_failed);
   EXPECT_FALSE(exists(dir.file("dir.mx")));
-  EXPECT_EQ(compress_file(dir.file("in").c_str(), "/dev/full", 1, 12), Status::write_failed);
+  EXPECT_EQ(moltavex::compress_file(dir.file("in").c_str(), "/dev/full", 1, 12), Status::write_failed);
 
   Bytes stream = read_file(dir.file("in.mx"));
   stream.resize(stream.size() / 2);
@@ -173,7 +173,7 @@ TEST(Jobs, FailedFileJobsLeaveNoOutput) {
     StreamPair pair;
     ASSERT_EQ(open_streams(dir.file(name).c_str(), dir.file("restored").c_str(), pair),
               Status::ok);
-    const Status s = decompress_file(pair.reader, pair.writer);
+    const Status s = decompress_streams(pair.reader, pair.writer);
     EXPECT_NE(s, Status::ok) << name;
   }
   EXPECT_FALSE(exists(dir.file("restored")));
@@ -181,7 +181,7 @@ TEST(Jobs, FailedFileJobsLeaveNoOutput) {
     StreamPair pair;
     ASSERT_EQ(open_streams(dir.file("in.mx").c_str(), dir.file("restored").c_str(), pair),
               Status::ok);
-    EXPECT_EQ(decompress_file(pair.reader, pair.writer), Status::ok);
+    EXPECT_EQ(decompress_streams(pair.reader, pair.writer), Status::ok);
   }
   EXPECT_EQ(read_file(dir.file("restored")), data);
 }

@@ -62,6 +62,14 @@
 // The examples are compiled and run by the test suite (tests/test_api.cpp).
 #pragma once
 
+// The library's version, the one place it is written (the build and the
+// program's banner take it from here).
+#define MVX_VERSION_MAJOR 1
+#define MVX_VERSION_MINOR 9
+#define MVX_VERSION_STRING MVX_STRINGIZE_(MVX_VERSION_MAJOR) "." MVX_STRINGIZE_(MVX_VERSION_MINOR)
+#define MVX_STRINGIZE_(x) MVX_STRINGIZE2_(x)
+#define MVX_STRINGIZE2_(x) #x
+
 #include <csignal>
 #include <cstddef>
 #include <cstdint>
@@ -145,7 +153,7 @@ Status compress_stream(ReadFunction read, void* read_context, WriteFunction writ
 Status decompress_stream(ReadFunction read, void* read_context, WriteFunction write,
                          void* write_context, const Observer* observer = nullptr);
 
-// "1.9"
+// MVX_VERSION_STRING of the library built.
 const char* version();
 
 }  // namespace moltavex

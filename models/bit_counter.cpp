@@ -1,4 +1,4 @@
-#include "models/model.h"
+#include "models/bit_counter.h"
 
 namespace mx {
 
@@ -14,7 +14,7 @@ BitCounter counter_halve(BitCounter c) {
 std::uint64_t counter_word_halve(std::uint64_t word) {
   const BitCounter c = counter_halve(
       BitCounter{static_cast<std::uint32_t>(word), static_cast<std::uint32_t>(word >> 32)});
-  return c.zeros_less_one | std::uint64_t{c.total_less_two} << 32;
+  return counter_word_of(c);
 }
 
 }  // namespace mx
