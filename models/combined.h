@@ -136,19 +136,20 @@ struct CombinedModel {
 
   // Runs the hash some bytes ahead and asks for the pairs each byte's bits
   // will use; a pair may straddle two lines.
+  // The position is 0 at every byte boundary here too.
   struct Lookahead {
     std::uint64_t history = 0;
-    std::int32_t bit_position = 0;
     std::uint64_t index = 0;
     template <class Ask = PrefetchLine>
     void touch(const CombinedModel& m, int byte, Ask&& ask = Ask{}) {
+      std::int32_t position = 0;
       MX_UNROLL_BYTE
       for (int k = 7; k >= 0; --k) {
         const unsigned char* e = m.table + index * BitCounterPair::size;
         ask(e);
         ask(e + BitCounterPair::size - 1);
-        RunningHash::take_bit(history, bit_position, (byte >> k) & 1);
-        index = RunningHash::window(history, bit_position, m.mask);
+        RunningHash::take_bit(history, position, (byte >> k) & 1);
+        index = RunningHash::window(history, position, m.mask);
       }
     }
   };
