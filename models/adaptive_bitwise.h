@@ -114,5 +114,5 @@ struct AdaptiveBitwiseModel {
 // Speed
 //
 // Compression codes bit by bit here, unlike the counter models: the
-// prediction is one load, and running through the byte first measured
-// slower (bench/README.md).
+// prediction is one load, and running through the byte first ran slower
+// (2:16 by 6%, 2:22 by 10%).

@@ -150,13 +150,13 @@ struct PrefetchLine {
 //   model's reads, divisions and stores before the coder's branches on
 //   settled bytes, rather than between them, where a mispredicted settle
 //   flushes whatever model work was issued after it. The counter models do
-//   so; the Adaptive Bitwise Model, whose prediction is one load, codes bit
-//   by bit (see bench/README.md for the figures).
+//   so (+3 to 8% at order 16); the Adaptive Bitwise Model, whose prediction
+//   is one load, codes bit by bit.
 // - The coding loops run each stretch of bytes on a copy of the model's
 //   state in their own frame and copy it back after. code_byte stores its
 //   state at the end of every byte; kept in the model object on the heap,
-//   those stores beside the loop's own stack accesses could make whole runs
-//   far slower, depending on where the stack happened to start (a store
+//   those stores beside the loop's own stack accesses made whole runs up
+//   to a third slower, depending on where the stack happened to start (a store
 //   and a later load whose addresses agree in their low 12 bits are
 //   probably taken as dependent). A copy whose address never escapes lives
 //   in registers instead.

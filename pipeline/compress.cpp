@@ -17,12 +17,7 @@ namespace {
 inline constexpr std::size_t block_bytes = 4096;
 
 // The model's lookahead runs this many bytes ahead of the coder, asking for
-// the table entries of their bits: at high orders nearly every bit's entry
-// is a cache miss, and in compression all of them are known in advance.
-// Three bytes (up to 24 lines in flight, a few hundred cycles of coding) is
-// enough to cover a memory access. More measured slower at order 22 (six
-// bytes by 3-14%), the requests outrunning what the core can keep
-// outstanding.
+// the table entries of their bits (see "Speed" below).
 inline constexpr std::size_t lookahead_bytes = 3;
 
 // Most bytes a coded byte can put out: eight steps of at most four.
@@ -30,10 +25,9 @@ inline constexpr std::size_t max_bytes_per_byte = 8 * max_bytes_per_bit;
 
 // Codes block[begin, end) into `out`, which has room for max_bytes_per_byte
 // per byte, and feeds the lookahead the bytes lookahead_bytes further on
-// (up to the block's `count`). It calls nothing, so that the compiler keeps
-// the coder's bounds, the output position and the model's context in
-// registers. kBelowLimit: the job will have coded fewer than
-// bits_before_any_halving bits by the end of the stretch.
+// (up to the block's `count`). It calls nothing (see "Speed").
+// kBelowLimit: the job will have coded fewer than bits_before_any_halving
+// bits by the end of the stretch.
 template <class Model, bool kPrefetch, bool kBelowLimit>
 MX_NOINLINE std::uint8_t* encode_stretch(Model& shared_model, typename Model::Lookahead& lookahead,
                                          std::uint64_t& shared_low, std::uint64_t& shared_high,
@@ -165,3 +159,15 @@ Status compress_streams(ByteReader& reader, ByteWriter& writer, int model, int o
 }
 
 }  // namespace mx
+
+// Speed
+//
+// - At high orders nearly every bit's table entry is a cache miss, and in
+//   compression all of them are known in advance: the lookahead asks for
+//   them lookahead_bytes ahead. Three bytes (up to 24 lines in flight, a
+//   few hundred cycles of coding) cover a memory access; more ran slower at
+//   order 22 (six bytes by 3-14%), the requests outrunning what the core
+//   can keep outstanding.
+// - The stretches call nothing and are kept out of line (MX_NOINLINE), so
+//   that the bounds, the output position and the model's state stay in
+//   registers for a whole stretch.
