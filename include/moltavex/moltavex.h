@@ -61,6 +61,9 @@
 //
 // The examples are compiled and run by the test suite (tests/test_api.cpp).
 #pragma once
+#define MVX_VERSION_MAJOR 1
+#define MVX_VERSION_MINOR 9
+#define MVX_VERSION_STRING "1.9"
 
 #include <csignal>
 #include <cstddef>
