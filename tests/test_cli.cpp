@@ -31,6 +31,8 @@
 #include <utility>
 #include <vector>
 
+#include "corpus.h"
+
 extern char** environ;
 
 namespace {
@@ -514,8 +516,8 @@ void round_trip(const std::string& in_path, int model, int order, bool piped,
 // Every corpus file through every model, at assorted orders, half of the
 // runs through standard streams.
 TEST_F(Cli, CorpusRoundTripsThroughEveryModel) {
-  const std::string corpus = MOLTAVEX_CORPUS_DIR;
-  if (!fs::is_directory(corpus)) GTEST_SKIP() << "corpus not available at " << corpus;
+  SKIP_OR_FAIL_WITHOUT_CORPUS();
+  const std::string corpus = mx::test::corpus_dir();
   const std::vector<std::string> files = {
       "alice29.txt", "asyoulik.txt", "lcet10.txt", "plrabn12.txt", "html",
       "urls.10K",    "geo.protodata", "kppkn.gtb", "paper-100k.pdf", "fireworks.jpeg"};

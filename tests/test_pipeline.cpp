@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "corpus.h"
 #include "models/model_table.h"
 #include "support.h"
 
@@ -76,15 +77,13 @@ TEST_P(EveryModel, RoundTripsSyntheticData) {
 }
 
 TEST_P(EveryModel, RoundTripsTheCorpus) {
+  SKIP_OR_FAIL_WITHOUT_CORPUS();
   const int model = GetParam();
-  bool any = false;
   for (const std::string& name : test::corpus_names()) {
     Bytes data;
-    if (!test::read_corpus(name, data)) continue;
-    any = true;
+    ASSERT_TRUE(test::read_corpus(name, data)) << "missing corpus file " << name;
     for (int order : {0, 1, 8, 16, 22}) expect_round_trip(data, model, order, name);
   }
-  if (!any) GTEST_SKIP() << "corpus not found at " MOLTAVEX_CORPUS_DIR;
 }
 
 TEST_P(EveryModel, DeterministicAndCompressesText) {
