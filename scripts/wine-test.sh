@@ -139,7 +139,7 @@ done
 stage_done
 
 stage "building the test driver and the Linux program"
-if ! x86_64-w64-mingw32-g++-posix -std=c++17 -O2 -Wall -Wextra -static \
+if ! x86_64-w64-mingw32-g++-posix -std=c++17 -O2 -Wall -Wextra -static -I include \
      -o "$build_dir/cli_driver.exe" tests/windows/cli_driver.cpp >"$logs/driver-build.log" 2>&1; then
   cat "$logs/driver-build.log" >&2
   exit 1

@@ -11,6 +11,7 @@
 
 #include "io/memory_streams.h"
 #include "io/streams.h"
+#include "known_data.h"  // from_hex, the known streams, random_bytes
 #include "pipeline/drivers.h"
 
 namespace mx::test {
@@ -62,19 +63,6 @@ inline JobResult decompress_bytes(const Bytes& input) {
   });
 }
 
-inline Bytes from_hex(const std::string& hex) {
-  Bytes out;
-  for (std::size_t i = 0; i + 1 < hex.size();) {
-    if (hex[i] == ' ') {
-      ++i;
-      continue;
-    }
-    out.push_back(static_cast<std::uint8_t>(std::stoul(hex.substr(i, 2), nullptr, 16)));
-    i += 2;
-  }
-  return out;
-}
-
 inline Bytes from_text(const std::string& text) { return Bytes(text.begin(), text.end()); }
 
 #ifndef MOLTAVEX_CORPUS_DIR
@@ -94,19 +82,6 @@ inline bool read_corpus(const std::string& name, Bytes& out) {
   if (!in) return false;
   out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   return true;
-}
-
-// Deterministic pseudo-random bytes (xorshift), so failures reproduce.
-inline Bytes random_bytes(std::size_t size, std::uint64_t seed) {
-  Bytes out(size);
-  std::uint64_t x = seed * 0x9E3779B97F4A7C15ull + 1;
-  for (auto& b : out) {
-    x ^= x << 13;
-    x ^= x >> 7;
-    x ^= x << 17;
-    b = static_cast<std::uint8_t>(x >> 24);
-  }
-  return out;
 }
 
 }  // namespace mx::test

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
+#include "corpus.h"
 #include "models/registry.h"
 #include "support.h"
 
@@ -15,28 +17,22 @@ using test::compress_bytes;
 using test::decompress_bytes;
 
 TEST(StreamFormat, KnownStreamsByteForByte) {
-  const char* empty_order0[] = {"00 32 D5 5B E5 BF FF FF", "20 32 D5 5B E5 BF FF FF",
-                                "40 0F 10 01 93 80 FF FF", "60 1F 6F AA 33 4A FF",
-                                "80 32 D5 5B E5 BF FF FF", "A0 14 ED 09 81 00 FF FF"};
-  const char* hello_order8[] = {
-      "08 97 92 8A 91 34 76 70 42 3B 3F FF FF", "28 8F BC 62 69 C7 43 19 22 EE FF FF",
-      "48 97 9A 87 CA 14 F9 CD A1 12 40 FF",    "68 8F BC 62 69 BF C9 84 3A 09 41 FF",
-      "88 8F BC 62 69 D9 DB 2B C8 17 81 FF",    "A8 8E 76 E9 80 CF 26 17 9A AA FB FF FF"};
-  const Bytes hello = test::from_text("hello");
-  for (int model = 0; model < model_count; ++model) {
-    const auto empty = compress_bytes({}, model, 0);
-    ASSERT_EQ(empty.status, Status::ok);
-    EXPECT_EQ(empty.output, test::from_hex(empty_order0[model])) << "model " << model;
-    const auto back_empty = decompress_bytes(empty.output);
-    EXPECT_EQ(back_empty.status, Status::ok);
-    EXPECT_TRUE(back_empty.output.empty());
-
-    const auto coded = compress_bytes(hello, model, 8);
-    ASSERT_EQ(coded.status, Status::ok);
-    EXPECT_EQ(coded.output, test::from_hex(hello_order8[model])) << "model " << model;
+  std::vector<bool> model_seen(model_count, false);
+  for (const test::KnownStream& known : test::kKnownStreams) {
+    const std::string what = "model " + std::to_string(known.model) + " order " +
+                             std::to_string(known.order) + " input \"" + known.input + "\"";
+    ASSERT_LT(known.model, model_count) << what;
+    model_seen[known.model] = true;
+    const Bytes input = test::from_text(known.input);
+    const auto coded = compress_bytes(input, known.model, known.order);
+    ASSERT_EQ(coded.status, Status::ok) << what;
+    EXPECT_EQ(coded.output, test::from_hex(known.hex)) << what;
     const auto back = decompress_bytes(coded.output);
-    EXPECT_EQ(back.status, Status::ok);
-    EXPECT_EQ(back.output, hello);
+    EXPECT_EQ(back.status, Status::ok) << what;
+    EXPECT_EQ(back.output, input) << what;
+  }
+  for (int model = 0; model < model_count; ++model) {
+    EXPECT_TRUE(model_seen[model]) << "no known stream for model " << model;
   }
 }
 
@@ -81,15 +77,13 @@ TEST_P(EveryModel, RoundTripsSyntheticData) {
 }
 
 TEST_P(EveryModel, RoundTripsTheCorpus) {
+  SKIP_OR_FAIL_WITHOUT_CORPUS();
   const int model = GetParam();
-  bool any = false;
   for (const std::string& name : test::corpus_names()) {
     Bytes data;
-    if (!test::read_corpus(name, data)) continue;
-    any = true;
+    ASSERT_TRUE(test::read_corpus(name, data)) << "missing corpus file " << name;
     for (int order : {0, 1, 8, 16, 22}) expect_round_trip(data, model, order, name);
   }
-  if (!any) GTEST_SKIP() << "corpus not found at " MOLTAVEX_CORPUS_DIR;
 }
 
 TEST_P(EveryModel, DeterministicAndCompressesText) {

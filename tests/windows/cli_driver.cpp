@@ -15,8 +15,11 @@
 // line is printed per case, then "N passed, M failed"; the exit status is 0
 // only when every case passed.
 //
+// The expected console texts, the known streams and the sample text are
+// the ones the POSIX tests use (tests/known_data.h).
+//
 // Build (MinGW-w64): x86_64-w64-mingw32-g++-posix -std=c++17 -O2 -Wall -Wextra
-//                    -static -o cli_driver.exe tests/windows/cli_driver.cpp
+//                    -static -I include -o cli_driver.exe tests/windows/cli_driver.cpp
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -32,93 +35,40 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "../known_data.h"
 
 namespace {
 
 using Bytes = std::string;  // raw file and console contents
 
 // ---------------------------------------------------------------------------
-// Expected console text
+// Expected console text and known data
 // ---------------------------------------------------------------------------
 
-const std::string kBanner = "Moltavex   V1.9\r\n";
+using mx::test::decode_ok_err;
+using mx::test::decoding_progress;
+using mx::test::encode_ok_err;
+using mx::test::encoding_progress;
+using mx::test::failure_err;
+using mx::test::kCreateOut;
+using mx::test::kEarlyEnd;
+using mx::test::kNotValid;
+using mx::test::kOpenIn;
+using mx::test::kReadIn;
+using mx::test::kUsage;
+using mx::test::to_hex;
+using mx::test::usage_err;
 
-const std::string kUsage =
-    "\r\n"
-    "usage: Moltavex c [order] [infile] <outfile>\r\n"
-    "       Moltavex c[model] [order] [infile] <outfile>\r\n"
-    "       Moltavex d [infile] <outfile>\r\n"
-    "\r\n"
-    "The model number can be one of the following:\r\n"
-    "      0 - Bytewise Hashed Model\r\n"
-    "      1 - Simple Bitwise Model (default)\r\n"
-    "      2 - Adaptive Bitwise Model\r\n"
-    "      3 - Indexed Bitwise Model Array\r\n"
-    "      4 - Hashed Bitwise Model\r\n"
-    "      5 - Combined Model\r\n"
-    "\r\n"
-    "note:  To use stdin/stdout, enter : as the filename\r\n";
-
-const char* const kModelNames[6] = {
-    "Bytewise Hashed Model",       "Simple Bitwise Model", "Adaptive Bitwise Model",
-    "Indexed Bitwise Model Array", "Hashed Bitwise Model", "Combined Model",
-};
-
-const std::string kOpenIn = "Could not open input file.";
-const std::string kCreateOut = "Could not create output file.";
-const std::string kReadIn = "Could not read input file.";
-const std::string kNotValid = "Not a valid compressed file.";
-const std::string kEarlyEnd = "Unexpected end of compressed data.";
-
-std::string encoding(int model) {
-  return std::string("\r\nEncoding using ") + kModelNames[model] + "...\r\n";
-}
-std::string decoding(int model) {
-  return std::string("\r\nDecoding using ") + kModelNames[model] + "...\r\n";
-}
-std::string encode_ok(int model) { return kBanner + encoding(model) + "\r\n"; }
-std::string decode_ok(int model) { return kBanner + decoding(model) + "\r\n"; }
-std::string usage_err() { return kBanner + "\r\n"; }
-// Standard error of a failed run; `progress` is the coding line when coding
-// had started.
-std::string failure(const std::string& progress, const std::string& message) {
-  return kBanner + progress + message + "\r\n\r\n";
-}
-
-Bytes from_hex(const std::string& hex) {
-  Bytes out;
-  std::istringstream in(hex);
-  std::string tok;
-  while (in >> tok) out.push_back(static_cast<char>(std::stoul(tok, nullptr, 16)));
-  return out;
-}
-
-// "hello" at order 8, per model.
-const char* const kHelloOrder8[6] = {
-    "08 97 92 8A 91 34 76 70 42 3B 3F FF FF", "28 8F BC 62 69 C7 43 19 22 EE FF FF",
-    "48 97 9A 87 CA 14 F9 CD A1 12 40 FF",    "68 8F BC 62 69 BF C9 84 3A 09 41 FF",
-    "88 8F BC 62 69 D9 DB 2B C8 17 81 FF",    "A8 8E 76 E9 80 CF 26 17 9A AA FB FF FF",
-};
-Bytes hello_stream(int model) { return from_hex(kHelloOrder8[model]); }
+const Bytes kHello = "hello";
+// kHello at order 8, per model.
+Bytes hello_stream(int model) { return mx::test::known_stream<Bytes>(model, 8, kHello); }
 // Empty input at order 0, models 0 and 1.
-const Bytes kEmptyModel0Order0 = from_hex("00 32 D5 5B E5 BF FF FF");
-const Bytes kEmptyModel1Order0 = from_hex("20 32 D5 5B E5 BF FF FF");
-
-std::string to_hex(const Bytes& data) {
-  static const char digits[] = "0123456789ABCDEF";
-  std::string out;
-  for (std::size_t i = 0; i < data.size(); ++i) {
-    if (i) out += ' ';
-    const auto b = static_cast<unsigned char>(data[i]);
-    out += digits[b >> 4];
-    out += digits[b & 15];
-  }
-  return out;
-}
+const Bytes kEmptyModel0Order0 = mx::test::known_stream<Bytes>(0, 0, "");
+const Bytes kEmptyModel1Order0 = mx::test::known_stream<Bytes>(1, 0, "");
 
 // Console bytes made readable in failure reports (CR and LF are the point).
 std::string visible(const std::string& s) {
@@ -158,19 +108,8 @@ Bytes console_hostile(std::size_t n) {
   return out;
 }
 
-Bytes sample_text(std::size_t n) {
-  static const char* const words[] = {"the ", "quick ", "brown ", "fox ", "jumps ",
-                                      "over ", "lazy ", "dog", ".\r\n", "and ",
-                                      "then ", "runs ", "away ", "again, "};
-  Bytes out;
-  std::uint32_t x = 12345;
-  while (out.size() < n) {
-    x = x * 1103515245u + 12345u;
-    out += words[(x >> 16) % (sizeof(words) / sizeof(words[0]))];
-  }
-  out.resize(n);
-  return out;
-}
+// The POSIX tests' sample text, with CRLF line ends.
+Bytes crlf_text(std::size_t n) { return mx::test::sample_text<Bytes>(n, "\r\n"); }
 
 // ---------------------------------------------------------------------------
 // Files and directories
@@ -491,8 +430,6 @@ Launch with_stdout(Launch l, std::string path) {
   return l;
 }
 
-const Bytes kHello = "hello";
-
 // ---------------------------------------------------------------------------
 // Groups
 // ---------------------------------------------------------------------------
@@ -535,14 +472,14 @@ void command_line_cases() {
   {
     Case c(g, "two blanks after the program name are one separator");
     reset();
-    c.run(dir, cmd("moltavex.exe  c1 8 in.txt out.mx"), 0, "", encode_ok(1));
+    c.run(dir, cmd("moltavex.exe  c1 8 in.txt out.mx"), 0, "", encode_ok_err(1));
     c.file_is(join(dir, "out.mx"), hello_stream(1), "output");
     c.same_listing(dir, {"in.txt", "out.mx"});
   }
   {
     Case c(g, "a trailing blank makes no empty argument: output name derived");
     reset();
-    c.run(dir, cmd("moltavex.exe c1 8 in.txt "), 0, "", encode_ok(1));
+    c.run(dir, cmd("moltavex.exe c1 8 in.txt "), 0, "", encode_ok_err(1));
     c.file_is(join(dir, "in.txt.mx"), hello_stream(1), "output");
     c.same_listing(dir, {"in.txt", "in.txt.mx"});
   }
@@ -552,26 +489,26 @@ void command_line_cases() {
     Case c(g, "double blank before the order: empty order 0, input \"8\", output in.txt");
     reset();
     write_file(join(dir, "8"), "");
-    c.run(dir, cmd("moltavex.exe c1  8 in.txt"), 0, "", encode_ok(1));
+    c.run(dir, cmd("moltavex.exe c1  8 in.txt"), 0, "", encode_ok_err(1));
     c.file_is(in, kEmptyModel1Order0, "in.txt, now the output");
     c.same_listing(dir, {"8", "in.txt"});
   }
   {
     Case c(g, "double blank before the order, input \"8\" with data, read back");
     reset();
-    const Bytes data = sample_text(3000);
+    const Bytes data = crlf_text(3000);
     write_file(join(dir, "8"), data);
-    c.run(dir, cmd("moltavex.exe c  8 in.txt"), 0, "", encode_ok(0));
+    c.run(dir, cmd("moltavex.exe c  8 in.txt"), 0, "", encode_ok_err(0));
     const Bytes packed = read_file(in);
     c.check(!packed.empty() && packed[0] == 0x00, "header of in.txt is not 0x00");
-    c.run(dir, cmd("moltavex.exe d in.txt back"), 0, "", decode_ok(0));
+    c.run(dir, cmd("moltavex.exe d in.txt back"), 0, "", decode_ok_err(0));
     c.file_is(join(dir, "back"), data, "restored");
     c.same_listing(dir, {"8", "back", "in.txt"});
   }
   {
     Case c(g, "two trailing blanks make an empty output name");
     reset();
-    c.run(dir, cmd("moltavex.exe c1 8 in.txt  "), 1, "", failure("", kCreateOut));
+    c.run(dir, cmd("moltavex.exe c1 8 in.txt  "), 1, "", failure_err("", kCreateOut));
     c.same_listing(dir, {"in.txt"});
     c.file_is(in, kHello, "input");
   }
@@ -581,22 +518,22 @@ void command_line_cases() {
     Case c(g, "double blank after d: empty input name, output left alone");
     reset();
     write_file(join(dir, "in.mx"), hello_stream(2));
-    c.run(dir, cmd("moltavex.exe d  in.mx"), 1, "", failure("", kOpenIn));
+    c.run(dir, cmd("moltavex.exe d  in.mx"), 1, "", failure_err("", kOpenIn));
     c.file_is(join(dir, "in.mx"), hello_stream(2), "in.mx");
     c.same_listing(dir, {"in.mx", "in.txt"});
   }
   {
     Case c(g, "quoted digits after the model letter select the default model");
     reset();
-    c.run(dir, cmd("moltavex.exe c\"5\" 8 in.txt out.mx"), 0, "", encode_ok(1));
+    c.run(dir, cmd("moltavex.exe c\"5\" 8 in.txt out.mx"), 0, "", encode_ok_err(1));
     c.file_is(join(dir, "out.mx"), hello_stream(1), "output");
   }
   {
     Case c(g, "long command words count by their first letter");
     reset();
-    c.run(dir, cmd("moltavex.exe c4x 8 in.txt out.mx"), 0, "", encode_ok(1));
+    c.run(dir, cmd("moltavex.exe c4x 8 in.txt out.mx"), 0, "", encode_ok_err(1));
     c.file_is(join(dir, "out.mx"), hello_stream(1), "output");
-    c.run(dir, cmd("moltavex.exe decode out.mx back"), 0, "", decode_ok(1));
+    c.run(dir, cmd("moltavex.exe decode out.mx back"), 0, "", decode_ok_err(1));
     c.file_is(join(dir, "back"), kHello, "restored");
   }
 }
@@ -610,37 +547,37 @@ void quoted_name_cases() {
 
   {
     Case c(g, "input and output names in quotes");
-    c.run(dir, cmd("moltavex.exe c1 8 \"my file.txt\" \"out file.mx\""), 0, "", encode_ok(1));
+    c.run(dir, cmd("moltavex.exe c1 8 \"my file.txt\" \"out file.mx\""), 0, "", encode_ok_err(1));
     c.file_is(join(dir, "out file.mx"), hello_stream(1), "output");
     c.same_listing(dir, {"my file.txt", "out file.mx"});
   }
   {
     Case c(g, "quoted input, output name derived: my file.txt.mx");
-    c.run(dir, cmd("moltavex.exe c1 8 \"my file.txt\""), 0, "", encode_ok(1));
+    c.run(dir, cmd("moltavex.exe c1 8 \"my file.txt\""), 0, "", encode_ok_err(1));
     c.file_is(join(dir, "my file.txt.mx"), hello_stream(1), "output");
     c.same_listing(dir, {"my file.txt", "my file.txt.mx", "out file.mx"});
   }
   {
     Case c(g, "d with a quoted input name, output name derived");
-    c.run(dir, cmd("moltavex.exe d \"out file.mx\""), 0, "", decode_ok(1));
+    c.run(dir, cmd("moltavex.exe d \"out file.mx\""), 0, "", decode_ok_err(1));
     c.file_is(join(dir, "out file.mx.dec"), kHello, "restored");
   }
   {
     Case c(g, "d with quoted input and output names");
-    c.run(dir, cmd("moltavex.exe d \"my file.txt.mx\" \"back file.txt\""), 0, "", decode_ok(1));
+    c.run(dir, cmd("moltavex.exe d \"my file.txt.mx\" \"back file.txt\""), 0, "", decode_ok_err(1));
     c.file_is(join(dir, "back file.txt"), kHello, "restored");
     c.same_listing(dir, {"back file.txt", "my file.txt", "my file.txt.mx", "out file.mx",
                          "out file.mx.dec"});
   }
   {
     Case c(g, "quotes around the blank only, in the middle of names");
-    c.run(dir, cmd("moltavex.exe c3 8 my\" \"file.txt mid\" \"quote.mx"), 0, "", encode_ok(3));
+    c.run(dir, cmd("moltavex.exe c3 8 my\" \"file.txt mid\" \"quote.mx"), 0, "", encode_ok_err(3));
     c.file_is(join(dir, "mid quote.mx"), hello_stream(3), "output");
   }
   {
     Case c(g, "two blanks inside quotes stay in the name");
     write_file(join(dir, "two  blanks.txt"), kHello);
-    c.run(dir, cmd("moltavex.exe c4 8 \"two  blanks.txt\""), 0, "", encode_ok(4));
+    c.run(dir, cmd("moltavex.exe c4 8 \"two  blanks.txt\""), 0, "", encode_ok_err(4));
     c.file_is(join(dir, "two  blanks.txt.mx"), hello_stream(4), "output");
     c.check(!file_exists(join(dir, "two blanks.txt.mx")), "a name lost a blank");
   }
@@ -651,9 +588,9 @@ void quoted_name_cases() {
     const std::string copy = join(prog_dir, "moltavex.exe");
     c.check(CopyFileA(g_program.c_str(), copy.c_str(), FALSE) != 0, "cannot copy the program");
     c.run_with(copy, dir, cmd("\"" + copy + "\" c5 8 \"my file.txt\" m5.mx"), 0, "",
-               encode_ok(5));
+               encode_ok_err(5));
     c.file_is(join(dir, "m5.mx"), hello_stream(5), "output");
-    c.run_with(copy, dir, cmd("\"" + copy + "\"  d m5.mx \"m5 back\""), 0, "", decode_ok(5));
+    c.run_with(copy, dir, cmd("\"" + copy + "\"  d m5.mx \"m5 back\""), 0, "", decode_ok_err(5));
     c.file_is(join(dir, "m5 back"), kHello, "restored");
   }
 }
@@ -665,21 +602,21 @@ void unbalanced_quote_cases() {
   write_file(join(dir, "in.mx"), hello_stream(0));
   {
     Case c(g, "d \"in.mx out is one input name: in.mx out, not found");
-    c.run(dir, cmd("moltavex.exe d \"in.mx out"), 1, "", failure("", kOpenIn));
+    c.run(dir, cmd("moltavex.exe d \"in.mx out"), 1, "", failure_err("", kOpenIn));
     c.same_listing(dir, {"in.mx"});
     c.file_is(join(dir, "in.mx"), hello_stream(0), "in.mx");
   }
   {
     Case c(g, "d \"in.mx out reads the file \"in.mx out\" when there is one");
     write_file(join(dir, "in.mx out"), hello_stream(2));
-    c.run(dir, cmd("moltavex.exe d \"in.mx out"), 0, "", decode_ok(2));
+    c.run(dir, cmd("moltavex.exe d \"in.mx out"), 0, "", decode_ok_err(2));
     c.file_is(join(dir, "in.mx out.dec"), kHello, "restored");
     c.same_listing(dir, {"in.mx", "in.mx out", "in.mx out.dec"});
   }
   {
     Case c(g, "unbalanced quote in the output name");
     write_file(join(dir, "in.txt"), kHello);
-    c.run(dir, cmd("moltavex.exe c1 8 in.txt \"out file.mx"), 0, "", encode_ok(1));
+    c.run(dir, cmd("moltavex.exe c1 8 in.txt \"out file.mx"), 0, "", encode_ok_err(1));
     c.file_is(join(dir, "out file.mx"), hello_stream(1), "output");
   }
 }
@@ -697,21 +634,21 @@ void known_stream_cases() {
     // A longer stale output must be replaced, not partly overwritten.
     write_file(join(dir, "hello.mx"), Bytes(100, '\xAA'));
     c.run(dir, cmd("moltavex.exe " + command + " 8 hello.txt hello.mx"), 0, "",
-          encode_ok(model));
+          encode_ok_err(model));
     c.file_is(join(dir, "hello.mx"), want, "named output");
 
     c.run(dir, with_stdin(cmd("moltavex.exe " + command + " 8 : :"), in), 0, want,
-          encode_ok(model));
+          encode_ok_err(model));
 
     write_file(join(dir, "hello.back"), Bytes(100, 'U'));
-    c.run(dir, cmd("moltavex.exe d hello.mx hello.back"), 0, "", decode_ok(model));
+    c.run(dir, cmd("moltavex.exe d hello.mx hello.back"), 0, "", decode_ok_err(model));
     c.file_is(join(dir, "hello.back"), kHello, "named restored");
     c.run(dir, with_stdin(cmd("moltavex.exe d : :"), join(dir, "hello.mx")), 0, kHello,
-          decode_ok(model));
+          decode_ok_err(model));
   }
   {
     Case c(g, "c0 names model 0 as c does");
-    c.run(dir, cmd("moltavex.exe c0 8 hello.txt c0.mx"), 0, "", encode_ok(0));
+    c.run(dir, cmd("moltavex.exe c0 8 hello.txt c0.mx"), 0, "", encode_ok_err(0));
     c.file_is(join(dir, "c0.mx"), hello_stream(0), "output");
   }
 }
@@ -735,44 +672,44 @@ void binary_stream_cases() {
     const std::string src = join(dir, d.name);
     write_file(src, d.bytes);
     c.run(dir, cmd(std::string("moltavex.exe c2 12 ") + d.name + " named.mx"), 0, "",
-          encode_ok(2));
+          encode_ok_err(2));
     const Bytes named = read_file(join(dir, "named.mx"));
     c.check(!named.empty() && static_cast<unsigned char>(named[0]) == 0x4C,
             "header of the named output is not 0x4C");
 
     const std::string piped_out = join(dir, "piped.mx");
     c.run(dir, with_stdout(with_stdin(cmd("moltavex.exe c2 12 : :"), src), piped_out), 0, "",
-          encode_ok(2));
+          encode_ok_err(2));
     c.file_is(piped_out, named, "compressed through standard streams vs named files");
 
     const std::string restored = join(dir, "restored.bin");
     c.run(dir, with_stdout(with_stdin(cmd("moltavex.exe d : :"), piped_out), restored), 0, "",
-          decode_ok(2));
+          decode_ok_err(2));
     c.file_is(restored, d.bytes, "restored through standard streams");
   }
   {
     Case c(g, "standard input through a pipe");
     const Bytes data = console_hostile(20000);
     write_file(join(dir, "pipe-src.bin"), data);
-    c.run(dir, cmd("moltavex.exe c5 9 pipe-src.bin pipe-named.mx"), 0, "", encode_ok(5));
+    c.run(dir, cmd("moltavex.exe c5 9 pipe-src.bin pipe-named.mx"), 0, "", encode_ok_err(5));
     Launch l = cmd("moltavex.exe c5 9 : pipe.mx");
     l.stdin_pipe = &data;
-    c.run(dir, l, 0, "", encode_ok(5));
+    c.run(dir, l, 0, "", encode_ok_err(5));
     c.file_is(join(dir, "pipe.mx"), read_file(join(dir, "pipe-named.mx")), "output");
     const Bytes packed = read_file(join(dir, "pipe.mx"));
     Launch back = cmd("moltavex.exe d : :");
     back.stdin_pipe = &packed;
     back.stdout_path = join(dir, "pipe-restored.bin");
-    c.run(dir, back, 0, "", decode_ok(5));
+    c.run(dir, back, 0, "", decode_ok_err(5));
     c.file_is(back.stdout_path, data, "restored");
   }
   {
     Case c(g, "empty standard input (NUL) compresses to the empty stream");
-    c.run(dir, cmd("moltavex.exe c 0 : :"), 0, kEmptyModel0Order0, encode_ok(0));
+    c.run(dir, cmd("moltavex.exe c 0 : :"), 0, kEmptyModel0Order0, encode_ok_err(0));
   }
   {
     Case c(g, "d : : on empty standard input is not a valid stream");
-    c.run(dir, cmd("moltavex.exe d : :"), 1, "", failure("", kNotValid));
+    c.run(dir, cmd("moltavex.exe d : :"), 1, "", failure_err("", kNotValid));
   }
 }
 
@@ -781,7 +718,7 @@ void binary_stream_cases() {
 void input_as_output_cases() {
   const std::string g = "input named as output";
   const std::string dir = group_dir("input-as-output");
-  const Bytes text = sample_text(20000);
+  const Bytes text = crlf_text(20000);
   const std::string in = join(dir, "in.txt");
   const std::string packed = join(dir, "in.mx");
   write_file(in, text);
@@ -812,7 +749,7 @@ void input_as_output_cases() {
     Case c(g, std::string(r.name) + " -> could not create output");
     c.check(linked, "CreateHardLinkA failed, error " + link_error);
     restore();
-    c.run(dir, cmd(r.line), 1, "", failure("", kCreateOut));
+    c.run(dir, cmd(r.line), 1, "", failure_err("", kCreateOut));
     c.file_is(in, text, "input");
     c.file_is(packed, hello_stream(3), "in.mx");
     c.same_listing(dir, all);
@@ -824,7 +761,7 @@ void input_as_output_cases() {
     restore();
     Launch l = with_stdout(cmd("moltavex.exe c1 8 in.txt :"), in);
     l.stdout_existing = true;
-    c.run(dir, l, 1, "", failure("", kOpenIn));
+    c.run(dir, l, 1, "", failure_err("", kOpenIn));
     c.file_is(in, text, "input");
     c.same_listing(dir, all);
   }
@@ -834,48 +771,49 @@ void input_as_output_cases() {
 void failure_cases() {
   const std::string g = "failures";
   const std::string dir = group_dir("failures");
-  const Bytes text = sample_text(20000);
+  const Bytes text = crlf_text(20000);
   write_file(join(dir, "in.txt"), text);
   CreateDirectoryA(join(dir, "sub").c_str(), nullptr);
   {
     Case c(g, "a directory as input to c -> could not read input");
-    c.run(dir, cmd("moltavex.exe c1 8 sub out.mx"), 1, "", failure(encoding(1), kReadIn));
+    c.run(dir, cmd("moltavex.exe c1 8 sub out.mx"), 1, "",
+          failure_err(encoding_progress(1), kReadIn));
     c.same_listing(dir, {"in.txt", "sub"});
   }
   {
     Case c(g, "a directory as input to d -> could not read input");
-    c.run(dir, cmd("moltavex.exe d sub"), 1, "", failure("", kReadIn));
+    c.run(dir, cmd("moltavex.exe d sub"), 1, "", failure_err("", kReadIn));
     c.same_listing(dir, {"in.txt", "sub"});
   }
   {
     Case c(g, "a directory as output -> could not create output");
-    c.run(dir, cmd("moltavex.exe c1 8 in.txt sub"), 1, "", failure("", kCreateOut));
+    c.run(dir, cmd("moltavex.exe c1 8 in.txt sub"), 1, "", failure_err("", kCreateOut));
     c.same_listing(dir, {"in.txt", "sub"});
   }
   {
     Case c(g, "missing input -> could not open input, no output");
-    c.run(dir, cmd("moltavex.exe c1 8 nope.txt"), 1, "", failure("", kOpenIn));
-    c.run(dir, cmd("moltavex.exe d nope.mx out"), 1, "", failure("", kOpenIn));
+    c.run(dir, cmd("moltavex.exe c1 8 nope.txt"), 1, "", failure_err("", kOpenIn));
+    c.run(dir, cmd("moltavex.exe d nope.mx out"), 1, "", failure_err("", kOpenIn));
     c.same_listing(dir, {"in.txt", "sub"});
   }
   {
     Case c(g, "output in a missing directory -> could not create output");
-    c.run(dir, cmd("moltavex.exe c1 8 in.txt nodir\\out.mx"), 1, "", failure("", kCreateOut));
+    c.run(dir, cmd("moltavex.exe c1 8 in.txt nodir\\out.mx"), 1, "", failure_err("", kCreateOut));
     c.same_listing(dir, {"in.txt", "sub"});
   }
   {
     Case c(g, "cut-short stream -> unexpected end, partial output removed");
-    c.run(dir, cmd("moltavex.exe c3 8 in.txt full.mx"), 0, "", encode_ok(3));
+    c.run(dir, cmd("moltavex.exe c3 8 in.txt full.mx"), 0, "", encode_ok_err(3));
     Bytes cut = read_file(join(dir, "full.mx"));
     cut.resize(cut.size() / 2);
     write_file(join(dir, "short.mx"), cut);
-    c.run(dir, cmd("moltavex.exe d short.mx"), 1, "", failure(decoding(3), kEarlyEnd));
+    c.run(dir, cmd("moltavex.exe d short.mx"), 1, "", failure_err(decoding_progress(3), kEarlyEnd));
     c.same_listing(dir, {"full.mx", "in.txt", "short.mx", "sub"});
   }
   {
     Case c(g, "header naming model 6 -> not a valid compressed file");
-    write_file(join(dir, "bad.mx"), from_hex("C0 12 34 56 78 FF FF"));
-    c.run(dir, cmd("moltavex.exe d bad.mx"), 1, "", failure("", kNotValid));
+    write_file(join(dir, "bad.mx"), mx::test::from_hex<Bytes>("C0 12 34 56 78 FF FF"));
+    c.run(dir, cmd("moltavex.exe d bad.mx"), 1, "", failure_err("", kNotValid));
     c.check(!file_exists(join(dir, "bad.mx.dec")), "bad.mx.dec left behind");
   }
 }

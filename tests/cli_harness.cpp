@@ -1,0 +1,150 @@
+#include "cli_harness.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+extern char** environ;
+
+namespace mx::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The 1 GiB cap on written files, set for this process at start-up and so
+// inherited by every program the tests start (see cli_harness.h).
+const bool file_size_capped = [] {
+  constexpr rlim_t cap = rlim_t{1} << 30;
+  struct rlimit limit {};
+  if (getrlimit(RLIMIT_FSIZE, &limit) != 0) return false;
+  if (limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur <= cap) return true;
+  limit.rlim_cur = cap;
+  return setrlimit(RLIMIT_FSIZE, &limit) == 0;
+}();
+
+}  // namespace
+
+Bytes read_bytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string read_text(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void write_bytes(const std::string& path, const Bytes& data) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+  ASSERT_TRUE(out.good()) << "cannot write " << path;
+}
+
+bool exists_no_follow(const std::string& path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0;
+}
+
+std::string visible(const std::string& s) {
+  std::string out;
+  for (char c : s) {
+    if (c == '\r')
+      out += "\\r";
+    else if (c == '\n')
+      out += "\\n";
+    else
+      out += c;
+  }
+  return out;
+}
+
+RunResult run_program(const std::vector<std::string>& args, const RunOptions& opt,
+                      const std::string& capture_dir) {
+  RunResult result;
+  const std::string out_path =
+      opt.stdout_path.empty() ? capture_dir + "/stdout.capture" : opt.stdout_path;
+  const std::string err_path = capture_dir + "/stderr.capture";
+
+  std::vector<std::string> argv_s;
+  std::string exe;
+  if (opt.vm_limit_kb > 0) {
+    // The shell applies the limit and then replaces itself with the program,
+    // so the exit status and streams are the program's own.
+    exe = "/bin/sh";
+    argv_s = {"/bin/sh", "-c",
+              "ulimit -v " + std::to_string(opt.vm_limit_kb) + " && exec \"$0\" \"$@\"",
+              MOLTAVEX_EXE};
+  } else {
+    exe = MOLTAVEX_EXE;
+    argv_s = {MOLTAVEX_EXE};
+  }
+  argv_s.insert(argv_s.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& a : argv_s) argv.push_back(a.data());
+  argv.push_back(nullptr);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, opt.stdin_path.c_str(), O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0644);
+  posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0644);
+  pid_t pid = -1;
+  const int rc = posix_spawn(&pid, exe.c_str(), &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (rc != 0) {
+    ADD_FAILURE() << "posix_spawn failed: " << std::strerror(rc);
+    return result;
+  }
+  int wstatus = 0;
+  while (waitpid(pid, &wstatus, 0) < 0) {
+    if (errno != EINTR) {
+      ADD_FAILURE() << "waitpid failed: " << std::strerror(errno);
+      return result;
+    }
+  }
+  if (WIFEXITED(wstatus))
+    result.status = WEXITSTATUS(wstatus);
+  else if (WIFSIGNALED(wstatus))
+    result.status = -WTERMSIG(wstatus);
+
+  if (opt.stdout_path.empty()) result.out = read_text(out_path);
+  result.err = read_text(err_path);
+  return result;
+}
+
+void Cli::SetUp() {
+  char tmpl[] = "/tmp/moltavex_cli_XXXXXX";
+  ASSERT_NE(mkdtemp(tmpl), nullptr) << std::strerror(errno);
+  root_ = tmpl;
+  dir_ = root_ + "/w";
+  ASSERT_EQ(mkdir(dir_.c_str(), 0755), 0) << std::strerror(errno);
+}
+
+void Cli::TearDown() {
+  if (!root_.empty()) {
+    std::error_code ec;
+    fs::remove_all(root_, ec);
+  }
+}
+
+std::vector<std::string> Cli::listing() const {
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(dir_)) names.push_back(e.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+}  // namespace mx::test

@@ -1,0 +1,97 @@
+// The harness of the end-to-end tests of the moltavex program
+// (tests/test_cli_*.cpp): each test starts the built executable as a child
+// process and checks the exact bytes it writes to the console, its exit
+// status and the files it leaves behind.
+//
+// Console conventions checked throughout: every line ends in "\r\n",
+// standard error opens with the banner line and closes with an empty line,
+// the usage text goes to standard output, and exit statuses are 0 (success),
+// 1 (failure), 2 (usage) and 128 + n (stopped by signal n). The expected
+// texts, the known streams and the generated data come from known_data.h.
+//
+// Every program these tests start inherits a cap of 1 GiB per written file
+// (set once for the whole test program, in cli_harness.cpp): a decoder that
+// has drifted from its encoder (a fault under test) may write without end,
+// and the cap makes it die of SIGXFSZ, and the test fail, instead of filling
+// the disk. No test writes anything near that size.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "corpus.h"
+#include "known_data.h"
+
+namespace mx::test {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// ---------------------------------------------------------------------------
+// Files and console bytes
+// ---------------------------------------------------------------------------
+
+Bytes read_bytes(const std::string& path);
+std::string read_text(const std::string& path);
+// Replaces the file; a failure to write fails the test.
+void write_bytes(const std::string& path, const Bytes& data);
+inline Bytes to_bytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
+
+// True when `path` names anything, a dangling symbolic link included.
+bool exists_no_follow(const std::string& path);
+
+// Makes console bytes readable in failure messages (CR/LF are the point).
+std::string visible(const std::string& s);
+
+// ---------------------------------------------------------------------------
+// Running the program
+// ---------------------------------------------------------------------------
+
+struct RunResult {
+  int status = -1;  // exit status, or -signal when the child was killed
+  std::string out;  // captured standard output (empty if redirected to a file)
+  std::string err;  // captured standard error
+};
+
+struct RunOptions {
+  std::string stdin_path = "/dev/null";
+  std::string stdout_path;  // empty: capture into RunResult::out
+  long vm_limit_kb = 0;     // non-zero: run under a shell with `ulimit -v`
+};
+
+// Runs the program with `args` (argv[0] is the executable path and is added
+// here), wiring the standard streams to files so that the bytes come back
+// exactly as written, and waits for it. The capture files live in
+// `capture_dir`.
+RunResult run_program(const std::vector<std::string>& args, const RunOptions& opt,
+                      const std::string& capture_dir);
+
+// ---------------------------------------------------------------------------
+// The fixture
+// ---------------------------------------------------------------------------
+
+// Each test gets a fresh temporary directory: the console captures live in
+// its root, and the test's files in the working directory `dir_` below it,
+// so that listing() sees only what the test and the program made.
+class Cli : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // Path of `name` inside the per-test working directory.
+  std::string path(const std::string& name) const { return dir_ + "/" + name; }
+
+  RunResult run(const std::vector<std::string>& args, const RunOptions& opt = {}) {
+    return run_program(args, opt, root_);
+  }
+
+  // Sorted names in the working directory (console captures live outside it).
+  std::vector<std::string> listing() const;
+
+  std::string root_;
+  std::string dir_;
+};
+
+}  // namespace mx::test

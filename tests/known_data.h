@@ -1,0 +1,215 @@
+// What the tests know in advance, written once for every kind of test: the
+// library's unit tests, the command-line tests (tests/test_cli_*.cpp) and the
+// Windows driver (tests/windows/cli_driver.cpp, built with MinGW-w64).
+//
+//   - hex conversion, into byte vectors or std::string;
+//   - the exact compressed streams of a few inputs;
+//   - the console texts the program prints, and builders of the standard
+//     error a run is expected to leave;
+//   - deterministic generated data.
+//
+// Plain C++17: no GoogleTest, no POSIX or Windows headers. The version in
+// the banner comes from the public header, its one home.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "moltavex/moltavex.h"
+
+namespace mx::test {
+
+// ---------------------------------------------------------------------------
+// Hex
+// ---------------------------------------------------------------------------
+
+// Bytes written as pairs of hex digits, blanks between the pairs optional
+// ("08 97 92"), into a byte vector (the default) or a std::string.
+template <class Container = std::vector<std::uint8_t>>
+Container from_hex(const std::string& hex) {
+  const auto digit = [&hex](char c) -> int {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    throw std::invalid_argument("from_hex: not hex pairs: \"" + hex + "\"");
+  };
+  Container out;
+  for (std::size_t i = 0; i < hex.size();) {
+    if (hex[i] == ' ') {
+      ++i;
+      continue;
+    }
+    if (i + 1 >= hex.size()) throw std::invalid_argument("from_hex: odd digit in \"" + hex + "\"");
+    out.push_back(
+        static_cast<typename Container::value_type>(digit(hex[i]) * 16 + digit(hex[i + 1])));
+    i += 2;
+  }
+  return out;
+}
+
+// "08 97 92": upper-case pairs with one blank between them.
+template <class Container>
+std::string to_hex(const Container& data) {
+  static const char digits[] = "0123456789ABCDEF";
+  std::string out;
+  for (std::size_t i = 0; i < data.size(); ++i) {
+    if (i) out += ' ';
+    const auto b = static_cast<unsigned char>(data[i]);
+    out += digits[b >> 4];
+    out += digits[b & 15];
+  }
+  return out;
+}
+
+// ---------------------------------------------------------------------------
+// Known compressed streams
+// ---------------------------------------------------------------------------
+
+struct KnownStream {
+  int model;
+  int order;
+  const char* input;  // coded as it is
+  const char* hex;    // the whole stream: header byte, body, finishing bytes
+};
+
+// The empty input at order 0 and "hello" at order 8, under every model.
+inline constexpr KnownStream kKnownStreams[] = {
+    {0, 0, "", "00 32 D5 5B E5 BF FF FF"},
+    {1, 0, "", "20 32 D5 5B E5 BF FF FF"},
+    {2, 0, "", "40 0F 10 01 93 80 FF FF"},
+    {3, 0, "", "60 1F 6F AA 33 4A FF"},
+    {4, 0, "", "80 32 D5 5B E5 BF FF FF"},
+    {5, 0, "", "A0 14 ED 09 81 00 FF FF"},
+    {0, 8, "hello", "08 97 92 8A 91 34 76 70 42 3B 3F FF FF"},
+    {1, 8, "hello", "28 8F BC 62 69 C7 43 19 22 EE FF FF"},
+    {2, 8, "hello", "48 97 9A 87 CA 14 F9 CD A1 12 40 FF"},
+    {3, 8, "hello", "68 8F BC 62 69 BF C9 84 3A 09 41 FF"},
+    {4, 8, "hello", "88 8F BC 62 69 D9 DB 2B C8 17 81 FF"},
+    {5, 8, "hello", "A8 8E 76 E9 80 CF 26 17 9A AA FB FF FF"},
+};
+
+// The stream of `input` under `model` at `order`, from the table above;
+// throws std::out_of_range when the table has no such row.
+template <class Container = std::vector<std::uint8_t>>
+Container known_stream(int model, int order, const std::string& input) {
+  for (const KnownStream& k : kKnownStreams) {
+    if (k.model == model && k.order == order && input == k.input) {
+      return from_hex<Container>(k.hex);
+    }
+  }
+  throw std::out_of_range("no known stream of \"" + input + "\" for model " +
+                          std::to_string(model) + " at order " + std::to_string(order));
+}
+
+// ---------------------------------------------------------------------------
+// Console texts
+// ---------------------------------------------------------------------------
+//
+// Every console line ends in "\r\n". Standard error opens with the banner
+// line and closes with an empty line; the usage text goes to standard
+// output.
+
+inline const std::string kBanner = "Moltavex   V" MVX_VERSION_STRING "\r\n";
+
+inline const std::string kUsage =
+    "\r\n"
+    "usage: Moltavex c [order] [infile] <outfile>\r\n"
+    "       Moltavex c[model] [order] [infile] <outfile>\r\n"
+    "       Moltavex d [infile] <outfile>\r\n"
+    "\r\n"
+    "The model number can be one of the following:\r\n"
+    "      0 - Bytewise Hashed Model\r\n"
+    "      1 - Simple Bitwise Model (default)\r\n"
+    "      2 - Adaptive Bitwise Model\r\n"
+    "      3 - Indexed Bitwise Model Array\r\n"
+    "      4 - Hashed Bitwise Model\r\n"
+    "      5 - Combined Model\r\n"
+    "\r\n"
+    "note:  To use stdin/stdout, enter : as the filename\r\n";
+
+inline constexpr const char* kModelNames[6] = {
+    "Bytewise Hashed Model",       "Simple Bitwise Model", "Adaptive Bitwise Model",
+    "Indexed Bitwise Model Array", "Hashed Bitwise Model", "Combined Model",
+};
+
+// The one message line of a failed job.
+inline const std::string kOpenIn = "Could not open input file.";
+inline const std::string kCreateOut = "Could not create output file.";
+inline const std::string kReadIn = "Could not read input file.";
+inline const std::string kWriteOut = "Could not write output file.";
+inline const std::string kOutOfMemory = "Out of memory.";
+inline const std::string kNotValid = "Not a valid compressed file.";
+inline const std::string kEarlyEnd = "Unexpected end of compressed data.";
+inline const std::string kInterrupted = "Interrupted.";
+
+// The block printed when coding starts.
+inline std::string encoding_progress(int model) {
+  return std::string("\r\nEncoding using ") + kModelNames[model] + "...\r\n";
+}
+inline std::string decoding_progress(int model) {
+  return std::string("\r\nDecoding using ") + kModelNames[model] + "...\r\n";
+}
+
+// Standard error of a job that coded to the end without trouble.
+inline std::string encode_ok_err(int model) { return kBanner + encoding_progress(model) + "\r\n"; }
+inline std::string decode_ok_err(int model) { return kBanner + decoding_progress(model) + "\r\n"; }
+
+// Standard error of a command line that cannot be used (the usage text
+// itself goes to standard output).
+inline std::string usage_err() { return kBanner + "\r\n"; }
+
+// Standard error of a job that failed: `progress` is the block above when
+// coding had started, empty otherwise.
+inline std::string failure_err(const std::string& progress, const std::string& message) {
+  return kBanner + progress + message + "\r\n\r\n";
+}
+
+// ---------------------------------------------------------------------------
+// Generated data, the same on every run so that failures reproduce
+// ---------------------------------------------------------------------------
+
+// Pseudo-random bytes (xorshift): nothing for a model to learn.
+template <class Container = std::vector<std::uint8_t>>
+Container random_bytes(std::size_t size, std::uint64_t seed) {
+  Container out;
+  out.resize(size);
+  std::uint64_t x = seed * 0x9E3779B97F4A7C15ull + 1;
+  for (auto& b : out) {
+    x ^= x << 13;
+    x ^= x >> 7;
+    x ^= x << 17;
+    b = static_cast<typename Container::value_type>(x >> 24);
+  }
+  return out;
+}
+
+// Text-like data with repetition, so every model has something to learn;
+// sentences end in `line_end`. Some expectations depend on these exact
+// bytes (how much of a cut-short stream still decodes), so the words and
+// the sequence stay as they are.
+template <class Container = std::vector<std::uint8_t>>
+Container sample_text(std::size_t n, const char* line_end = "\n") {
+  static const char* const words[] = {"the ",  "quick ", "brown ", "fox ",   "jumps ",
+                                      "over ", "lazy ",  "dog",    ".",      "and ",
+                                      "then ", "runs ",  "away ",  "again, "};
+  constexpr std::size_t count = sizeof words / sizeof words[0];
+  constexpr std::size_t sentence_end = 8;  // "." and then `line_end`
+  const auto append = [](Container& out, const char* s) {
+    for (; *s; ++s) out.push_back(static_cast<typename Container::value_type>(*s));
+  };
+  Container out;
+  std::uint32_t x = 12345;
+  while (out.size() < n) {
+    x = x * 1103515245u + 12345u;
+    const std::size_t w = (x >> 16) % count;
+    append(out, words[w]);
+    if (w == sentence_end) append(out, line_end);
+  }
+  out.resize(n);
+  return out;
+}
+
+}  // namespace mx::test
