@@ -76,14 +76,14 @@ inline bool read_concatenation(const std::string& dir, const std::vector<std::st
 // models meet the kind of byte statistics they see on real prose.
 inline Bytes synthetic_text(std::size_t size, std::uint64_t seed = 1) {
   static const char* const words[] = {
-      "the",    "of",     "and",     "to",      "a",      "in",     "that",   "it",
-      "was",    "he",     "I",       "his",     "you",    "for",    "had",    "is",
-      "with",   "she",    "her",     "as",      "not",    "at",     "on",     "be",
-      "said",   "but",    "they",    "all",     "so",     "this",   "by",     "from",
-      "Alice",  "little", "thought", "queen",   "would",  "could",  "there",  "very",
-      "which",  "what",   "when",    "were",    "their",  "one",    "out",    "into",
-      "time",   "about",  "began",   "herself", "looked", "again",  "while",  "before",
-      "nothing", "strange", "garden", "question", "answer", "morning", "window", "through"};
+      "the",     "of",      "and",     "to",       "a",      "in",      "that",   "it",
+      "was",     "he",      "I",       "his",      "you",    "for",     "had",    "is",
+      "with",    "she",     "her",     "as",       "not",    "at",      "on",     "be",
+      "said",    "but",     "they",    "all",      "so",     "this",    "by",     "from",
+      "Alice",   "little",  "thought", "queen",    "would",  "could",   "there",  "very",
+      "which",   "what",    "when",    "were",     "their",  "one",     "out",    "into",
+      "time",    "about",   "began",   "herself",  "looked", "again",   "while",  "before",
+      "nothing", "strange", "garden",  "question", "answer", "morning", "window", "through"};
   const std::size_t count = sizeof(words) / sizeof(words[0]);
   Bytes out;
   out.reserve(size + 16);

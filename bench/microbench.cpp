@@ -196,8 +196,7 @@ MX_NOINLINE std::uint64_t chain_encode(M& model, const Bytes& data, std::uint8_t
   for (const std::uint8_t c : data) {
     model.template code_byte<false, true>(
         [&](int k, mx::Prob32 p) {
-          mx::encode_step_of_byte(low, high, c, k, p,
-                                  [&out](std::uint8_t byte) { *out++ = byte; });
+          mx::encode_step_of_byte(low, high, c, k, p, [&out](std::uint8_t byte) { *out++ = byte; });
           return (c >> k) & 1;
         },
         c);

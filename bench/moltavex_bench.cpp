@@ -182,8 +182,7 @@ bool load_data_sets(const Options& options, std::vector<DataSet>& sets, bool& co
       }
     } else if (item == "corpus.cat" || item == "text.cat") {
       DataSet set{item, {}};
-      const auto& names =
-          item == "text.cat" ? mx::bench::text_names() : mx::bench::corpus_names();
+      const auto& names = item == "text.cat" ? mx::bench::text_names() : mx::bench::corpus_names();
       if (!mx::bench::read_concatenation(dir, names, set.data)) {
         corpus_missing = true;
         return true;
@@ -348,21 +347,29 @@ bool measure(const Options& options, const DataSet& set, const Pair& pair, Row& 
   restored.reserve(set.data.size() + 4096);
 
   Speed c, d;
-  bool ok = time_job(options, set.data.size(), [&] {
-    if (compress_job(set.data, packed, pair.model, pair.order) != moltavex::Status::ok) return false;
-    // Every job must give the same stream; the first is kept to check.
-    if (reference.empty()) reference = packed;
-    return packed == reference;
-  }, c);
+  bool ok = time_job(
+      options, set.data.size(),
+      [&] {
+        if (compress_job(set.data, packed, pair.model, pair.order) != moltavex::Status::ok)
+          return false;
+        // Every job must give the same stream; the first is kept to check.
+        if (reference.empty()) reference = packed;
+        return packed == reference;
+      },
+      c);
   if (!ok) {
     what = "compression failed or was not deterministic";
   } else if (use_plain_path && !same_as_library(set.data, reference, pair)) {
     ok = false;
     what = "the plain path's stream differs from the library's";
   } else {
-    ok = time_job(options, set.data.size(), [&] {
-      return decompress_job(reference, restored) == moltavex::Status::ok && restored == set.data;
-    }, d);
+    ok = time_job(
+        options, set.data.size(),
+        [&] {
+          return decompress_job(reference, restored) == moltavex::Status::ok &&
+                 restored == set.data;
+        },
+        d);
     if (!ok) what = "decompression failed or did not restore the data";
   }
   if (!ok) {
@@ -391,26 +398,27 @@ void print_row(const Options& options, const Row& row) {
                 row.c_mbps, row.d_mbps,
                 row.peak_kib < 0 ? "" : std::to_string(row.peak_kib).c_str());
   } else {
-    std::printf("%s%cinproc%cmoltavex%c%s%c%zu%c%d%c%d%c%zu%c%.4f%c%.3f%c%.3f%c%.3f%c%.3f%c"
-                "%.3f%c%.3f%c%ld%c%d\n",
-                options.build.c_str(), sep, sep, sep, row.file.c_str(), sep, row.bytes, sep,
-                row.pair.model, sep, row.pair.order, sep, row.compressed, sep,
-                row.bits_per_byte, sep, row.c_mbps, sep, row.d_mbps, sep, row.c_best, sep,
-                row.d_best, sep, row.c_cpu, sep, row.d_cpu, sep, row.peak_kib, sep,
-                options.runs);
+    std::printf(
+        "%s%cinproc%cmoltavex%c%s%c%zu%c%d%c%d%c%zu%c%.4f%c%.3f%c%.3f%c%.3f%c%.3f%c"
+        "%.3f%c%.3f%c%ld%c%d\n",
+        options.build.c_str(), sep, sep, sep, row.file.c_str(), sep, row.bytes, sep, row.pair.model,
+        sep, row.pair.order, sep, row.compressed, sep, row.bits_per_byte, sep, row.c_mbps, sep,
+        row.d_mbps, sep, row.c_best, sep, row.d_best, sep, row.c_cpu, sep, row.d_cpu, sep,
+        row.peak_kib, sep, options.runs);
   }
   std::fflush(stdout);
 }
 
 void print_header(const Options& options) {
   if (options.format == "md") {
-    std::printf("| file | bytes | model:order | compressed | bits/byte | compress MB/s |"
-                " decompress MB/s | peak KiB |\n|---|--:|---|--:|--:|--:|--:|--:|\n");
+    std::printf(
+        "| file | bytes | model:order | compressed | bits/byte | compress MB/s |"
+        " decompress MB/s | peak KiB |\n|---|--:|---|--:|--:|--:|--:|--:|\n");
   } else if (options.header) {
-    const char* names[] = {"build", "kind",   "program",       "file",   "bytes",
-                           "model", "order",  "compressed",    "bits_per_byte",
-                           "c_mbps", "d_mbps", "c_best_mbps",  "d_best_mbps",
-                           "c_cpu_mbps", "d_cpu_mbps", "peak_kib", "runs"};
+    const char* names[] = {"build",    "kind",        "program",     "file",          "bytes",
+                           "model",    "order",       "compressed",  "bits_per_byte", "c_mbps",
+                           "d_mbps",   "c_best_mbps", "d_best_mbps", "c_cpu_mbps",    "d_cpu_mbps",
+                           "peak_kib", "runs"};
     const char sep = options.format == "csv" ? ',' : '\t';
     for (std::size_t i = 0; i < sizeof names / sizeof names[0]; ++i) {
       std::printf("%s%c", names[i], i + 1 < sizeof names / sizeof names[0] ? sep : '\n');
@@ -518,8 +526,7 @@ int main(int argc, char** argv) {
   if (!load_data_sets(options, sets, corpus_missing)) return 1;
   if (corpus_missing) {
     std::fprintf(stderr, "moltavex_bench: corpus not found at %s; nothing measured\n",
-                 options.corpus.empty() ? mx::bench::corpus_dir().c_str()
-                                        : options.corpus.c_str());
+                 options.corpus.empty() ? mx::bench::corpus_dir().c_str() : options.corpus.c_str());
     return 0;
   }
 

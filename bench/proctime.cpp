@@ -91,9 +91,10 @@ int main(int argc, char** argv) {
     }
   }
   if (i >= argc) {
-    std::fputs("usage: moltavex_proctime [--runs N] [--warmup N] [--stdin FILE] "
-               "[--stdout FILE] -- COMMAND ARGS...\n",
-               stderr);
+    std::fputs(
+        "usage: moltavex_proctime [--runs N] [--warmup N] [--stdin FILE] "
+        "[--stdout FILE] -- COMMAND ARGS...\n",
+        stderr);
     return 2;
   }
   char** command = argv + i;
@@ -117,7 +118,6 @@ int main(int argc, char** argv) {
     max_rss = std::max(max_rss, result.max_rss_kib);
   }
   std::printf("%.6f\t%.6f\t%.6f\t%ld\n", mx::bench::median(seconds),
-              *std::min_element(seconds.begin(), seconds.end()), mx::bench::median(cpu),
-              max_rss);
+              *std::min_element(seconds.begin(), seconds.end()), mx::bench::median(cpu), max_rss);
   return 0;
 }

@@ -25,8 +25,8 @@ void ProgressLine::format(char* out, std::size_t size, std::uint64_t bytes_in,
   const double rate = seconds > 0 ? static_cast<double>(bytes_in) / seconds : 0.0;
   const double left = fraction > 0 ? seconds * (1.0 - fraction) / fraction : 0.0;
   const auto whole = static_cast<long long>(left + 0.5);
-  std::snprintf(out, size, "  %5.1f%%  %7.1f MB/s  %3lld:%02lld left", fraction * 100.0,
-                rate / 1e6, whole / 60, whole % 60);
+  std::snprintf(out, size, "  %5.1f%%  %7.1f MB/s  %3lld:%02lld left", fraction * 100.0, rate / 1e6,
+                whole / 60, whole % 60);
 }
 
 void ProgressLine::update(void* context, std::uint64_t bytes_in, std::uint64_t) {

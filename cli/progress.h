@@ -27,8 +27,8 @@ class ProgressLine {
   void erase();
 
   // The text drawn for `bytes_in` of the input after `seconds` (for tests).
-  static void format(char* out, std::size_t size, std::uint64_t bytes_in,
-                     std::uint64_t input_size, double seconds);
+  static void format(char* out, std::size_t size, std::uint64_t bytes_in, std::uint64_t input_size,
+                     double seconds);
 
  private:
   using Clock = std::chrono::steady_clock;

@@ -43,7 +43,7 @@ inline std::uint64_t split_interval(std::uint64_t low, std::uint64_t high, Prob3
   const std::uint64_t range = high - low;
   const std::uint64_t t = (range * p) >> 32;
   if (t != 0) return high - t;
-  std::uint64_t mid = high - 2;     // t = 0: leave the 0 bit the two top values
+  std::uint64_t mid = high - 2;  // t = 0: leave the 0 bit the two top values
   if (mid <= low) mid += 2;
   if (mid >= high) mid = high - 1;  // degenerate interval: 0 bit keeps `high`
   return mid;
@@ -106,17 +106,15 @@ template <class Emit>
 inline std::uint64_t encode_step(std::uint64_t& low, std::uint64_t& high, int bit, Prob32 p,
                                  Emit&& emit) {
   const std::uint64_t mid = split_interval(low, high, p);
-  // Data bits are unpredictable: the choice is made without a branch.
-  choose_part_if_one(low, high, bit, mid);
+  choose_part_if_one(low, high, bit, mid);  // without a branch (see "Speed")
   encode_renormalise(low, high, emit);
   return mid;
 }
 
-// The same step for bit k (0..7) of a byte known in advance. The
-// compression loop codes its bits this way, keeping the bounds in local
-// variables for a whole stretch and emitting straight into the output
-// buffer: the bit is tested where it lies in the byte, never extracted into
-// a register of its own (which took three instructions per bit).
+// The same step for bit k (0..7) of a byte known in advance, tested where
+// it lies in the byte. The compression loop codes its bits this way,
+// keeping the bounds in local variables for a whole stretch and emitting
+// straight into the output buffer.
 template <class Emit>
 inline void encode_step_of_byte(std::uint64_t& low, std::uint64_t& high, std::uint32_t byte, int k,
                                 Prob32 p, Emit&& emit) {
@@ -161,11 +159,7 @@ template <class Fetch>
 inline int decode_step(DecoderRegisters& r, Prob32 p, std::uint64_t& mid, std::int32_t& last_byte,
                        Fetch&& fetch) {
   mid = split_interval(r.low, r.high, p);
-  // A branch, deliberately: the decoded bit feeds the next context, and a
-  // predicted branch lets the processor start the next bit's table load
-  // and division before this comparison is done. When the model predicts
-  // well (most bits) that hides the whole chain; a select would wait for it.
-  int bit;
+  int bit;  // by a branch, deliberately (see "Speed")
   if (r.code <= mid) {
     bit = 1;
     r.high = mid;
@@ -212,3 +206,17 @@ inline int decode_bit(ArithDecoder& d, Prob32 p) {
 }
 
 }  // namespace mx
+
+// Speed
+//
+// - Encoding: data bits are unpredictable, so the interval is chosen with
+//   conditional moves (choose_part_if_one, choose_part_by_bit in
+//   common/compiler.h); a branch would mispredict on every surprise. For a
+//   byte known in advance the bit is tested where it lies in the byte,
+//   never extracted into a register of its own (three instructions per
+//   bit).
+// - Decoding takes a branch on the comparison, deliberately: the decoded
+//   bit feeds the next context, and a predicted branch lets the processor
+//   start the next bit's table load and division before the comparison is
+//   done. When the model predicts well (most bits) that hides the whole
+//   chain; a select would wait for it.

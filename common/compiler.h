@@ -13,8 +13,7 @@
 #include <cstdint>
 #include <cstring>
 
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__)) && \
-    !defined(MOLTAVEX_PORTABLE)
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__)) && !defined(MOLTAVEX_PORTABLE)
 #define MX_ASM_X86_64 1
 #else
 #define MX_ASM_X86_64 0
@@ -98,8 +97,8 @@ inline void choose_part_if_one(std::uint64_t& low, std::uint64_t& high, int bit,
 #endif
 }
 
-inline void choose_part_by_bit(std::uint64_t& low, std::uint64_t& high, std::uint32_t bits,
-                               int k, std::uint64_t mid) {
+inline void choose_part_by_bit(std::uint64_t& low, std::uint64_t& high, std::uint32_t bits, int k,
+                               std::uint64_t mid) {
   const std::uint64_t above = mid + 1;
 #if MX_ASM_X86_64
   __asm__("btl %[k], %k[bits]\n\tcmovcq %[mid], %[high]\n\tcmovncq %[above], %[low]"
@@ -139,8 +138,7 @@ inline std::uint64_t load_u64_at(const unsigned char* base, std::uint64_t index)
   std::uint64_t word;
   __asm__("movq (%[e],%[w],8), %[r]"
           : [r] "=r"(word)
-          : [e] "r"(base), [w] "r"(index),
-            "m"(*reinterpret_cast<const char(*)[kExtent]>(base)));
+          : [e] "r"(base), [w] "r"(index), "m"(*reinterpret_cast<const char(*)[kExtent]>(base)));
   return word;
 #else
   std::uint64_t word;

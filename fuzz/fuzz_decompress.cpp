@@ -188,7 +188,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // Small reads for some inputs, so that refills land inside the coder's
   // priming and renormalisation too; the choice depends only on the input.
   const std::size_t chunk = size % 3 == 0 ? 1 + size % 13 : SIZE_MAX;
-  const std::uint64_t table = model < mx::model_count ? mx::model_table[model].info.table_bytes(order) : 0;
+  const std::uint64_t table =
+      model < mx::model_count ? mx::model_table[model].info.table_bytes(order) : 0;
   const bool big = table > big_table;
   const std::size_t cap = big ? big_table_output_cap : output_cap;
   const std::int32_t block = 4096;
@@ -202,17 +203,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   MX_FUZZ_CHECK(r.output.size() <= cap);
   switch (r.status) {
     case Status::ok:
-    case Status::truncated_stream:
-      break;
-    case Status::write_failed:
-      MX_FUZZ_CHECK(r.sink_refused);
-      break;
+    case Status::truncated_stream: break;
+    case Status::write_failed: MX_FUZZ_CHECK(r.sink_refused); break;
     case Status::out_of_memory:
       MX_FUZZ_CHECK(table >= may_be_refused);
       MX_FUZZ_CHECK(r.output.empty());
       return 0;
-    default:
-      MX_FUZZ_CHECK(!"unexpected status");
+    default: MX_FUZZ_CHECK(!"unexpected status");
   }
   // In step on the bits, whatever the status.
   const Bytes body(stream.begin() + 1, stream.end());

@@ -24,12 +24,12 @@ using Bytes = std::vector<std::uint8_t>;
 
 // Aborts with a message: libFuzzer records the input that got here as a
 // crash, like a sanitizer report.
-#define MX_FUZZ_CHECK(condition)                                                     \
-  do {                                                                               \
-    if (!(condition)) {                                                              \
+#define MX_FUZZ_CHECK(condition)                                                         \
+  do {                                                                                   \
+    if (!(condition)) {                                                                  \
       std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition); \
-      std::abort();                                                                  \
-    }                                                                                \
+      std::abort();                                                                      \
+    }                                                                                    \
   } while (0)
 
 struct JobResult {

@@ -35,8 +35,9 @@ std::vector<Bytes> sample_inputs() {
   inputs.push_back({0xF0, 0x00});
   inputs.push_back(cat(Bytes(240, 0xF0), {0x00}));
   inputs.push_back(cat(cat(text("ab"), Bytes(300, 0xF0)), text("cd")));
-  inputs.push_back(text("the quick brown fox jumps over the lazy dog. "
-                        "the quick brown fox jumps over the lazy dog.\n"));
+  inputs.push_back(
+      text("the quick brown fox jumps over the lazy dog. "
+           "the quick brown fox jumps over the lazy dog.\n"));
   Bytes mixed;
   std::uint32_t x = 12345;
   for (int i = 0; i < 400; ++i) {

@@ -39,8 +39,7 @@ bool watch_block(const JobWatch* watch) {
   const moltavex::Observer& observer = *watch->observer;
   if (observer.stop != nullptr && *observer.stop != 0) return false;
   if (observer.progress != nullptr) {
-    observer.progress(observer.context, watch->reader->bytes_read,
-                      watch->writer->bytes_written);
+    observer.progress(observer.context, watch->reader->bytes_read, watch->writer->bytes_written);
   }
   return true;
 }
@@ -59,10 +58,10 @@ int reader_refill(ByteReader& reader) {
     return -1;
   }
   const auto size = static_cast<std::size_t>(reader.capacity);
-  std::int64_t n = reader.read_function != nullptr
-                       ? reader.read_function(reader.read_context, reader.buffer, size)
-                       : platform::read(reader.handle, reader.buffer, size,
-                                        stop_flag(reader.watch));
+  std::int64_t n =
+      reader.read_function != nullptr
+          ? reader.read_function(reader.read_context, reader.buffer, size)
+          : platform::read(reader.handle, reader.buffer, size, stop_flag(reader.watch));
   if (n < 0 || static_cast<std::uint64_t>(n) > size) {
     reader.failed = true;
     reader.interrupted = stop_raised(reader.watch);
@@ -81,8 +80,7 @@ void writer_drain(ByteWriter& writer) {
   if (writer.failed || size == 0) return;
   bool ok = writer.write_function != nullptr
                 ? writer.write_function(writer.write_context, writer.buffer, size)
-                : platform::write_all(writer.handle, writer.buffer, size,
-                                      stop_flag(writer.watch));
+                : platform::write_all(writer.handle, writer.buffer, size, stop_flag(writer.watch));
   if (!ok) {
     writer.failed = true;
     writer.interrupted = stop_raised(writer.watch);

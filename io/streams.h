@@ -47,16 +47,16 @@ struct JobWatch {
 
 struct ByteReader {
   platform::Handle handle = platform::invalid_handle;
-  bool owns_handle = false;                // close the handle when done (not for stdin)
-  ReadFunction read_function = nullptr;    // used instead of the handle when set
+  bool owns_handle = false;              // close the handle when done (not for stdin)
+  ReadFunction read_function = nullptr;  // used instead of the handle when set
   void* read_context = nullptr;
   std::int32_t capacity = stream_buffer_size;
-  std::uint32_t position = 0;              // index of the next unread byte
-  std::uint32_t count = 0;                 // valid bytes in the buffer
+  std::uint32_t position = 0;  // index of the next unread byte
+  std::uint32_t count = 0;     // valid bytes in the buffer
   std::uint8_t* buffer = nullptr;
-  std::uint64_t bytes_read = 0;            // total handed over by the source
-  bool failed = false;                     // a read error was seen (or the job was stopped)
-  bool interrupted = false;                // the job's stop flag was raised
+  std::uint64_t bytes_read = 0;  // total handed over by the source
+  bool failed = false;           // a read error was seen (or the job was stopped)
+  bool interrupted = false;      // the job's stop flag was raised
   const JobWatch* watch = nullptr;
   ZeroedBlock storage;
 
@@ -72,11 +72,11 @@ struct ByteWriter {
   WriteFunction write_function = nullptr;  // used instead of the handle when set
   void* write_context = nullptr;
   std::int32_t capacity = stream_buffer_size;
-  std::int32_t length = 0;                 // bytes held in the buffer
-  std::uint64_t bytes_written = 0;         // total handed to the sink
+  std::int32_t length = 0;          // bytes held in the buffer
+  std::uint64_t bytes_written = 0;  // total handed to the sink
   std::uint8_t* buffer = nullptr;
-  bool failed = false;                     // a write, flush or close failed (or the job was stopped)
-  bool interrupted = false;                // the job's stop flag was raised
+  bool failed = false;       // a write, flush or close failed (or the job was stopped)
+  bool interrupted = false;  // the job's stop flag was raised
   const JobWatch* watch = nullptr;
 
   // A file this writer created by name. Unless the job marks the output
@@ -165,8 +165,8 @@ inline platform::StopFlag stop_flag(const JobWatch* watch) {
 bool watch_block(const JobWatch* watch);
 
 // Makes `reader` and `writer` consult `watch` (which must outlive them).
-inline void watch_streams(JobWatch& watch, const moltavex::Observer* observer,
-                          ByteReader& reader, ByteWriter& writer) {
+inline void watch_streams(JobWatch& watch, const moltavex::Observer* observer, ByteReader& reader,
+                          ByteWriter& writer) {
   watch.observer = observer;
   watch.reader = &reader;
   watch.writer = &writer;

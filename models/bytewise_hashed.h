@@ -73,10 +73,10 @@ inline constexpr BytewiseCodeTable bytewise_code_table{};
 struct BytewiseHashedModel {
   static constexpr ModelInfo info{0, "Bytewise Hashed Model", sizeof(BitCounter), 0};
 
-  BitCounter* table;           // 2^order counters
-  std::uint32_t history = 0;   // the last 32 coded bits, most recent in bit 0
-  std::uint32_t hash = 0;      // hash of the last four complete bytes
-  std::uint32_t index = 0;     // entry for the next predict and update
+  BitCounter* table;          // 2^order counters
+  std::uint32_t history = 0;  // the last 32 coded bits, most recent in bit 0
+  std::uint32_t hash = 0;     // hash of the last four complete bytes
+  std::uint32_t index = 0;    // entry for the next predict and update
   std::uint32_t mask;
   std::int32_t bit_count = 0;  // bits of the current byte already coded, 0..7
   std::uint32_t partial = 0;   // known bits around the current byte (see above)
@@ -87,7 +87,6 @@ struct BytewiseHashedModel {
   static std::uint32_t entry_index(std::uint32_t hash, std::uint32_t code, std::uint32_t mask) {
     return (hash ^ code) & mask;
   }
-
 
   Prob32 predict() const { return counter_predict(table[index]); }
 

@@ -27,12 +27,12 @@ struct CombinedModel {
   static constexpr ModelInfo info{5, "Combined Model", BitCounterPair::size,
                                   secondary_count * sizeof(BitCounter)};
 
-  BitCounter* secondary;           // the second stage
-  unsigned char* table;            // 2^order packed BitCounterPairs
-  std::uint64_t history = 0;       // the running hash
-  std::uint64_t index = 0;         // pair for the next predict and update, <= mask
+  BitCounter* secondary;      // the second stage
+  unsigned char* table;       // 2^order packed BitCounterPairs
+  std::uint64_t history = 0;  // the running hash
+  std::uint64_t index = 0;    // pair for the next predict and update, <= mask
   std::uint32_t mask;
-  std::int32_t bit_position = 0;   // in the current hash step, 7..0
+  std::int32_t bit_position = 0;      // in the current hash step, 7..0
   std::uint32_t secondary_index = 0;  // counter chosen by the latest predict
 
   CombinedModel(unsigned char* tables, std::int32_t order)
@@ -75,8 +75,8 @@ struct CombinedModel {
       idx = RunningHash::window(h, position, m);
       if (kPrefetch && position >= 2) {
         const unsigned char* ahead =
-            t + (RunningHash::window(h, position - 2, m) & ~std::uint64_t{7}) *
-                    BitCounterPair::size;
+            t +
+            (RunningHash::window(h, position - 2, m) & ~std::uint64_t{7}) * BitCounterPair::size;
         prefetch(ahead);
         prefetch(ahead + 64);
         prefetch(ahead + 128);

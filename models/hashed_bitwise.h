@@ -19,17 +19,15 @@ namespace mx {
 struct HashedBitwiseModel {
   static constexpr ModelInfo info{4, "Hashed Bitwise Model", sizeof(BitCounter), 0};
 
-  BitCounter* table;               // 2^order counters
-  std::uint64_t history = 0;       // the running hash
-  std::uint64_t mask;              // 2^order - 1
-  std::int32_t bit_position = 7;   // of the next bit in its byte, 7..0
+  BitCounter* table;              // 2^order counters
+  std::uint64_t history = 0;      // the running hash
+  std::uint64_t mask;             // 2^order - 1
+  std::int32_t bit_position = 7;  // of the next bit in its byte, 7..0
 
   HashedBitwiseModel(unsigned char* tables, std::int32_t order)
       : table(reinterpret_cast<BitCounter*>(tables)), mask(order_mask(order)) {}
 
-  std::uint64_t current_index() const {
-    return RunningHash::window(history, bit_position, mask);
-  }
+  std::uint64_t current_index() const { return RunningHash::window(history, bit_position, mask); }
 
   Prob32 predict() const { return counter_predict(table[current_index()]); }
 
@@ -70,7 +68,8 @@ struct HashedBitwiseModel {
       const int bit = code(k, counter_predict(*e));
       counter_update<kBelowLimit>(*e, bit);
       RunningHash::take_bit(hash, position, bit);
-      if (kPrefetch && k >= 3) prefetch(&t[RunningHash::window(hash, k - 3, m) & ~std::uint64_t{7}]);
+      if (kPrefetch && k >= 3)
+        prefetch(&t[RunningHash::window(hash, k - 3, m) & ~std::uint64_t{7}]);
       if (kPrefetch && k == 0) prefetch(&t[RunningHash::window(hash, 5, m) & ~std::uint64_t{7}]);
       byte = (byte << 1) | bit;
     }

@@ -9,8 +9,8 @@ namespace moltavex {
 namespace {
 
 template <class Job>
-Status run_streams(ReadFunction read, void* read_context, WriteFunction write,
-                   void* write_context, Job job) {
+Status run_streams(ReadFunction read, void* read_context, WriteFunction write, void* write_context,
+                   Job job) {
   mx::ByteReader reader;
   mx::ByteWriter writer;
   Status status = mx::reader_open_function(reader, read, read_context);
@@ -72,8 +72,7 @@ Status compress_file(const char* input_name, const char* output_name, int model,
   return mx::compress_streams(pair.reader, pair.writer, model, order, observer);
 }
 
-Status decompress_file(const char* input_name, const char* output_name,
-                       const Observer* observer) {
+Status decompress_file(const char* input_name, const char* output_name, const Observer* observer) {
   if (input_name == nullptr || output_name == nullptr) return Status::invalid_argument;
   mx::StreamPair pair;
   const Status status = mx::open_streams(input_name, output_name, pair);

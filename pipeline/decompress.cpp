@@ -82,7 +82,8 @@ MX_NOINLINE void decode_all(ArithDecoder& decoder, RunUnpacker& unpacker, Model&
           most < bits_before_any_halving / 8
               ? decode_stretch<Model, kPrefetch, true>(model, coder, in, in_last, out, out_end)
               : decode_stretch<Model, kPrefetch, false>(model, coder, in, in_last, out, out_end);
-      bytes_decoded += static_cast<std::uint64_t>(out - output.data) + (byte == escape_byte ? 1 : 0);
+      bytes_decoded +=
+          static_cast<std::uint64_t>(out - output.data) + (byte == escape_byte ? 1 : 0);
       reader_consume(reader, static_cast<std::size_t>(in - input.data));
       writer_produce(writer, static_cast<std::size_t>(out - output.data));
       if (byte != escape_byte) {

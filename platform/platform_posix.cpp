@@ -8,15 +8,16 @@
 // its contexts actually touch.
 #if !defined(_WIN32)
 
-#include "platform/platform.h"
-
-#include <cerrno>
-#include <cstdint>
-#include <cstdlib>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+
+#include "platform/platform.h"
 
 namespace mx::platform {
 
@@ -120,7 +121,8 @@ void* alloc_zeroed(std::uint64_t bytes) {
                          MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (block == MAP_FAILED) return nullptr;
 #if defined(MADV_HUGEPAGE)
-    if (bytes <= huge_pages_up_to) (void)::madvise(block, static_cast<std::size_t>(bytes), MADV_HUGEPAGE);
+    if (bytes <= huge_pages_up_to)
+      (void)::madvise(block, static_cast<std::size_t>(bytes), MADV_HUGEPAGE);
 #endif
     return block;
   }

@@ -11,9 +11,9 @@
 // invalid_handle, and a null handle (a missing standard handle) does too.
 #if defined(_WIN32)
 
-#include "platform/platform.h"
-
 #include <cstdint>
+
+#include "platform/platform.h"
 
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
@@ -26,8 +26,7 @@
 namespace mx::platform {
 
 static Handle from_native(HANDLE h) {
-  return h == INVALID_HANDLE_VALUE || h == nullptr ? invalid_handle
-                                                   : reinterpret_cast<Handle>(h);
+  return h == INVALID_HANDLE_VALUE || h == nullptr ? invalid_handle : reinterpret_cast<Handle>(h);
 }
 static HANDLE native(Handle h) { return reinterpret_cast<HANDLE>(h); }
 
@@ -45,8 +44,7 @@ Handle std_error() { return from_native(GetStdHandle(STD_ERROR_HANDLE)); }
 // a read error on every system rather than as a failed open here only.
 Handle open_input(const char* name) {
   return from_native(CreateFileA(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                 FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_BACKUP_SEMANTICS,
-                                 nullptr));
+                                 FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
 }
 
 Handle create_output(const char* name) {
@@ -104,8 +102,8 @@ FileId identify(Handle h) {
 }
 
 FileId identify(const char* name) {
-  HANDLE h = CreateFileA(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  HANDLE h = CreateFileA(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (h == INVALID_HANDLE_VALUE) return FileId{};
   FileId id = identify(from_native(h));
   CloseHandle(h);
@@ -128,8 +126,7 @@ void* alloc_zeroed(std::uint64_t bytes) {
     return VirtualAlloc(nullptr, static_cast<SIZE_T>(bytes), MEM_RESERVE | MEM_COMMIT,
                         PAGE_READWRITE);
   }
-  return HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY,
-                   bytes == 0 ? 1 : static_cast<SIZE_T>(bytes));
+  return HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, bytes == 0 ? 1 : static_cast<SIZE_T>(bytes));
 }
 
 void free_memory(void* block, std::uint64_t bytes) {

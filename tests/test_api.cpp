@@ -1,7 +1,6 @@
 // The public interface, as an embedding program uses it: the examples of
 // the header, every entry point, the observer's hooks and its stop flag.
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <csignal>
@@ -54,8 +53,8 @@ TEST(Api, HeaderExamplesWork) {
     EXPECT_EQ(moltavex::decompress_file((dir + name).c_str(), (dir + "/back").c_str()),
               moltavex::Status::ok);
     std::ifstream a(book, std::ios::binary), b(dir + "/back", std::ios::binary);
-    EXPECT_TRUE(std::equal(std::istreambuf_iterator<char>(a), {},
-                           std::istreambuf_iterator<char>(b), {}));
+    EXPECT_TRUE(
+        std::equal(std::istreambuf_iterator<char>(a), {}, std::istreambuf_iterator<char>(b), {}));
   }
   std::system(("rm -rf '" + dir + "'").c_str());
 }
@@ -122,8 +121,7 @@ TEST(Api, ObserverHearsStartAndProgress) {
   Watch watch;
   const moltavex::Observer o = observer_for(watch);
   std::vector<std::uint8_t> packed, restored;
-  ASSERT_EQ(moltavex::compress(data.data(), data.size(), 4, 12, packed, &o),
-            moltavex::Status::ok);
+  ASSERT_EQ(moltavex::compress(data.data(), data.size(), 4, 12, packed, &o), moltavex::Status::ok);
   EXPECT_EQ(watch.started, 1);
   EXPECT_FALSE(watch.decompressing);
   EXPECT_EQ(watch.name, "Hashed Bitwise Model");

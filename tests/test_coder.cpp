@@ -195,8 +195,7 @@ TEST(RoundTrip, RandomBitsUnderExtremeProbabilities) {
     for (int i = 0; i < 5000; ++i) {
       const std::uint64_t r = next();
       bits.push_back(static_cast<int>(r & 1));
-      probs.push_back((r >> 8) % 3 == 0 ? extremes[(r >> 16) % 7]
-                                        : static_cast<Prob32>(r >> 32));
+      probs.push_back((r >> 8) % 3 == 0 ? extremes[(r >> 16) % 7] : static_cast<Prob32>(r >> 32));
     }
     expect_round_trip(bits, probs);
   }

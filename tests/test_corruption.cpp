@@ -81,7 +81,7 @@ struct Config {
 };
 
 // Every model, at a low order (down to a single counter) and a high one.
-const Config configs[] = {{0, 0}, {0, 16}, {1, 0},  {1, 12}, {2, 1},  {2, 16},
+const Config configs[] = {{0, 0}, {0, 16}, {1, 0},  {1, 12}, {2, 1}, {2, 16},
                           {3, 4}, {3, 16}, {4, 10}, {4, 16}, {5, 0}, {5, 16}};
 
 std::string where(const Config& c, const std::string& input) {
@@ -95,14 +95,9 @@ void expect_sound_decoding(const Bytes& stream, const std::string& what) {
   const Decoded d = decode_capped(stream);
   switch (d.status) {
     case Status::ok:
-    case Status::truncated_stream:
-      break;
-    case Status::write_failed:
-      EXPECT_TRUE(d.capped) << what;
-      return;
-    default:
-      ADD_FAILURE() << what << ": status " << static_cast<int>(d.status);
-      return;
+    case Status::truncated_stream: break;
+    case Status::write_failed: EXPECT_TRUE(d.capped) << what; return;
+    default: ADD_FAILURE() << what << ": status " << static_cast<int>(d.status); return;
   }
   if (d.status != Status::ok) return;
   Bytes longer = stream;
@@ -162,8 +157,8 @@ TEST(DamagedStreams, EveryCutFailsOrLosesOnlyFinishingBytes) {
       for (std::size_t keep = 0; keep < stream.size(); ++keep) {
         const Bytes cut(stream.begin(), stream.begin() + static_cast<std::ptrdiff_t>(keep));
         const Decoded d = decode_capped(cut);
-        const std::string what = where(c, name) + ", first " + std::to_string(keep) +
-                                 " of " + std::to_string(stream.size()) + " bytes";
+        const std::string what = where(c, name) + ", first " + std::to_string(keep) + " of " +
+                                 std::to_string(stream.size()) + " bytes";
         if (keep == 0) {
           EXPECT_EQ(d.status, Status::invalid_stream) << what;
         } else if (d.status == Status::ok) {

@@ -54,9 +54,9 @@ TEST(BitCounter, PredictionIsTheTruncatedQuotientForAnyCounts) {
   auto expected = [](std::uint32_t zeros, std::uint32_t total) {
     return static_cast<Prob32>(std::uint64_t{zeros} * 0xFFFFFFFFu / total);
   };
-  const std::uint32_t edges[][2] = {{1, 2},          {1, 0xFFFFFFFFu}, {0xFFFFFFFEu, 0xFFFFFFFFu},
-                                    {1, 3},          {2, 3},           {0x7FFFFFFFu, 0xFFFFFFFFu},
-                                    {0x80000000u, 0x80000001u},        {1, 0x80000000u}};
+  const std::uint32_t edges[][2] = {
+      {1, 2}, {1, 0xFFFFFFFFu},           {0xFFFFFFFEu, 0xFFFFFFFFu}, {1, 3},
+      {2, 3}, {0x7FFFFFFFu, 0xFFFFFFFFu}, {0x80000000u, 0x80000001u}, {1, 0x80000000u}};
   for (const auto& e : edges) {
     EXPECT_EQ(counter_predict(BitCounter::from_counts(e[0], e[1])), expected(e[0], e[1]))
         << e[0] << "/" << e[1];
@@ -65,8 +65,8 @@ TEST(BitCounter, PredictionIsTheTruncatedQuotientForAnyCounts) {
   for (int i = 0; i < 100000; ++i) {
     state = state * 6364136223846793005ull + 1442695040888963407ull;
     // Totals spread over every magnitude, zeros anywhere below them.
-    const std::uint32_t total = std::max<std::uint32_t>(
-        2, static_cast<std::uint32_t>(state >> 32) >> (state >> 27 & 31));
+    const std::uint32_t total =
+        std::max<std::uint32_t>(2, static_cast<std::uint32_t>(state >> 32) >> (state >> 27 & 31));
     const std::uint32_t zeros = 1 + static_cast<std::uint32_t>(state % (total - 1));
     ASSERT_EQ(counter_predict(BitCounter::from_counts(zeros, total)), expected(zeros, total))
         << zeros << "/" << total;
@@ -117,8 +117,8 @@ TEST(BitCounterPair, SelectsByLastBitAndLearnsInThePredictingCounter) {
     p.push_back(BitCounterPair::predict(entry));
     BitCounterPair::update(entry, bit);
   }
-  EXPECT_EQ(p, (std::vector<Prob32>{0x7FFFFFFFu, 0xAAAAAAAAu, 0xBFFFFFFFu, 0x7FFFFFFFu,
-                                    0x55555555u}));
+  EXPECT_EQ(p,
+            (std::vector<Prob32>{0x7FFFFFFFu, 0xAAAAAAAAu, 0xBFFFFFFFu, 0x7FFFFFFFu, 0x55555555u}));
   EXPECT_EQ(BitCounterPair::counter(entry, 0).zeros(), 3u);
   EXPECT_EQ(BitCounterPair::counter(entry, 0).total(), 5u);
   EXPECT_EQ(BitCounterPair::counter(entry, 1).zeros(), 2u);
@@ -135,8 +135,7 @@ TEST(BitCounterPair, SelectsByLastBitAndLearnsInThePredictingCounter) {
 TEST(SimpleBitwiseModel, CountsPerContextOfTheLastBits) {
   auto m = create_model<SimpleBitwiseModel>(0);
   ASSERT_TRUE(m);
-  EXPECT_EQ(feed_bits(*m, {0, 0, 1}),
-            (std::vector<Prob32>{0x7FFFFFFFu, 0xAAAAAAAAu, 0xBFFFFFFFu}));
+  EXPECT_EQ(feed_bits(*m, {0, 0, 1}), (std::vector<Prob32>{0x7FFFFFFFu, 0xAAAAAAAAu, 0xBFFFFFFFu}));
   EXPECT_EQ(m->predict(), 0x99999999u);
   EXPECT_EQ(m->predict(), 0x99999999u);  // predict changes nothing
 
@@ -255,8 +254,7 @@ TEST(IndexedBitwiseModelArray, ConditionsOnThePreviousOutcomeOfTheContext) {
   auto m0 = create_model<IndexedBitwiseModelArray>(0);
   ASSERT_TRUE(m0);
   EXPECT_EQ(feed_bits(*m0, {0, 0, 1, 1, 0}),
-            (std::vector<Prob32>{0x7FFFFFFFu, 0xAAAAAAAAu, 0xBFFFFFFFu, 0x7FFFFFFFu,
-                                 0x55555555u}));
+            (std::vector<Prob32>{0x7FFFFFFFu, 0xAAAAAAAAu, 0xBFFFFFFFu, 0x7FFFFFFFu, 0x55555555u}));
   EXPECT_EQ(m0->predict(), 0x99999999u);
 
   auto m3 = create_model<IndexedBitwiseModelArray>(3);
@@ -319,20 +317,18 @@ TEST(BytewiseHashedModel, HashesFourBytesAndCodesTheKnownBits) {
     }
   };
   code_byte(0x41);
-  EXPECT_EQ(entries, (std::vector<std::uint32_t>{0x0, 0x2, 0x4, 0xC, 0x141, 0x142, 0x144,
-                                                 0x148}));
+  EXPECT_EQ(entries, (std::vector<std::uint32_t>{0x0, 0x2, 0x4, 0xC, 0x141, 0x142, 0x144, 0x148}));
   EXPECT_EQ(m->hash, 0xB9C2DC45u);
   EXPECT_EQ(m->partial, 1u);
   EXPECT_EQ(m->index, 0xDC44u);
   code_byte(0x42);
-  EXPECT_EQ(entries, (std::vector<std::uint32_t>{0xDC44, 0xDC46, 0xDC40, 0xDC48, 0xDD14,
-                                                 0xDD17, 0xDD11, 0xDD1D}));
+  EXPECT_EQ(entries, (std::vector<std::uint32_t>{0xDC44, 0xDC46, 0xDC40, 0xDC48, 0xDD14, 0xDD17,
+                                                 0xDD11, 0xDD1D}));
   EXPECT_EQ(m->hash, 0xBC1383A3u);
   EXPECT_EQ(m->index, 0x83A2u);
   // Closed form of the hash.
   for (std::uint32_t v : {0u, 0x01020304u, 0xFFFFFFFFu, 0x80F07F11u}) {
-    const std::uint32_t b0 = v & 0xFF, b1 = (v >> 8) & 0xFF, b2 = (v >> 16) & 0xFF,
-                        b3 = v >> 24;
+    const std::uint32_t b0 = v & 0xFF, b1 = (v >> 8) & 0xFF, b2 = (v >> 16) & 0xFF, b3 = v >> 24;
     EXPECT_EQ(bytewise_hash(v),
               b3 * 558620273u + b2 * 461889917u + b1 * 597529u + b0 * 773u + 3116505088u);
   }
@@ -369,8 +365,8 @@ TEST(CombinedModel, MapsTheFirstStageThroughSecondaryCounters) {
 
   auto ff = create_model<CombinedModel>(16);
   EXPECT_EQ(feed(*ff, {0xFF}),
-            (std::vector<Prob32>{0x7FFFFFFFu, 0x55555555u, 0x3FFFFFFFu, 0x33333333u,
-                                 0x2AAAAAAAu, 0x24924924u, 0x1FFFFFFFu, 0x1C71C71Cu}));
+            (std::vector<Prob32>{0x7FFFFFFFu, 0x55555555u, 0x3FFFFFFFu, 0x33333333u, 0x2AAAAAAAu,
+                                 0x24924924u, 0x1FFFFFFFu, 0x1C71C71Cu}));
   EXPECT_EQ(ff->secondary[8191].total(), 10u);
 
   auto zeros = create_model<CombinedModel>(0);
@@ -383,9 +379,9 @@ TEST(CombinedModel, MapsTheFirstStageThroughSecondaryCounters) {
 }
 
 TEST(ModelTable, NamesRowsAndBehavesLikeTheClasses) {
-  const char* names[] = {"Bytewise Hashed Model",       "Simple Bitwise Model",
-                         "Adaptive Bitwise Model",      "Indexed Bitwise Model Array",
-                         "Hashed Bitwise Model",        "Combined Model"};
+  const char* names[] = {"Bytewise Hashed Model",  "Simple Bitwise Model",
+                         "Adaptive Bitwise Model", "Indexed Bitwise Model Array",
+                         "Hashed Bitwise Model",   "Combined Model"};
   const auto data = {0x10, 0xF0, 0xF0, 0x00, 0x7E, 0x7E, 0x7E, 0xA5};
   for (int i = 0; i < model_count; ++i) {
     EXPECT_STREQ(model_table[i].info.name, names[i]);
@@ -439,9 +435,7 @@ void expect_whole_bytes_match_single_bits(std::int32_t order, const std::vector<
       case 2: returned = b->template code_byte<false, false>(code); break;
       case 3: returned = b->template code_byte<true, true>(code, byte); break;
       // Far below the halving limit, updates without its check agree too.
-      case 4:
-        returned = b->template code_byte<false, true, true>(code, byte);
-        break;
+      case 4: returned = b->template code_byte<false, true, true>(code, byte); break;
       default:
         for (int k = 7; k >= 0; --k) {
           seen.push_back(b->predict());

@@ -19,7 +19,8 @@ Bytes pack(const Bytes& input, std::size_t chunk = SIZE_MAX) {
   RunPacker packer;
   packer_create(packer, reader);
   Bytes out;
-  for (int c = packer_get(packer); c >= 0; c = packer_get(packer)) out.push_back(static_cast<std::uint8_t>(c));
+  for (int c = packer_get(packer); c >= 0; c = packer_get(packer))
+    out.push_back(static_cast<std::uint8_t>(c));
   // Finished for good: no more reads.
   const std::size_t offset = source.offset;
   EXPECT_EQ(packer_get(packer), -1);

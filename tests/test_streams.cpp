@@ -1,8 +1,7 @@
 // Buffered streams over real files: buffer boundaries, lazy writing, what
 // opening refuses, how failures show, and removal of incomplete outputs.
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -161,18 +160,20 @@ TEST(Jobs, FailedFileJobsLeaveNoOutput) {
   TempDir dir;
   const Bytes data = test::random_bytes(300000, 9);
   write_file(dir.file("in"), data);
-  EXPECT_EQ(moltavex::compress_file(dir.file("in").c_str(), dir.file("in.mx").c_str(), 1, 12), Status::ok);
-  EXPECT_EQ(moltavex::compress_file("/tmp", dir.file("dir.mx").c_str(), 1, 12), Status::read_failed);
+  EXPECT_EQ(moltavex::compress_file(dir.file("in").c_str(), dir.file("in.mx").c_str(), 1, 12),
+            Status::ok);
+  EXPECT_EQ(moltavex::compress_file("/tmp", dir.file("dir.mx").c_str(), 1, 12),
+            Status::read_failed);
   EXPECT_FALSE(exists(dir.file("dir.mx")));
-  EXPECT_EQ(moltavex::compress_file(dir.file("in").c_str(), "/dev/full", 1, 12), Status::write_failed);
+  EXPECT_EQ(moltavex::compress_file(dir.file("in").c_str(), "/dev/full", 1, 12),
+            Status::write_failed);
 
   Bytes stream = read_file(dir.file("in.mx"));
   stream.resize(stream.size() / 2);
   write_file(dir.file("cut.mx"), stream);
   for (const char* name : {"cut.mx", "in"}) {
     StreamPair pair;
-    ASSERT_EQ(open_streams(dir.file(name).c_str(), dir.file("restored").c_str(), pair),
-              Status::ok);
+    ASSERT_EQ(open_streams(dir.file(name).c_str(), dir.file("restored").c_str(), pair), Status::ok);
     const Status s = decompress_streams(pair.reader, pair.writer);
     EXPECT_NE(s, Status::ok) << name;
   }

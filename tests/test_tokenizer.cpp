@@ -25,7 +25,8 @@ Split split(const std::string& line, std::size_t slot_count = 260) {
   for (std::size_t i = slot_count; i < slots.size(); ++i) slots[i] = &guard;
   Split result{split_command_line(buffer.data(), slots.data(), slot_count), {}};
   for (std::size_t i = slot_count; i < slots.size(); ++i) EXPECT_EQ(slots[i], &guard);
-  for (std::size_t i = 0; i < result.count && i < slot_count; ++i) result.args.emplace_back(slots[i]);
+  for (std::size_t i = 0; i < result.count && i < slot_count; ++i)
+    result.args.emplace_back(slots[i]);
   return result;
 }
 
@@ -75,9 +76,13 @@ TEST(SplitCommandLine, NeverWritesPastTheTable) {
 }
 
 TEST(StripQuotes, RemovesEveryDoubleQuote) {
-  for (auto [in, out] : std::vector<std::pair<std::string, std::string>>{
-           {"\"my file\"", "my file"}, {"a\"b\"\"c", "abc"}, {"", ""}, {"\"\"", ""},
-           {"plain", "plain"}, {"\"my file\".mx", "my file.mx"}}) {
+  for (auto [in, out] :
+       std::vector<std::pair<std::string, std::string>>{{"\"my file\"", "my file"},
+                                                        {"a\"b\"\"c", "abc"},
+                                                        {"", ""},
+                                                        {"\"\"", ""},
+                                                        {"plain", "plain"},
+                                                        {"\"my file\".mx", "my file.mx"}}) {
     std::vector<char> buffer(in.begin(), in.end());
     buffer.push_back('\0');
     strip_quotes(buffer.data());

@@ -26,10 +26,9 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
-#include <windows.h>
-
 #include <fcntl.h>
 #include <io.h>
+#include <windows.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -74,8 +73,10 @@ const Bytes kEmptyModel1Order0 = mx::test::known_stream<Bytes>(1, 0, "");
 std::string visible(const std::string& s) {
   std::string out;
   for (char c : s) {
-    if (c == '\r') out += "\\r";
-    else if (c == '\n') out += "\\n";
+    if (c == '\r')
+      out += "\\r";
+    else if (c == '\n')
+      out += "\\n";
     else if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7F) {
       char buf[8];
       std::snprintf(buf, sizeof buf, "\\x%02X", static_cast<unsigned char>(c));
@@ -94,8 +95,10 @@ std::string visible(const std::string& s) {
 // Bytes that a text-mode stream would alter: CR, LF in both orders, Ctrl-Z
 // (end of file for text-mode reads), NUL, and runs of the escape byte.
 Bytes console_hostile(std::size_t n) {
-  static const char pattern[] = "line one\r\nline two\n\r\x1a" "after ctrl-z\0nul\r\r\n\n"
-                                "\xF0\xF0\xF0\xF0\xFF\xFE\x1a\x1a\r";
+  static const char pattern[] =
+      "line one\r\nline two\n\r\x1a"
+      "after ctrl-z\0nul\r\r\n\n"
+      "\xF0\xF0\xF0\xF0\xFF\xFE\x1a\x1a\r";
   const std::size_t len = sizeof pattern - 1;  // the pattern has an embedded NUL
   Bytes out;
   std::uint32_t x = 99;
@@ -124,9 +127,9 @@ bool write_file(const std::string& path, const Bytes& data) {
                          FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   DWORD done = 0;
-  const bool ok = data.empty() ||
-                  (WriteFile(h, data.data(), static_cast<DWORD>(data.size()), &done, nullptr) &&
-                   done == data.size());
+  const bool ok =
+      data.empty() || (WriteFile(h, data.data(), static_cast<DWORD>(data.size()), &done, nullptr) &&
+                       done == data.size());
   return CloseHandle(h) && ok;
 }
 
@@ -193,11 +196,11 @@ std::string list_text(const std::vector<std::string>& names) {
 // ---------------------------------------------------------------------------
 
 struct Launch {
-  std::string command_line;   // exactly what the program's GetCommandLineA returns
-  std::string stdin_path;     // empty: NUL
+  std::string command_line;           // exactly what the program's GetCommandLineA returns
+  std::string stdin_path;             // empty: NUL
   const Bytes* stdin_pipe = nullptr;  // set: standard input is a pipe fed these bytes
-  std::string stdout_path;    // empty: captured into Result::out
-  bool stdout_existing = false;  // open stdout_path as it is (no truncation)
+  std::string stdout_path;            // empty: captured into Result::out
+  bool stdout_existing = false;       // open stdout_path as it is (no truncation)
 };
 
 struct Result {
@@ -208,23 +211,21 @@ struct Result {
   std::string trouble;  // why the run could not be made, if it could not
 };
 
-std::string g_program;        // full path of moltavex.exe
-std::string g_capture_dir;    // console captures live here, outside group dirs
+std::string g_program;      // full path of moltavex.exe
+std::string g_capture_dir;  // console captures live here, outside group dirs
 
 HANDLE inheritable_file(const std::string& path, DWORD access, DWORD creation) {
   SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
-  return CreateFileA(path.c_str(), access,
-                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &sa, creation,
-                     FILE_ATTRIBUTE_NORMAL, nullptr);
+  return CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                     &sa, creation, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 // Runs `program` with the raw command line in working directory `dir` and
 // waits for it.
 Result run_program(const std::string& program, const std::string& dir, const Launch& launch) {
   Result result;
-  const std::string out_path = launch.stdout_path.empty()
-                                   ? join(g_capture_dir, "stdout.capture")
-                                   : launch.stdout_path;
+  const std::string out_path =
+      launch.stdout_path.empty() ? join(g_capture_dir, "stdout.capture") : launch.stdout_path;
   const std::string err_path = join(g_capture_dir, "stderr.capture");
 
   HANDLE in = INVALID_HANDLE_VALUE;
@@ -367,8 +368,7 @@ class Case {
     std::sort(want.begin(), want.end());
     const auto got = listing(dir);
     if (got != want) {
-      problems_.push_back("directory holds " + list_text(got) + ", expected " +
-                          list_text(want));
+      problems_.push_back("directory holds " + list_text(got) + ", expected " + list_text(want));
     }
   }
   void file_is(const std::string& path, const Bytes& want, const std::string& what) {
@@ -393,8 +393,8 @@ class Case {
     const std::string at = "[" + launch.command_line + "] ";
     if (!r.trouble.empty()) problems_.push_back(at + r.trouble);
     if (!r.started) return r;
-    check(r.status == status, at + "exit status " + std::to_string(r.status) + ", expected " +
-                                  std::to_string(status));
+    check(r.status == status,
+          at + "exit status " + std::to_string(r.status) + ", expected " + std::to_string(status));
     if (launch.stdout_path.empty()) same_text(r.out, out, at + "standard output");
     same_text(r.err, err, at + "standard error");
     return r;
@@ -566,8 +566,8 @@ void quoted_name_cases() {
     Case c(g, "d with quoted input and output names");
     c.run(dir, cmd("moltavex.exe d \"my file.txt.mx\" \"back file.txt\""), 0, "", decode_ok_err(1));
     c.file_is(join(dir, "back file.txt"), kHello, "restored");
-    c.same_listing(dir, {"back file.txt", "my file.txt", "my file.txt.mx", "out file.mx",
-                         "out file.mx.dec"});
+    c.same_listing(
+        dir, {"back file.txt", "my file.txt", "my file.txt.mx", "out file.mx", "out file.mx.dec"});
   }
   {
     Case c(g, "quotes around the blank only, in the middle of names");
