@@ -74,7 +74,7 @@ Status compress_streams_plainly(ByteReader& reader, ByteWriter& writer, int mode
   encoder_finish(encoder);
   reader_close(reader);
   if (!writer_close(writer)) return stream_status(reader, writer);
-  writer.complete = true;
+  if (!writer_publish(writer)) return stream_status(reader, writer);
   return Status::ok;
 }
 
@@ -104,7 +104,7 @@ Status decompress_streams_plainly(ByteReader& reader, ByteWriter& writer) {
   if (stream_status(reader, writer) != Status::ok) return stream_status(reader, writer);
   if (unpacker.end == 0) return Status::truncated_stream;
   if (!writer_close(writer)) return stream_status(reader, writer);
-  writer.complete = true;
+  if (!writer_publish(writer)) return stream_status(reader, writer);
   return Status::ok;
 }
 

@@ -58,6 +58,10 @@ struct ByteReader {
   bool failed = false;           // a read error was seen (or the job was stopped)
   bool interrupted = false;      // the job's stop flag was raised
   const JobWatch* watch = nullptr;
+  // A regular file opened by name: its permissions and times as they were
+  // when it was opened (reading it may move its access time), for the
+  // output to take over.
+  platform::FileAttributes attributes;
   ZeroedBlock storage;
 
   ByteReader() = default;
@@ -79,12 +83,16 @@ struct ByteWriter {
   bool interrupted = false;  // the job's stop flag was raised
   const JobWatch* watch = nullptr;
 
-  // A file this writer created by name. Unless the job marks the output
-  // complete, the file is removed when the writer goes away, so that no
-  // half-written result is left behind.
-  const char* created_name = nullptr;  // points into name_storage
-  platform::FileId created_id;
-  bool complete = false;
+  // A named output that is, or will be, a regular file is written to a
+  // temporary file beside it, which writer_publish renames onto the output
+  // name once the job has succeeded: until then nothing under that name
+  // changes. Unless published, the temporary file is removed when the
+  // writer goes away.
+  const char* temporary_name = nullptr;  // in name_storage
+  const char* final_name = nullptr;      // in name_storage
+  platform::FileId temporary_id;
+  platform::FileAttributes times_from;  // given to the file at close, when valid
+  bool complete = false;                // published, or nothing to publish
   ZeroedBlock storage;
   ZeroedBlock name_storage;
 
@@ -155,6 +163,9 @@ void reader_close(ByteReader& reader);
 // Commits and closes the writer's handle if it owns one; false (and
 // `failed` set) when any write, flush or the close failed.
 bool writer_close(ByteWriter& writer);
+// Marks a closed writer's output complete: a temporary file replaces the
+// output name now. False (and `failed` set) when that fails.
+bool writer_publish(ByteWriter& writer);
 
 // Stop flag of the watch, if any.
 inline platform::StopFlag stop_flag(const JobWatch* watch) {
@@ -180,11 +191,28 @@ struct StreamPair {
   ByteWriter writer;
 };
 
-// Opens the job's input and output. A name starting with ':' selects the
-// standard input or output. The input is opened first, so a missing input
-// never creates or truncates the output; an output that is the input file
-// itself (same device and inode, through any name) is refused before it is
-// touched. Names are used exactly as given.
-Status open_streams(const char* input_name, const char* output_name, StreamPair& pair);
+// Opens a job's input: a name starting with ':' selects standard input.
+// Blocked in the open (a FIFO without a writer), it gives up when `stop`
+// is raised (interrupted).
+Status open_input_stream(const char* name, ByteReader& reader, platform::StopFlag stop = nullptr);
+
+// Opens a job's output, given its opened input: a name starting with ':'
+// selects standard output. An output that is the input file itself (same
+// device and inode, through any name) is refused before it is touched. A
+// name that holds a regular file, a symbolic link or nothing gets a
+// temporary file beside it (see ByteWriter), with the permissions of a
+// regular input file (else 0666 less the umask) set before any data and
+// its times set at close; other files (devices, FIFOs) are written in
+// place. Names are used exactly as given.
+Status open_output_stream(const char* name, const ByteReader& input, ByteWriter& writer,
+                          platform::StopFlag stop = nullptr);
+
+// Both, the input first, so that a missing input never touches the output.
+Status open_streams(const char* input_name, const char* output_name, StreamPair& pair,
+                    platform::StopFlag stop = nullptr);
+
+// The next byte `reader` will yield (0..255), or -1 at the end of the
+// input or after a read error, without taking it.
+int reader_peek(ByteReader& reader);
 
 }  // namespace mx

@@ -123,10 +123,17 @@ Status stream_status(const ByteReader& reader, const ByteWriter& writer) {
   return Status::ok;
 }
 
+Status check_memory(int model, int order, std::uint64_t memory_limit) {
+  const std::uint64_t bytes = model_table[model].info.table_bytes(order);
+  return memory_limit != 0 && bytes > memory_limit ? Status::out_of_memory : Status::ok;
+}
+
 Status compress_streams(ByteReader& reader, ByteWriter& writer, int model, int order,
-                        const Observer* observer) {
+                        const Observer* observer, std::uint64_t memory_limit) {
   const ModelDescriptor* const descriptor = find_model(model);
   if (descriptor == nullptr || !valid_order(order)) return Status::invalid_argument;
+  const Status memory = check_memory(model, order, memory_limit);
+  if (memory != Status::ok) return memory;
   JobWatch watch;
   watch_streams(watch, observer, reader, writer);
   if (observer != nullptr && observer->started != nullptr) {
@@ -153,8 +160,7 @@ Status compress_streams(ByteReader& reader, ByteWriter& writer, int model, int o
   if (status != Status::ok) return status;
 
   reader_close(reader);
-  if (!writer_close(writer)) return stream_status(reader, writer);
-  writer.complete = true;
+  if (!writer_close(writer) || !writer_publish(writer)) return stream_status(reader, writer);
   return Status::ok;
 }
 

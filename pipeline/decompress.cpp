@@ -121,7 +121,8 @@ done:
 
 }  // namespace
 
-Status decompress_streams(ByteReader& reader, ByteWriter& writer, const Observer* observer) {
+Status decompress_streams(ByteReader& reader, ByteWriter& writer, const Observer* observer,
+                          std::uint64_t memory_limit) {
   JobWatch watch;
   watch_streams(watch, observer, reader, writer);
   const int header = reader_get(reader);
@@ -132,6 +133,8 @@ Status decompress_streams(ByteReader& reader, ByteWriter& writer, const Observer
   const int order = header & 0x1F;
   const ModelDescriptor* const descriptor = find_model(model);
   if (descriptor == nullptr) return Status::invalid_stream;
+  const Status memory = check_memory(model, order, memory_limit);
+  if (memory != Status::ok) return memory;
 
   if (observer != nullptr && observer->started != nullptr) {
     observer->started(observer->context, true, descriptor->info.name);
@@ -158,8 +161,7 @@ Status decompress_streams(ByteReader& reader, ByteWriter& writer, const Observer
   reader_close(reader);
   if (stream_status(reader, writer) != Status::ok) return stream_status(reader, writer);
   if (unpacker.end == 0) return Status::truncated_stream;
-  if (!writer_close(writer)) return stream_status(reader, writer);
-  writer.complete = true;
+  if (!writer_close(writer) || !writer_publish(writer)) return stream_status(reader, writer);
   return Status::ok;
 }
 

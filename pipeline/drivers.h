@@ -14,7 +14,7 @@
 // observer hears when coding starts (after the streams are open and, for
 // decompression, the header has named a model), gets progress after every
 // block, and can stop the job with its flag. A failed job leaves its output
-// incomplete, and a writer that created a named file removes it.
+// unpublished (see ByteWriter).
 #pragma once
 
 #include <cstdint>
@@ -38,16 +38,19 @@ inline std::uint8_t header_byte(int model, int order) {
 inline constexpr std::uint64_t encode_prefetch_from_bytes = std::uint64_t{2} << 20;
 inline constexpr std::uint64_t decode_prefetch_from_bytes = std::uint64_t{1} << 20;
 
+// The tables of `model` at `order` within `memory_limit` bytes (0: no
+// limit): ok, or out_of_memory. The model must be valid.
+Status check_memory(int model, int order, std::uint64_t memory_limit);
+
 // Compresses everything `reader` yields into `writer` with model 0..5 at
-// order 0..31, then commits and closes both. On success the writer's
-// output is marked complete.
+// order 0..31, then commits, closes and publishes the output.
 Status compress_streams(ByteReader& reader, ByteWriter& writer, int model, int order,
-                        const Observer* observer = nullptr);
+                        const Observer* observer = nullptr, std::uint64_t memory_limit = 0);
 
 // Restores the data of the compressed stream that `reader` yields into
-// `writer`, then commits and closes both.
+// `writer`, then commits, closes and publishes the output.
 Status decompress_streams(ByteReader& reader, ByteWriter& writer,
-                          const Observer* observer = nullptr);
+                          const Observer* observer = nullptr, std::uint64_t memory_limit = 0);
 
 // The status of a job whose streams failed or were stopped, or ok.
 Status stream_status(const ByteReader& reader, const ByteWriter& writer);

@@ -26,15 +26,64 @@ Handle std_input();
 Handle std_output();
 Handle std_error();
 
-// Opens an existing file for sequential reading.
-Handle open_input(const char* name);
-// Creates a file for writing, truncating an existing one.
-Handle create_output(const char* name);
-
 // A flag raised from a signal handler to abandon the job. Calls that a
 // signal interrupts are retried unless the flag is set, so that a job
-// blocked on a terminal or a pipe still notices Ctrl-C.
+// blocked on a terminal, a pipe or the open of a FIFO still notices Ctrl-C.
 using StopFlag = const volatile std::sig_atomic_t*;
+
+inline bool stopped(StopFlag stop) { return stop != nullptr && *stop != 0; }
+
+// Opens an existing file for sequential reading.
+Handle open_input(const char* name, StopFlag stop = nullptr);
+
+// What stands under an output name; a final symbolic link is not followed.
+enum class OutputTarget {
+  none,     // nothing (or nothing that can be examined)
+  regular,  // a regular file
+  link,     // a symbolic link, whatever it points to
+  other,    // a device, a FIFO, a socket or a directory
+};
+OutputTarget classify_output(const char* name);
+
+// Opens an existing output that is not a regular file (a device, a FIFO)
+// for writing in place. Fails on a regular file, which is never written in
+// place.
+Handle open_in_place(const char* name, StopFlag stop = nullptr);
+
+// Creates a new, empty file in the directory of `beside` (a path),
+// exclusively and readable and writable by its owner only, and writes its
+// path, zero-terminated, to `name`, which has room for
+// temporary_name_size(beside) bytes.
+std::size_t temporary_name_size(const char* beside);
+Handle create_temporary(const char* beside, char* name);
+
+// Renames `from` onto `to` in one step, replacing whatever `to` named (a
+// symbolic link itself, never what it points to). False on failure.
+bool replace_file(const char* from, const char* to);
+
+// What an output takes over from a regular input file: its permission
+// bits, group and access and modification times.
+struct FileAttributes {
+  bool valid = false;
+  std::uint32_t mode = 0;  // permission bits
+  std::uint64_t group = 0;
+  std::int64_t access_seconds = 0, access_nanoseconds = 0;
+  std::int64_t modify_seconds = 0, modify_nanoseconds = 0;
+};
+FileAttributes attributes(Handle h);
+
+// Gives a new output file, before any data is written to it, the
+// permission bits of `from` without setuid, setgid and sticky, and its
+// group where the owner may (failing that, the group gets no more access
+// than others); with `from` not valid, 0666 less the process's umask.
+// False when the permissions could not be set.
+bool apply_permissions(Handle h, const FileAttributes& from);
+// Gives an output file the access and modification times of `from`; after
+// its last write. False on failure.
+bool apply_times(Handle h, const FileAttributes& from);
+
+// Bytes of physical memory in the machine; 0 when unknown.
+std::uint64_t physical_memory();
 
 // Reads up to `size` bytes. Returns the number read, 0 at end of input, or -1
 // on a read error (a directory given as input, an I/O error...) or when

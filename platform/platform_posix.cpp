@@ -1,11 +1,11 @@
 // POSIX implementation of the operating-system layer (Linux first).
 //
-// File descriptors stand in for handles. Reads and writes retry on EINTR;
-// writes loop until every byte is accepted, since a pipe or a slow device
-// may take less than asked. Memory comes from calloc: glibc serves large
-// blocks from fresh anonymous mappings, whose pages read as zero until they
-// are first written, so a model table of many megabytes costs only the pages
-// its contexts actually touch.
+// File descriptors stand in for handles. Opens, reads and writes retry on
+// EINTR unless the job's stop flag is raised; writes loop until every byte
+// is accepted, since a pipe or a slow device may take less than asked. Memory comes from calloc:
+// glibc serves large blocks from fresh anonymous mappings, whose pages read as zero until they are
+// first written, so a model table of many megabytes costs only the pages its contexts actually
+// touch.
 #if !defined(_WIN32)
 
 #include <fcntl.h>
@@ -15,7 +15,9 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "platform/platform.h"
 
@@ -25,11 +27,17 @@ Handle std_input() { return STDIN_FILENO; }
 Handle std_output() { return STDOUT_FILENO; }
 Handle std_error() { return STDERR_FILENO; }
 
-Handle open_input(const char* name) {
-  int fd;
-  do {
-    fd = ::open(name, O_RDONLY | O_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
+// open() retried while a signal that does not stop the job interrupts it
+// (opening a FIFO blocks until the other end is opened).
+static int open_retrying(const char* name, int flags, StopFlag stop, mode_t mode = 0) {
+  for (;;) {
+    const int fd = ::open(name, flags, mode);
+    if (fd >= 0 || errno != EINTR || stopped(stop)) return fd;
+  }
+}
+
+Handle open_input(const char* name, StopFlag stop) {
+  const int fd = open_retrying(name, O_RDONLY | O_CLOEXEC | O_NOCTTY, stop);
   if (fd < 0) return invalid_handle;
 #if defined(POSIX_FADV_SEQUENTIAL)
   (void)::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
@@ -37,15 +45,111 @@ Handle open_input(const char* name) {
   return fd;
 }
 
-Handle create_output(const char* name) {
-  int fd;
-  do {
-    fd = ::open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  } while (fd < 0 && errno == EINTR);
+OutputTarget classify_output(const char* name) {
+  struct stat st;
+  if (::lstat(name, &st) != 0) return OutputTarget::none;
+  if (S_ISLNK(st.st_mode)) return OutputTarget::link;
+  return S_ISREG(st.st_mode) ? OutputTarget::regular : OutputTarget::other;
+}
+
+Handle open_in_place(const char* name, StopFlag stop) {
+  const int fd = open_retrying(name, O_WRONLY | O_CLOEXEC | O_NOCTTY, stop);
+  if (fd < 0) return invalid_handle;
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return invalid_handle;
+  }
+  return fd;
+}
+
+// The temporary file is ".<name>.XXXXXX" beside the output, the name cut
+// so that the whole stays within the usual limit of 255 bytes.
+static constexpr std::size_t kept_name_bytes = 240;
+
+std::size_t temporary_name_size(const char* beside) {
+  return std::strlen(beside) + 9;  // "." before the name, ".XXXXXX" and NUL after
+}
+
+Handle create_temporary(const char* beside, char* name) {
+  const char* slash = std::strrchr(beside, '/');
+  const std::size_t directory = slash == nullptr ? 0 : static_cast<std::size_t>(slash - beside) + 1;
+  std::size_t base = std::strlen(beside + directory);
+  if (base > kept_name_bytes) base = kept_name_bytes;
+  char* p = name;
+  std::memcpy(p, beside, directory);
+  p += directory;
+  *p++ = '.';
+  std::memcpy(p, beside + directory, base);
+  p += base;
+  std::memcpy(p, ".XXXXXX", 8);
+  // mkostemp creates the file with O_EXCL and mode 0600.
+  const int fd = ::mkostemp(name, O_CLOEXEC);
   return fd < 0 ? invalid_handle : fd;
 }
 
-static bool stopped(StopFlag stop) { return stop != nullptr && *stop != 0; }
+bool replace_file(const char* from, const char* to) { return ::rename(from, to) == 0; }
+
+FileAttributes attributes(Handle h) {
+  FileAttributes a;
+  struct stat st;
+  if (::fstat(static_cast<int>(h), &st) != 0 || !S_ISREG(st.st_mode)) return a;
+  a.valid = true;
+  a.mode = static_cast<std::uint32_t>(st.st_mode & 07777);
+  a.group = static_cast<std::uint64_t>(st.st_gid);
+  a.access_seconds = st.st_atim.tv_sec;
+  a.access_nanoseconds = st.st_atim.tv_nsec;
+  a.modify_seconds = st.st_mtim.tv_sec;
+  a.modify_nanoseconds = st.st_mtim.tv_nsec;
+  return a;
+}
+
+// The process's umask, read without changing it where the system can tell
+// (Linux 4.7 and later); otherwise set and restored at once.
+static mode_t current_umask() {
+  if (FILE* status = std::fopen("/proc/self/status", "re")) {
+    char line[128];
+    unsigned mask = 0;
+    bool found = false;
+    while (!found && std::fgets(line, sizeof line, status) != nullptr) {
+      found = std::sscanf(line, "Umask: %o", &mask) == 1;
+    }
+    std::fclose(status);
+    if (found) return static_cast<mode_t>(mask);
+  }
+  const mode_t mask = ::umask(022);
+  ::umask(mask);
+  return mask;
+}
+
+bool apply_permissions(Handle h, const FileAttributes& from) {
+  const int fd = static_cast<int>(h);
+  if (!from.valid) return ::fchmod(fd, 0666 & ~current_umask()) == 0;
+  mode_t mode = static_cast<mode_t>(from.mode & 0777);
+  struct stat st;
+  if (::fstat(fd, &st) != 0) return false;
+  if (st.st_gid != static_cast<gid_t>(from.group) &&
+      ::fchown(fd, static_cast<uid_t>(-1), static_cast<gid_t>(from.group)) != 0) {
+    // The file stays in the owner's group: that group gets only what both
+    // the input's group and the others could do.
+    mode = (mode & 0707) | ((((mode >> 3) & mode) & 07) << 3);
+  }
+  return ::fchmod(fd, mode) == 0;
+}
+
+bool apply_times(Handle h, const FileAttributes& from) {
+  if (!from.valid) return true;
+  const timespec times[2] = {{static_cast<time_t>(from.access_seconds), from.access_nanoseconds},
+                             {static_cast<time_t>(from.modify_seconds), from.modify_nanoseconds}};
+  return ::futimens(static_cast<int>(h), times) == 0;
+}
+
+std::uint64_t physical_memory() {
+  const long pages = ::sysconf(_SC_PHYS_PAGES);
+  const long page_size = ::sysconf(_SC_PAGESIZE);
+  if (pages <= 0 || page_size <= 0) return 0;
+  return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(page_size);
+}
 
 std::int64_t read(Handle h, void* buffer, std::size_t size, StopFlag stop) {
   for (;;) {

@@ -1,10 +1,11 @@
 // Windows implementation of the operating-system layer.
 //
-// The input is opened for sequential reading with read sharing only, and the
-// output is created exclusively: while the input is open nobody, this
-// process included, can open it for writing, so naming the input as the
-// output fails at creation. Standard handles are used as they are, in binary
-// (WriteFile and ReadFile never translate line ends).
+// The input is opened for sequential reading with read sharing only: while
+// it is open nobody, this process included, can open it for writing or
+// rename over it. A temporary output is created with CREATE_NEW (never an
+// existing file) and replaces its name with MoveFileEx. Standard handles are
+// used as they are, in binary (WriteFile and ReadFile never translate line
+// ends).
 //
 // Handles are the HANDLE values themselves, carried in the pointer-sized
 // integer Handle; INVALID_HANDLE_VALUE is (HANDLE)-1, so it maps onto
@@ -12,6 +13,8 @@
 #if defined(_WIN32)
 
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
 
 #include "platform/platform.h"
 
@@ -42,14 +45,87 @@ Handle std_error() { return from_native(GetStdHandle(STD_ERROR_HANDLE)); }
 // FILE_FLAG_BACKUP_SEMANTICS lets a directory named as input be opened, as
 // open() does on POSIX; reading it then fails, so a directory is reported as
 // a read error on every system rather than as a failed open here only.
-Handle open_input(const char* name) {
+Handle open_input(const char* name, StopFlag) {
   return from_native(CreateFileA(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                  FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
 }
 
-Handle create_output(const char* name) {
-  return from_native(CreateFileA(name, GENERIC_WRITE | FILE_READ_ATTRIBUTES, 0, nullptr,
-                                 CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+// Devices (NUL, CON) and pipes are written in place; disk files, and names
+// that a reparse point (a symbolic link) stands under, are replaced.
+OutputTarget classify_output(const char* name) {
+  const DWORD attributes = GetFileAttributesA(name);
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    return OutputTarget::link;
+  }
+  const FileId id = identify(name);
+  if (!id.valid) return OutputTarget::none;
+  return id.regular ? OutputTarget::regular : OutputTarget::other;
+}
+
+Handle open_in_place(const char* name, StopFlag) {
+  const Handle h = from_native(CreateFileA(name, GENERIC_WRITE | FILE_READ_ATTRIBUTES, 0, nullptr,
+                                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (h != invalid_handle && identify(h).regular) {
+    CloseHandle(native(h));
+    return invalid_handle;
+  }
+  return h;
+}
+
+// The temporary file is "<name>.<number>.tmp" beside the output.
+std::size_t temporary_name_size(const char* beside) { return std::strlen(beside) + 24; }
+
+Handle create_temporary(const char* beside, char* name) {
+  const std::size_t size = temporary_name_size(beside);
+  DWORD seed = GetTickCount() ^ (GetCurrentProcessId() << 16);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    seed = seed * 1103515245u + 12345u;
+    std::snprintf(name, size, "%s.%08lx.tmp", beside, static_cast<unsigned long>(seed));
+    // GENERIC_WRITE carries FILE_WRITE_ATTRIBUTES, which apply_times needs.
+    HANDLE h = CreateFileA(name, GENERIC_WRITE | FILE_READ_ATTRIBUTES, 0, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h != INVALID_HANDLE_VALUE) return from_native(h);
+    if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) break;
+  }
+  return invalid_handle;
+}
+
+bool replace_file(const char* from, const char* to) {
+  return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+// FILETIME counts 100 ns since 1601; the seconds field carries the high
+// and low words as they are, the nanoseconds field is unused.
+FileAttributes attributes(Handle h) {
+  FileAttributes a;
+  FILETIME access, modify;
+  if (!identify(h).regular || !GetFileTime(native(h), nullptr, &access, &modify)) return a;
+  a.valid = true;
+  a.access_seconds =
+      (static_cast<std::int64_t>(access.dwHighDateTime) << 32) | access.dwLowDateTime;
+  a.modify_seconds =
+      (static_cast<std::int64_t>(modify.dwHighDateTime) << 32) | modify.dwLowDateTime;
+  return a;
+}
+
+// Windows files carry no POSIX permission bits; the new file keeps the
+// access its directory gives it.
+bool apply_permissions(Handle, const FileAttributes&) { return true; }
+
+bool apply_times(Handle h, const FileAttributes& from) {
+  if (!from.valid) return true;
+  FILETIME access, modify;
+  access.dwHighDateTime = static_cast<DWORD>(static_cast<std::uint64_t>(from.access_seconds) >> 32);
+  access.dwLowDateTime = static_cast<DWORD>(from.access_seconds);
+  modify.dwHighDateTime = static_cast<DWORD>(static_cast<std::uint64_t>(from.modify_seconds) >> 32);
+  modify.dwLowDateTime = static_cast<DWORD>(from.modify_seconds);
+  return SetFileTime(native(h), nullptr, &access, &modify) != 0;
+}
+
+std::uint64_t physical_memory() {
+  MEMORYSTATUSEX status;
+  status.dwLength = sizeof status;
+  return GlobalMemoryStatusEx(&status) ? status.ullTotalPhys : 0;
 }
 
 std::int64_t read(Handle h, void* buffer, std::size_t size, StopFlag) {

@@ -89,6 +89,26 @@ TEST(Api, RejectsBadArgumentsWithoutTouchingAnything) {
   EXPECT_TRUE(out.empty());
 }
 
+// The memory limit covers every kind of job, counts what model_memory
+// says, and refuses before anything is coded.
+TEST(Api, MemoryLimitRefusesTablesBeyondIt) {
+  const char text[] = "within the limit, or not at all";
+  moltavex::Options within, below;
+  within.memory_limit = moltavex::model_memory(5, 10);
+  below.memory_limit = within.memory_limit - 1;
+  std::vector<std::uint8_t> packed, restored;
+  EXPECT_EQ(moltavex::compress(text, sizeof text, 5, 10, packed, nullptr, &below),
+            moltavex::Status::out_of_memory);
+  EXPECT_TRUE(packed.empty());
+  ASSERT_EQ(moltavex::compress(text, sizeof text, 5, 10, packed, nullptr, &within),
+            moltavex::Status::ok);
+  EXPECT_EQ(moltavex::decompress(packed.data(), packed.size(), restored, nullptr, &below),
+            moltavex::Status::out_of_memory);
+  EXPECT_TRUE(restored.empty());
+  EXPECT_EQ(moltavex::decompress(packed.data(), packed.size(), restored, nullptr, &within),
+            moltavex::Status::ok);
+}
+
 struct Watch {
   int started = 0;
   bool decompressing = false;

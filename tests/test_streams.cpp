@@ -76,8 +76,8 @@ TEST(ByteWriter, WritesLazilyAndReportsFailures) {
   TempDir dir;
   {
     ByteWriter writer;
-    ASSERT_EQ(writer_open_handle(writer, platform::create_output(dir.file("out").c_str()), true),
-              Status::ok);
+    const int fd = ::open(dir.file("out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_EQ(writer_open_handle(writer, fd, true), Status::ok);
     for (int i = 0; i < 65536; ++i) writer_put(writer, static_cast<std::uint8_t>(i));
     EXPECT_EQ(writer.length, 65536);
     EXPECT_EQ(writer.bytes_written, 0u);
@@ -89,7 +89,7 @@ TEST(ByteWriter, WritesLazilyAndReportsFailures) {
   EXPECT_EQ(read_file(dir.file("out")).size(), 65537u);
 
   ByteWriter full;
-  ASSERT_EQ(writer_open_handle(full, platform::create_output("/dev/full"), true), Status::ok);
+  ASSERT_EQ(writer_open_handle(full, platform::open_in_place("/dev/full"), true), Status::ok);
   writer_put(full, 1);
   EXPECT_FALSE(writer_close(full));
   EXPECT_TRUE(full.failed);
@@ -119,39 +119,48 @@ TEST(OpenStreams, OpensInputFirstAndRefusesToOverwriteIt) {
         << alias;
   }
   EXPECT_EQ(read_file(dir.file("in")), data);
-  // An existing, different output is truncated.
-  write_file(dir.file("old"), test::random_bytes(5000, 1));
+  // An existing, different output is replaced once the job is published.
+  const Bytes old = test::random_bytes(5000, 1);
+  write_file(dir.file("old"), old);
   {
     StreamPair pair;
     ASSERT_EQ(open_streams(dir.file("in").c_str(), dir.file("old").c_str(), pair), Status::ok);
     writer_put(pair.writer, 'x');
     EXPECT_TRUE(writer_close(pair.writer));
-    pair.writer.complete = true;
+    EXPECT_EQ(read_file(dir.file("old")), old);
+    EXPECT_TRUE(writer_publish(pair.writer));
   }
   EXPECT_EQ(read_file(dir.file("old")), test::from_text("x"));
 }
 
-TEST(OpenStreams, IncompleteOutputIsRemovedOnlyIfItIsStillOurs) {
+TEST(OpenStreams, UnpublishedTemporaryFileIsRemovedOnlyIfItIsStillOurs) {
   TempDir dir;
   write_file(dir.file("in"), test::from_text("abc"));
+  std::string temporary;
   {
     StreamPair pair;
     ASSERT_EQ(open_streams(dir.file("in").c_str(), dir.file("out").c_str(), pair), Status::ok);
     writer_put(pair.writer, 1);
-    EXPECT_TRUE(exists(dir.file("out")));
+    ASSERT_NE(pair.writer.temporary_name, nullptr);
+    temporary = pair.writer.temporary_name;
+    EXPECT_TRUE(exists(temporary));
+    EXPECT_FALSE(exists(dir.file("out")));
   }
+  EXPECT_FALSE(exists(temporary));
   EXPECT_FALSE(exists(dir.file("out")));
   {
     // The name was taken by another file meanwhile: leave that one alone.
     StreamPair pair;
     ASSERT_EQ(open_streams(dir.file("in").c_str(), dir.file("out").c_str(), pair), Status::ok);
-    ASSERT_EQ(::rename(dir.file("in").c_str(), dir.file("out").c_str()), 0);
+    temporary = pair.writer.temporary_name;
+    ASSERT_EQ(::rename(dir.file("in").c_str(), temporary.c_str()), 0);
   }
-  EXPECT_EQ(read_file(dir.file("out")), test::from_text("abc"));
+  EXPECT_EQ(read_file(temporary), test::from_text("abc"));
   {
-    // Devices are never removed.
+    // Devices are written in place and never removed.
     StreamPair pair;
-    ASSERT_EQ(open_streams(dir.file("out").c_str(), "/dev/null", pair), Status::ok);
+    ASSERT_EQ(open_streams(temporary.c_str(), "/dev/null", pair), Status::ok);
+    EXPECT_EQ(pair.writer.temporary_name, nullptr);
   }
   EXPECT_TRUE(exists("/dev/null"));
 }

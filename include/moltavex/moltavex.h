@@ -40,7 +40,7 @@
 // ERRORS
 //
 // Every function returns a Status and never prints, throws or exits. A job
-// that fails after it created a named output file removes that file.
+// that fails leaves a named output file as it was before the job.
 //
 // EXAMPLES
 //
@@ -125,33 +125,54 @@ struct Observer {
   void (*progress)(void* context, std::uint64_t bytes_in, std::uint64_t bytes_out) = nullptr;
   void* context = nullptr;
   // When this flag becomes nonzero (from a signal handler, say) the job
-  // stops at its next block, removes a named output file it created, and
-  // returns Status::interrupted.
+  // stops at its next block (or gives up waiting to open a FIFO), leaves a
+  // named output as it was, and returns Status::interrupted.
   const volatile std::sig_atomic_t* stop = nullptr;
+};
+
+// Settings of a job; a null Options* means the defaults.
+struct Options {
+  // The most bytes of model tables (model_memory) a job may reserve; 0 for
+  // no limit. A job whose tables would need more fails with out_of_memory
+  // before it creates or touches its output; decompression checks the
+  // stream's header against it first.
+  std::uint64_t memory_limit = 0;
 };
 
 // Memory to memory. `out` is replaced by the compressed stream (or by the
 // restored data).
 Status compress(const void* data, std::size_t size, int model, int order,
-                std::vector<std::uint8_t>& out, const Observer* observer = nullptr);
+                std::vector<std::uint8_t>& out, const Observer* observer = nullptr,
+                const Options* options = nullptr);
 Status decompress(const void* data, std::size_t size, std::vector<std::uint8_t>& out,
-                  const Observer* observer = nullptr);
+                  const Observer* observer = nullptr, const Options* options = nullptr);
 
 // Named files. A name starting with ':' selects standard input or output.
-// The input is opened first (a missing input never creates the output); an
-// output that is the input file itself, under any name, is refused before
-// it is touched; an existing output file is replaced.
+// The input is opened first (a missing input never touches the output); an
+// output that is the input file itself, under any name, is refused.
+//
+// An output name that holds a regular file, a symbolic link or nothing is
+// written through a new temporary file in the same directory (created
+// exclusively, owner-only), which replaces the name only once the job has
+// succeeded: a failed or interrupted job leaves whatever stood there
+// untouched and no temporary file behind, and a symbolic link is itself
+// replaced, never written through. The new file takes the permission bits
+// (without setuid, setgid and sticky) of a regular input file, its group
+// where allowed, and its access and modification times; from standard
+// input, 0666 less the umask. Other outputs (devices, FIFOs) are written
+// in place.
 Status compress_file(const char* input_name, const char* output_name, int model, int order,
-                     const Observer* observer = nullptr);
+                     const Observer* observer = nullptr, const Options* options = nullptr);
 Status decompress_file(const char* input_name, const char* output_name,
-                       const Observer* observer = nullptr);
+                       const Observer* observer = nullptr, const Options* options = nullptr);
 
 // Through the caller's functions.
 Status compress_stream(ReadFunction read, void* read_context, WriteFunction write,
                        void* write_context, int model, int order,
-                       const Observer* observer = nullptr);
+                       const Observer* observer = nullptr, const Options* options = nullptr);
 Status decompress_stream(ReadFunction read, void* read_context, WriteFunction write,
-                         void* write_context, const Observer* observer = nullptr);
+                         void* write_context, const Observer* observer = nullptr,
+                         const Options* options = nullptr);
 
 // MVX_VERSION_STRING of the library built.
 const char* version();
