@@ -1,6 +1,7 @@
 #include "cli/entry.h"
 
 #include <csignal>
+#include <cstdlib>
 #include <string>
 
 #include "cli/console.h"
@@ -40,25 +41,45 @@ int usage() {
   return exit_usage;
 }
 
+// A one-line failure that is not a job's status.
+int fail(const char* message, int exit_status = exit_failure) {
+  print_line(message);
+  return exit_status;
+}
+
+// The table memory a job may take: MOLTAVEX_MEMLIMIT when set (0 there
+// means no limit), otherwise the machine's physical memory. False when the
+// variable holds no byte count.
+bool memory_limit(moltavex::Options& options) {
+  const char* text = std::getenv("MOLTAVEX_MEMLIMIT");
+  if (text == nullptr) {
+    options.memory_limit = platform::physical_memory();
+    return true;
+  }
+  return parse_byte_count(text, options.memory_limit);
+}
+
 std::uint64_t input_size(const char* input_name) {
   const platform::FileId id = input_name[0] == ':' ? platform::identify(platform::std_input())
                                                    : platform::identify(input_name);
   return id.regular ? id.size : 0;
 }
 
-// Runs a job, given as a function of its observer, with the progress line
-// and the interrupt flag attached.
+// Runs a job, given as a function of its observer and options, with the
+// progress line, the interrupt flag and the memory limit attached.
 template <class Job>
-moltavex::Status with_observer(const char* input_name, Job job) {
+int run_job(const char* input_name, Job job) {
+  moltavex::Options options;
+  if (!memory_limit(options)) return fail("Invalid memory limit in MOLTAVEX_MEMLIMIT.", exit_usage);
   ProgressLine progress(is_terminal(platform::std_error()), input_size(input_name));
   moltavex::Observer observer;
   observer.started = &announce;
   observer.progress = &ProgressLine::update;
   observer.context = &progress;
   observer.stop = &interrupt_signal;
-  const moltavex::Status status = job(&observer);
+  const moltavex::Status status = job(&observer, &options);
   progress.erase();
-  return status;
+  return finish(status);
 }
 
 int run_compress(char** slots, bool strip_name_quotes) {
@@ -80,9 +101,13 @@ int run_compress(char** slots, bool strip_name_quotes) {
     strip_quotes(input_name);
     strip_quotes(output_name);
   }
-  return finish(with_observer(input_name, [&](const moltavex::Observer* observer) {
-    return moltavex::compress_file(input_name, output_name, model, order, observer);
-  }));
+  if (output_name[0] == ':' && is_terminal(platform::std_output())) {
+    return fail("Compressed data not written to a terminal.");
+  }
+  return run_job(
+      input_name, [&](const moltavex::Observer* observer, const moltavex::Options* options) {
+        return moltavex::compress_file(input_name, output_name, model, order, observer, options);
+      });
 }
 
 int run_decompress(char** slots, bool strip_name_quotes) {
@@ -93,16 +118,30 @@ int run_decompress(char** slots, bool strip_name_quotes) {
     strip_quotes(input_name);
     strip_quotes(output_name);
   }
-  return finish(with_observer(input_name, [&](const moltavex::Observer* observer) {
-    return moltavex::decompress_file(input_name, output_name, observer);
-  }));
+  if (input_name[0] == ':' && is_terminal(platform::std_input())) {
+    return fail("Compressed data not read from a terminal.");
+  }
+  return run_job(input_name,
+                 [&](const moltavex::Observer* observer, const moltavex::Options* options) {
+                   return moltavex::decompress_file(input_name, output_name, observer, options);
+                 });
 }
+
+// Arguments after the program name that each command takes at most: more
+// (a glob that matched several files, say) are a usage error, so that no
+// file is taken for an output it was not meant to be.
+inline constexpr std::size_t compress_arguments = 4;    // c ORDER IN OUT
+inline constexpr std::size_t decompress_arguments = 3;  // d IN OUT
 
 int dispatch(std::size_t count, char** slots, bool strip_name_quotes) {
   if (count <= 2) return usage();
   switch (slots[1][0]) {
-    case 'c': return run_compress(slots, strip_name_quotes);
-    case 'd': return run_decompress(slots, strip_name_quotes);
+    case 'c':
+      if (count - 1 > compress_arguments) return usage();
+      return run_compress(slots, strip_name_quotes);
+    case 'd':
+      if (count - 1 > decompress_arguments) return usage();
+      return run_decompress(slots, strip_name_quotes);
     default: return usage();
   }
 }

@@ -9,8 +9,15 @@
 // character of the command counts; only the low five bits of the order do
 // (37 means 5); a model number that is not 0..5 means model 1.
 //
+// More arguments than a command takes are a usage error. Compressed data
+// is never written to or read from a terminal. MOLTAVEX_MEMLIMIT (a byte
+// count with an optional K, M or G) caps the table memory of a job; the
+// machine's physical memory caps it otherwise.
+//
 // Exit status: 0 after a successful job, 1 after a failed one (its message
-// on standard error), 2 when the command line cannot be used (usage text).
+// on standard error), 2 when the command line cannot be used (usage text)
+// or MOLTAVEX_MEMLIMIT holds no byte count, 128 + n when signal n stopped
+// the job.
 #pragma once
 
 #include <cstddef>

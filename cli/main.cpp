@@ -20,6 +20,7 @@
 #endif
 
 int main(int argc, char** argv) {
+  mx::cli::open_missing_standard_streams();
   char* slots[mx::cli::argument_slots] = {};
 #if defined(_WIN32)
   (void)argc;

@@ -28,6 +28,10 @@ static BOOL WINAPI note_console_event(DWORD event) {
   return TRUE;
 }
 
+// A missing standard handle is already an invalid handle here, which no
+// file can take the place of.
+void open_missing_standard_streams() {}
+
 void catch_interrupts(volatile std::sig_atomic_t* flag) {
   interrupt_flag = flag;
   SetConsoleCtrlHandler(&note_console_event, TRUE);

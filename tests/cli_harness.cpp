@@ -78,12 +78,13 @@ RunResult run_program(const std::vector<std::string>& args, const RunOptions& op
 
   std::vector<std::string> argv_s;
   std::string exe;
-  if (opt.vm_limit_kb > 0) {
-    // The shell applies the limit and then replaces itself with the program,
-    // so the exit status and streams are the program's own.
+  std::string setup = opt.shell_setup;
+  if (opt.vm_limit_kb > 0) setup += "; ulimit -v " + std::to_string(opt.vm_limit_kb);
+  if (!setup.empty() || !opt.exec_redirections.empty()) {
+    // The shell sets up and then replaces itself with the program, so the
+    // exit status and streams are the program's own.
     exe = "/bin/sh";
-    argv_s = {"/bin/sh", "-c",
-              "ulimit -v " + std::to_string(opt.vm_limit_kb) + " && exec \"$0\" \"$@\"",
+    argv_s = {"/bin/sh", "-c", ":" + setup + " && exec \"$0\" \"$@\" " + opt.exec_redirections,
               MOLTAVEX_EXE};
   } else {
     exe = MOLTAVEX_EXE;
@@ -144,6 +145,14 @@ std::vector<std::string> Cli::listing() const {
   std::vector<std::string> names;
   for (const auto& e : fs::directory_iterator(dir_)) names.push_back(e.path().filename());
   std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::vector<std::string> Cli::temporary_files() const {
+  std::vector<std::string> names = listing();
+  names.erase(std::remove_if(names.begin(), names.end(),
+                             [](const std::string& name) { return name[0] != '.'; }),
+              names.end());
   return names;
 }
 

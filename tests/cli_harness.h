@@ -12,7 +12,7 @@
 // Every program these tests start inherits a cap of 1 GiB per written file
 // (set once for the whole test program, in cli_harness.cpp): a decoder that
 // has drifted from its encoder (a fault under test) may write without end,
-// and the cap makes it die of SIGXFSZ, and the test fail, instead of filling
+// and the cap makes its writes fail, and the test fail, instead of filling
 // the disk. No test writes anything near that size.
 #pragma once
 
@@ -59,6 +59,11 @@ struct RunOptions {
   std::string stdin_path = "/dev/null";
   std::string stdout_path;  // empty: capture into RunResult::out
   long vm_limit_kb = 0;     // non-zero: run under a shell with `ulimit -v`
+  // Run under a shell that first runs `shell_setup` (each command after a
+  // "; ": limits, umask, variables) and then execs the program with
+  // `exec_redirections` (such as "<&-" to close a standard descriptor).
+  std::string shell_setup;
+  std::string exec_redirections;
 };
 
 // Runs the program with `args` (argv[0] is the executable path and is added
@@ -89,6 +94,9 @@ class Cli : public ::testing::Test {
 
   // Sorted names in the working directory (console captures live outside it).
   std::vector<std::string> listing() const;
+  // The names in listing() that start with a dot: the temporary files a
+  // job writes its output to before it replaces the output name.
+  std::vector<std::string> temporary_files() const;
 
   std::string root_;
   std::string dir_;

@@ -144,6 +144,9 @@ inline const std::string kOutOfMemory = "Out of memory.";
 inline const std::string kNotValid = "Not a valid compressed file.";
 inline const std::string kEarlyEnd = "Unexpected end of compressed data.";
 inline const std::string kInterrupted = "Interrupted.";
+inline const std::string kNotToTerminal = "Compressed data not written to a terminal.";
+inline const std::string kNotFromTerminal = "Compressed data not read from a terminal.";
+inline const std::string kBadMemoryLimit = "Invalid memory limit in MOLTAVEX_MEMLIMIT.";
 
 // The block printed when coding starts.
 inline std::string encoding_progress(int model) {

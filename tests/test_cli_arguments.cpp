@@ -41,6 +41,9 @@ TEST_F(Cli, MalformedCommandLinesPrintUsage) {
       {"c1", " 5", in, out},
       {"c", "4294967295", in, out},  // wraps to -1
       {"c5", "4294967295", in, out},
+      {"c", "5", in, out, in},        // more arguments than a command takes,
+      {"c1", "16", in, out, "more"},  // as a glob that matched several files
+      {"d", in, out, in},             // gives them
   };
   for (const auto& args : cases) {
     std::string shown;

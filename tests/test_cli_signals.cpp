@@ -1,5 +1,6 @@
 // The program under interruption and on a terminal: a signal during a job
-// removes the incomplete named output and ends with status 128 + signal;
+// leaves the output name as it was, with no temporary file, and ends with
+// status 128 + signal;
 // on a terminal a live progress line is drawn and erased, while with
 // standard error redirected the console bytes stay exactly the job's lines.
 #include <fcntl.h>
@@ -10,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -21,7 +23,16 @@ namespace mx::test {
 namespace {
 
 // The jobs run in the Cli fixture's fresh directory.
-class Signals : public Cli {};
+class Signals : public Cli {
+ protected:
+  // Waits up to two seconds for the job's temporary output file.
+  bool wait_for_temporary() const {
+    for (int i = 0; i < 200 && temporary_files().empty(); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return !temporary_files().empty();
+  }
+};
 class Progress : public Cli {};
 
 // Pseudo-random data, which the program codes slowly (nothing to learn)
@@ -71,19 +82,18 @@ int wait_exit(pid_t pid, double seconds) {
 
 TEST_F(Signals, RemoveTheIncompleteOutputAndExitWith128PlusSignal) {
   write_random_file(path("big"), 48u << 20);
+  const std::string out = path("big.mx");
+  write_bytes(out, to_bytes("an earlier result"));
   for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
-    const std::string out = path("big.mx");
     // Model 0 at order 22 codes random data slowly: the job is still running
-    // when the signal comes, and its output file exists by then.
+    // when the signal comes, and its temporary file exists by then.
     const pid_t pid = start({"moltavex", "c0", "22", path("big"), out}, "/dev/null", path("err"));
-    for (int i = 0; i < 200 && !exists_no_follow(out); ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    ASSERT_TRUE(wait_for_temporary()) << "the job should have started";
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    ASSERT_TRUE(exists_no_follow(out)) << "the job should have started";
     ::kill(pid, sig);
     EXPECT_EQ(wait_exit(pid, 20), 128 + sig) << "signal " << sig;
-    EXPECT_FALSE(exists_no_follow(out)) << "signal " << sig;
+    EXPECT_EQ(read_text(out), "an earlier result") << "signal " << sig;
+    EXPECT_EQ(temporary_files(), std::vector<std::string>{}) << "signal " << sig;
     EXPECT_EQ(read_text(path("err")), failure_err(encoding_progress(0), kInterrupted));
   }
 }
@@ -96,29 +106,50 @@ TEST_F(Signals, InterruptABlockedReadFromAPipe) {
   // Hold the writing end open without writing: the job blocks in read().
   const int writer = ::open(fifo.c_str(), O_WRONLY);
   ASSERT_GE(writer, 0);
-  for (int i = 0; i < 200 && !exists_no_follow(out); ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
+  ASSERT_TRUE(wait_for_temporary());
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   ::kill(pid, SIGINT);
   EXPECT_EQ(wait_exit(pid, 10), 128 + SIGINT);
   ::close(writer);
   EXPECT_FALSE(exists_no_follow(out));
+  EXPECT_EQ(temporary_files(), std::vector<std::string>{});
 }
 
-// Runs the program with standard error on a pseudo-terminal and returns
-// what the terminal received.
-std::string run_on_terminal(const std::vector<std::string>& args, int* exit_status) {
+// Waiting to open a FIFO that has no other end, the job still stops on a
+// signal.
+TEST_F(Signals, InterruptAnOpenThatWaitsForAFifo) {
+  write_bytes(path("in"), sample_text(1000));
+  const std::string fifo = path("fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const std::vector<std::vector<std::string>> jobs = {
+      {"moltavex", "c1", "8", path("in"), fifo},  // no reader
+      {"moltavex", "d", fifo, path("out")},       // no writer
+  };
+  for (const auto& job : jobs) {
+    const pid_t pid = start(job, "/dev/null", path("err"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ::kill(pid, SIGINT);
+    EXPECT_EQ(wait_exit(pid, 10), 128 + SIGINT) << job[1];
+    EXPECT_EQ(read_text(path("err")), failure_err("", kInterrupted)) << job[1];
+  }
+  EXPECT_EQ(listing(), (std::vector<std::string>{"err", "fifo", "in"}));
+}
+
+// Runs the program with standard error, and the standard descriptors in
+// `also` (0 and 1), on a pseudo-terminal and returns what the terminal
+// received; the others read and write /dev/null.
+std::string run_on_terminal(const std::vector<std::string>& args, int* exit_status,
+                            std::vector<int> also = {}) {
   int master = -1;
   const pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
   if (pid == 0) {
-    // Raw mode: the terminal passes the program's bytes as they are.
     std::vector<char*> argv;
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
     const int null = ::open("/dev/null", O_RDWR);
-    ::dup2(null, 0);
-    ::dup2(null, 1);
+    for (int fd : {0, 1}) {
+      if (std::find(also.begin(), also.end(), fd) == also.end()) ::dup2(null, fd);
+    }
     ::execv(MOLTAVEX_EXE, argv.data());
     ::_exit(127);
   }
@@ -158,6 +189,20 @@ std::thread drain_later(const std::string& fifo, std::chrono::milliseconds delay
     }
     if (fd >= 0) ::close(fd);
   });
+}
+
+// Compressed data is never written to or read from a terminal; the job
+// does not start.
+TEST_F(Progress, CompressedDataNeverMeetsATerminal) {
+  write_bytes(path("in"), sample_text(1000));
+  int status = -1;
+  std::string seen = run_on_terminal({"moltavex", "c1", "8", path("in"), ":"}, &status, {1});
+  EXPECT_EQ(status, 1);
+  EXPECT_EQ(seen, as_seen_on_terminal(failure_err("", kNotToTerminal)));
+  seen = run_on_terminal({"moltavex", "d", ":", path("out")}, &status, {0});
+  EXPECT_EQ(status, 1);
+  EXPECT_EQ(seen, as_seen_on_terminal(failure_err("", kNotFromTerminal)));
+  EXPECT_EQ(listing(), std::vector<std::string>{"in"});
 }
 
 TEST_F(Progress, DrawnAndErasedOnATerminalOnly) {

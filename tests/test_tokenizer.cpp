@@ -104,6 +104,39 @@ TEST(ParseDecimal, DigitsOnlyWrappingIn32Bits) {
   EXPECT_EQ(parse_decimal("2147483648"), static_cast<int>(0x80000000u));
 }
 
+TEST(ParseByteCount, DigitsAndOneBinarySuffixWithin64Bits) {
+  struct Case {
+    const char* text;
+    bool valid;
+    std::uint64_t bytes;
+  };
+  const Case cases[] = {
+      {"0", true, 0},
+      {"1000", true, 1000},
+      {"3K", true, 3u << 10},
+      {"3k", true, 3u << 10},
+      {"5M", true, 5u << 20},
+      {"7G", true, std::uint64_t{7} << 30},
+      {"18446744073709551615", true, UINT64_MAX},
+      {"18446744073709551616", false, 0},  // past 64 bits
+      {"17179869184G", false, 0},          // 2^34 G = 2^64
+      {"17179869183G", true, std::uint64_t{17179869183} << 30},
+      {"", false, 0},
+      {"K", false, 0},
+      {"1KB", false, 0},
+      {"1T", false, 0},
+      {" 1", false, 0},
+      {"-1", false, 0},
+  };
+  for (const Case& c : cases) {
+    std::uint64_t bytes = 12345;
+    EXPECT_EQ(parse_byte_count(c.text, bytes), c.valid) << c.text;
+    if (c.valid) {
+      EXPECT_EQ(bytes, c.bytes) << c.text;
+    }
+  }
+}
+
 TEST(ConcatAlloc, JoinsIntoAFreshString) {
   char* joined = concat_alloc("data", ".dec");
   ASSERT_NE(joined, nullptr);

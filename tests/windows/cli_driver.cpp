@@ -57,6 +57,7 @@ using mx::test::kCreateOut;
 using mx::test::kEarlyEnd;
 using mx::test::kNotValid;
 using mx::test::kOpenIn;
+using mx::test::kOutOfMemory;
 using mx::test::kReadIn;
 using mx::test::kUsage;
 using mx::test::to_hex;
@@ -460,6 +461,8 @@ void command_line_cases() {
       {"three blanks after the program name make an empty command",
        "moltavex.exe   c1 8 in.txt out.mx"},
       {"empty order after a double blank, nothing after it", "moltavex.exe c1  "},
+      {"more arguments than c takes", "moltavex.exe c1 8 in.txt a.mx b.mx"},
+      {"more arguments than d takes", "moltavex.exe d in.txt a b"},
   };
   for (const auto& u : usage_cases) {
     Case c(g, std::string(u.name) + " -> usage");
@@ -818,6 +821,60 @@ void failure_cases() {
   }
 }
 
+// How outputs are written: through a temporary file that replaces the
+// output name only when the job has succeeded, with the input's times, and
+// within the memory limit. (Wine gives redirected handles no console, so
+// the terminal refusals are not tried here.)
+void file_care_cases() {
+  const std::string g = "files";
+  const std::string dir = group_dir("files");
+  const std::string in = join(dir, "in.txt");
+  write_file(in, kHello);
+  {
+    Case c(g, "an earlier output survives a cut-short stream, no temporary file left");
+    c.run(dir, cmd("moltavex.exe c3 8 in.txt full.mx"), 0, "", encode_ok_err(3));
+    Bytes cut = read_file(join(dir, "full.mx"));
+    cut.resize(cut.size() / 2);
+    write_file(join(dir, "short.mx"), cut);
+    write_file(join(dir, "out"), "an earlier result");
+    c.run(dir, cmd("moltavex.exe d short.mx out"), 1, "",
+          failure_err(decoding_progress(3), kEarlyEnd));
+    c.file_is(join(dir, "out"), "an earlier result", "out");
+    c.same_listing(dir, {"full.mx", "in.txt", "out", "short.mx"});
+  }
+  {
+    Case c(g, "the output takes the input's times");
+    HANDLE h = CreateFileA(in.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    FILETIME access{0x12345678u, 0x01C00000u}, modify{0x9ABCDEF0u, 0x01D00000u};
+    c.check(h != INVALID_HANDLE_VALUE && SetFileTime(h, nullptr, &access, &modify), "SetFileTime");
+    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    c.run(dir, cmd("moltavex.exe c1 8 in.txt timed.mx"), 0, "", encode_ok_err(1));
+    h = CreateFileA(join(dir, "timed.mx").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    FILETIME got_modify{};
+    c.check(h != INVALID_HANDLE_VALUE && GetFileTime(h, nullptr, nullptr, &got_modify),
+            "GetFileTime");
+    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    // (Only the modification time: under Wine, merely looking at the file
+    // moves an access time this old.)
+    c.check(CompareFileTime(&got_modify, &modify) == 0, "modification time differs");
+  }
+  {
+    Case c(g, "MOLTAVEX_MEMLIMIT caps the tables, for c and d");
+    write_file(join(dir, "earlier"), "an earlier result");
+    SetEnvironmentVariableA("MOLTAVEX_MEMLIMIT", "1M");
+    c.run(dir, cmd("moltavex.exe c1 20 in.txt earlier"), 1, "", failure_err("", kOutOfMemory));
+    c.run(dir, cmd("moltavex.exe c1 16 in.txt small.mx"), 0, "", encode_ok_err(1));
+    SetEnvironmentVariableA("MOLTAVEX_MEMLIMIT", "512K");
+    c.run(dir, cmd("moltavex.exe d small.mx"), 0, "", decode_ok_err(1));
+    SetEnvironmentVariableA("MOLTAVEX_MEMLIMIT", "511K");
+    c.run(dir, cmd("moltavex.exe d small.mx earlier"), 1, "", failure_err("", kOutOfMemory));
+    SetEnvironmentVariableA("MOLTAVEX_MEMLIMIT", nullptr);
+    c.file_is(join(dir, "earlier"), "an earlier result", "earlier");
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -848,6 +905,7 @@ int main(int argc, char** argv) {
   binary_stream_cases();
   input_as_output_cases();
   failure_cases();
+  file_care_cases();
 
   std::printf("%d passed, %d failed\n", g_passed, g_failed);
   return g_failed == 0 ? 0 : 1;
