@@ -87,16 +87,24 @@ TEST_F(Cli, AFailedJobLeavesTheEarlierOutput) {
   };
   const std::string out = path("out");
   const Case cases[] = {
-      {"a truncated stream", {"d", path("cut.mx"), out}, "",
+      {"a truncated stream",
+       {"d", path("cut.mx"), out},
+       "",
        failure_err(decoding_progress(1), kEarlyEnd)},
       // Past the limit a write fails: a message, not a signal.
-      {"a file-size limit", {"c1", "16", path("in"), out}, "; ulimit -f 8",
+      {"a file-size limit",
+       {"c1", "16", path("in"), out},
+       "; ulimit -f 8",
        failure_err(encoding_progress(1), kWriteOut)},
       // Tables beyond the memory limit: refused before anything starts.
-      {"compression beyond the memory limit", {"c1", "21", path("in"), out},
-       "; export MOLTAVEX_MEMLIMIT=8M", failure_err("", kOutOfMemory)},
-      {"decompression beyond the memory limit", {"d", path("in.mx"), out},
-       "; export MOLTAVEX_MEMLIMIT=7m", failure_err("", kOutOfMemory)},
+      {"compression beyond the memory limit",
+       {"c1", "21", path("in"), out},
+       "; export MOLTAVEX_MEMLIMIT=8M",
+       failure_err("", kOutOfMemory)},
+      {"decompression beyond the memory limit",
+       {"d", path("in.mx"), out},
+       "; export MOLTAVEX_MEMLIMIT=7m",
+       failure_err("", kOutOfMemory)},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
