@@ -166,6 +166,8 @@ Status open_input_stream(const char* name, ByteReader& reader, platform::StopFla
     return platform::stopped(stop) ? Status::interrupted : Status::open_input_failed;
   }
   if (owned) reader.attributes = platform::attributes(handle);
+  const platform::FileId id = platform::identify(handle);
+  if (id.regular) reader.expected_bytes = id.size;
   return reader_open_handle(reader, handle, owned);
 }
 

@@ -54,9 +54,10 @@ struct ByteReader {
   std::uint32_t position = 0;  // index of the next unread byte
   std::uint32_t count = 0;     // valid bytes in the buffer
   std::uint8_t* buffer = nullptr;
-  std::uint64_t bytes_read = 0;  // total handed over by the source
-  bool failed = false;           // a read error was seen (or the job was stopped)
-  bool interrupted = false;      // the job's stop flag was raised
+  std::uint64_t bytes_read = 0;      // total handed over by the source
+  std::uint64_t expected_bytes = 0;  // what the source will hand over, when known (else 0)
+  bool failed = false;               // a read error was seen (or the job was stopped)
+  bool interrupted = false;          // the job's stop flag was raised
   const JobWatch* watch = nullptr;
   // A regular file opened by name: its permissions and times as they were
   // when it was opened (reading it may move its access time), for the

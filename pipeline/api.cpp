@@ -8,12 +8,14 @@ namespace moltavex {
 
 namespace {
 
+// `expected_bytes`: what `read` will hand over, when known (else 0).
 template <class Job>
 Status run_streams(ReadFunction read, void* read_context, WriteFunction write, void* write_context,
-                   Job job) {
+                   Job job, std::uint64_t expected_bytes = 0) {
   mx::ByteReader reader;
   mx::ByteWriter writer;
   Status status = mx::reader_open_function(reader, read, read_context);
+  reader.expected_bytes = expected_bytes;
   if (status == Status::ok) status = mx::writer_open_function(writer, write, write_context);
   if (status == Status::ok) status = job(reader, writer);
   return status;
@@ -24,8 +26,8 @@ Status run_memory(const void* data, std::size_t size, std::vector<std::uint8_t>&
   out.clear();
   mx::MemorySource source{static_cast<const std::uint8_t*>(data), data == nullptr ? 0 : size};
   mx::VectorSink sink{&out};
-  const Status status =
-      run_streams(&mx::MemorySource::read, &source, &mx::VectorSink::write, &sink, job);
+  const Status status = run_streams(&mx::MemorySource::read, &source, &mx::VectorSink::write, &sink,
+                                    job, source.size);
   return sink.out_of_memory ? Status::out_of_memory : status;
 }
 

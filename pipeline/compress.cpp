@@ -6,6 +6,7 @@
 #include "coder/arith.h"
 #include "models/registry.h"
 #include "pipeline/drivers.h"
+#include "pipeline/page_policy.h"
 #include "pipeline/run_length.h"
 
 namespace mx {
@@ -58,7 +59,8 @@ MX_NOINLINE std::uint8_t* encode_stretch(Model& shared_model, typename Model::Lo
 // block, and the block is coded in stretches that each fit the room left
 // in the output buffer, which is drained between them.
 template <class Model, bool kPrefetch>
-MX_NOINLINE Status encode_all(RunPacker& packer, ArithEncoder& encoder, Model& model) {
+MX_NOINLINE Status encode_all(RunPacker& packer, ArithEncoder& encoder, Model& model,
+                              TablePages& pages) {
   ByteWriter& writer = *encoder.stream;
   typename Model::Lookahead lookahead;
   std::uint8_t block[block_bytes];
@@ -66,6 +68,7 @@ MX_NOINLINE Status encode_all(RunPacker& packer, ArithEncoder& encoder, Model& m
   for (;;) {
     const std::size_t count = packer_read(packer, block, block_bytes);
     if (count == 0) break;
+    pages.after(bytes_coded);
     if (kPrefetch) {
       for (std::size_t i = 0; i < count && i < lookahead_bytes; ++i)
         lookahead.touch(model, block[i]);
@@ -152,9 +155,10 @@ Status compress_streams(ByteReader& reader, ByteWriter& writer, int model, int o
     using Model = typename decltype(tag)::type;
     const auto state = create_model<Model>(order);
     if (!state) return Status::out_of_memory;
+    TablePages pages(state->tables(), reader.expected_bytes);
     return state->tables().size() >= encode_prefetch_from_bytes
-               ? encode_all<Model, true>(packer, encoder, *state)
-               : encode_all<Model, false>(packer, encoder, *state);
+               ? encode_all<Model, true>(packer, encoder, *state, pages)
+               : encode_all<Model, false>(packer, encoder, *state, pages);
   });
   if (stream_status(reader, writer) != Status::ok) return stream_status(reader, writer);
   if (status != Status::ok) return status;

@@ -6,6 +6,7 @@
 #include "coder/arith.h"
 #include "models/registry.h"
 #include "pipeline/drivers.h"
+#include "pipeline/page_policy.h"
 #include "pipeline/run_length.h"
 
 namespace mx {
@@ -61,7 +62,8 @@ MX_NOINLINE int decode_stretch(Model& shared_model, DecoderRegisters& shared_cod
 // input and the end marker go through the general path: one byte at a time
 // through the reader and the run-length unpacker.
 template <class Model, bool kPrefetch>
-MX_NOINLINE void decode_all(ArithDecoder& decoder, RunUnpacker& unpacker, Model& model) {
+MX_NOINLINE void decode_all(ArithDecoder& decoder, RunUnpacker& unpacker, Model& model,
+                            TablePages& pages) {
   constexpr std::uint32_t stretch_input = 8 * max_bytes_per_bit;
   ByteWriter& writer = *unpacker.stream;
   ByteReader& reader = *decoder.stream;
@@ -69,6 +71,7 @@ MX_NOINLINE void decode_all(ArithDecoder& decoder, RunUnpacker& unpacker, Model&
   DecoderRegisters coder = decoder_registers(decoder);
   std::uint64_t bytes_decoded = 0;  // in this job, whole bytes
   while (unpacker.end == 0) {
+    pages.after(bytes_decoded);
     const StreamWindow<const std::uint8_t> input = reader_window(reader);
     const StreamWindow<std::uint8_t> output = writer_window(writer);
     if (input.size > stretch_input && output.size != 0 && unpacker.previous != escape_byte) {
@@ -149,10 +152,13 @@ Status decompress_streams(ByteReader& reader, ByteWriter& writer, const Observer
     using Model = typename decltype(tag)::type;
     const auto state = create_model<Model>(order);
     if (!state) return Status::out_of_memory;
+    // The compressed size is all that is known in advance: the restored
+    // data is at least about as long.
+    TablePages pages(state->tables(), reader.expected_bytes);
     if (state->tables().size() >= decode_prefetch_from_bytes) {
-      decode_all<Model, true>(decoder, unpacker, *state);
+      decode_all<Model, true>(decoder, unpacker, *state, pages);
     } else {
-      decode_all<Model, false>(decoder, unpacker, *state);
+      decode_all<Model, false>(decoder, unpacker, *state, pages);
     }
     return Status::ok;
   });

@@ -210,27 +210,34 @@ FileId identify(const char* name) {
 bool remove_file(const char* name) { return ::unlink(name) == 0; }
 
 // Blocks from this size on are mapped directly, which also starts them on
-// a page boundary, and those up to the upper bound are offered to the
-// kernel as transparent huge pages: model tables are read at random, one
-// entry per coded bit, and 2 MiB pages spare most of the TLB misses. Above
-// the bound, sparse use on small inputs would cost too much memory at
-// 2 MiB a touch, so pages stay small.
+// a page boundary, with the system's small pages until advise_huge_pages.
 static constexpr std::uint64_t mapped_from = std::uint64_t{1} << 20;
-static constexpr std::uint64_t huge_pages_up_to = std::uint64_t{256} << 20;
 
 void* alloc_zeroed(std::uint64_t bytes) {
   if (bytes > SIZE_MAX) return nullptr;
   if (bytes >= mapped_from) {
     void* block = ::mmap(nullptr, static_cast<std::size_t>(bytes), PROT_READ | PROT_WRITE,
                          MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (block == MAP_FAILED) return nullptr;
-#if defined(MADV_HUGEPAGE)
-    if (bytes <= huge_pages_up_to)
-      (void)::madvise(block, static_cast<std::size_t>(bytes), MADV_HUGEPAGE);
-#endif
-    return block;
+    return block == MAP_FAILED ? nullptr : block;
   }
   return std::calloc(1, bytes == 0 ? 1 : static_cast<std::size_t>(bytes));
+}
+
+// Linux's transparent huge pages: MADV_HUGEPAGE makes later faults take
+// 2 MiB pages; MADV_COLLAPSE (Linux 6.1) turns the small pages already
+// there into huge ones now, where the kernel's background collapse would
+// take minutes.
+void advise_huge_pages(void* block, std::uint64_t bytes, bool collapse) {
+  if (block == nullptr || bytes < mapped_from) return;
+#if defined(MADV_HUGEPAGE)
+  (void)::madvise(block, static_cast<std::size_t>(bytes), MADV_HUGEPAGE);
+#endif
+#if defined(__linux__)
+  constexpr int madv_collapse = 25;  // MADV_COLLAPSE, absent from older headers
+  if (collapse) (void)::madvise(block, static_cast<std::size_t>(bytes), madv_collapse);
+#else
+  (void)collapse;
+#endif
 }
 
 void free_memory(void* block, std::uint64_t bytes) {

@@ -205,6 +205,10 @@ void* alloc_zeroed(std::uint64_t bytes) {
   return HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, bytes == 0 ? 1 : static_cast<SIZE_T>(bytes));
 }
 
+// Large pages on Windows need a privilege that programs rarely hold; the
+// advice is not taken.
+void advise_huge_pages(void*, std::uint64_t, bool) {}
+
 void free_memory(void* block, std::uint64_t bytes) {
   if (block == nullptr) return;
   if (bytes >= large_block) {

@@ -46,6 +46,11 @@ class ZeroedBlock {
     size_ = 0;
   }
 
+  // See platform::advise_huge_pages.
+  void advise_huge_pages(bool collapse) const {
+    platform::advise_huge_pages(data_, size_, collapse);
+  }
+
   unsigned char* data() const { return data_; }
   std::uint64_t size() const { return size_; }
   explicit operator bool() const { return data_ != nullptr; }

@@ -7,6 +7,7 @@
 
 #include "corpus.h"
 #include "models/registry.h"
+#include "pipeline/page_policy.h"
 #include "support.h"
 
 namespace mx {
@@ -224,6 +225,30 @@ TEST(Jobs, ReportReadAndWriteFailures) {
     writer_open_function(writer, &VectorSink::write, &sink);
     EXPECT_EQ(decompress_streams(reader, writer), Status::write_failed);
   }
+}
+
+// Large pages go to tables the data will touch nearly all over: at least
+// one data byte per 8 KiB of table. A small input on a large table keeps
+// small pages; an unknown size starts small and switches at 1 KiB of table
+// per data byte.
+TEST(PagePolicy, LargePagesWhereTheDataTouchesEverySmallPage) {
+  constexpr std::uint64_t MiB = std::uint64_t{1} << 20;
+  struct Case {
+    std::uint64_t table, data;
+    bool large;
+  };
+  const Case cases[] = {
+      {128 * MiB, 3000, false},      // a 3 KB input at order 24
+      {128 * MiB, 16 * 1024, true},  // 16 KiB: four bits per 4 KiB page
+      {128 * MiB, 16 * 1024 - 1, false},
+      {8 * MiB, 3000, true},         // small tables are touched all over
+      {4352 * MiB, 32 * MiB, true},  // model 3 at order 28, a 32 MiB input
+      {4352 * MiB, 0, false},        // unknown size
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(large_pages_from_start(c.table, c.data), c.large) << c.table << " " << c.data;
+  }
+  EXPECT_EQ(large_pages_after_bytes(128 * MiB), 128 * 1024u);
 }
 
 }  // namespace

@@ -33,9 +33,9 @@
 //
 // Tables are zero-filled memory from the system and only the pages that
 // the data touches are used, so high orders work on small inputs (on
-// Linux, tables of 4 to 256 MiB get 2 MiB pages for speed, so there a small
-// input can make the whole table resident). A table that cannot be
-// allocated at all makes the job fail with out_of_memory.
+// Linux, a table that the data will touch nearly all over gets 2 MiB pages
+// for speed). A table that cannot be allocated at all makes the job fail
+// with out_of_memory.
 //
 // ERRORS
 //
