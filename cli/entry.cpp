@@ -18,13 +18,15 @@ namespace {
 // Number of the signal that asked the job to stop, 0 while none has.
 volatile std::sig_atomic_t interrupt_signal = 0;
 
-// Prints the empty line and "Encoding using <model>..." when coding starts.
-void announce(void*, bool decompressing, const char* model_name) {
+// Prints the empty line and "Encoding using <model>..." when coding starts
+// (context: the job's ProgressLine).
+void announce(void* context, bool decompressing, const char* model_name) {
   std::string line = decompressing ? "Decoding using " : "Encoding using ";
   line += model_name;
   line += "...";
   print_line("");
   print_line(line.c_str());
+  ProgressLine::started(context, decompressing);
 }
 
 int finish(moltavex::Status status) {
@@ -66,9 +68,11 @@ std::uint64_t input_size(const char* input_name) {
 }
 
 // Runs a job, given as a function of its observer and options, with the
-// progress line, the interrupt flag and the memory limit attached.
+// progress line, the interrupt flag and the memory limit attached. A job
+// that succeeds ends with the summary on a terminal, unless it prints its
+// own (`summary` false).
 template <class Job>
-int run_job(const char* input_name, Job job) {
+int run_job(const char* input_name, Job job, bool summary = true) {
   moltavex::Options options;
   if (!memory_limit(options)) return fail("Invalid memory limit in MOLTAVEX_MEMLIMIT.", exit_usage);
   ProgressLine progress(is_terminal(platform::std_error()), input_size(input_name));
@@ -78,7 +82,11 @@ int run_job(const char* input_name, Job job) {
   observer.context = &progress;
   observer.stop = &interrupt_signal;
   const moltavex::Status status = job(&observer, &options);
-  progress.erase();
+  if (status == moltavex::Status::ok && summary) {
+    progress.summarize();
+  } else {
+    progress.erase();
+  }
   return finish(status);
 }
 
@@ -127,11 +135,37 @@ int run_decompress(char** slots, bool strip_name_quotes) {
                  });
 }
 
+// Decodes a stream to its end, discarding the data, and names what it
+// holds.
+int run_test(char** slots, bool strip_name_quotes) {
+  char* input_name = slots[2];
+  if (strip_name_quotes) strip_quotes(input_name);
+  if (input_name[0] == ':' && is_terminal(platform::std_input())) {
+    return fail("Compressed data not read from a terminal.");
+  }
+  moltavex::StreamInfo info;
+  const int status = run_job(
+      input_name,
+      [&](const moltavex::Observer* observer, const moltavex::Options* options) {
+        return moltavex::test_file(input_name, &info, observer, options);
+      },
+      false);
+  if (status == exit_success) {
+    const std::string line = "Model " + std::to_string(info.model) + " at order " +
+                             std::to_string(info.order) + ": " +
+                             std::to_string(info.compressed_bytes) + " bytes compressed, " +
+                             std::to_string(info.original_bytes) + " bytes original.";
+    print_line(line.c_str());
+  }
+  return status;
+}
+
 // Arguments after the program name that each command takes at most: more
 // (a glob that matched several files, say) are a usage error, so that no
 // file is taken for an output it was not meant to be.
 inline constexpr std::size_t compress_arguments = 4;    // c ORDER IN OUT
 inline constexpr std::size_t decompress_arguments = 3;  // d IN OUT
+inline constexpr std::size_t test_arguments = 2;        // t IN
 
 int dispatch(std::size_t count, char** slots, bool strip_name_quotes) {
   if (count <= 2) return usage();
@@ -142,6 +176,9 @@ int dispatch(std::size_t count, char** slots, bool strip_name_quotes) {
     case 'd':
       if (count - 1 > decompress_arguments) return usage();
       return run_decompress(slots, strip_name_quotes);
+    case 't':
+      if (count - 1 > test_arguments) return usage();
+      return run_test(slots, strip_name_quotes);
     default: return usage();
   }
 }

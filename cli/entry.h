@@ -3,6 +3,7 @@
 //   Moltavex c ORDER IN [OUT]         compress with model 0
 //   Moltavex c<model> ORDER IN [OUT]  compress with model 0..5
 //   Moltavex d IN [OUT]               decompress
+//   Moltavex t IN                     test: decode to the end, discard, report
 //
 // ":" as a name selects standard input or output. A missing output name is
 // derived: IN.mx when compressing, IN.dec when decompressing. Only the first

@@ -2,9 +2,21 @@
 
 namespace mx {
 
+// The finish: 32 zero bits at one half.
+inline constexpr int finish_steps = 32;
+inline constexpr Prob32 finish_probability = 0x80000000u;
+
 void encoder_finish(ArithEncoder& encoder) {
-  for (int i = 0; i < 32; ++i) encode_bit(encoder, 0, 0x80000000u);
+  for (int i = 0; i < finish_steps; ++i) encode_bit(encoder, 0, finish_probability);
   writer_drain(*encoder.stream);
+}
+
+unsigned finish_bytes(std::uint64_t low, std::uint64_t high) {
+  unsigned bytes = 0;
+  for (int i = 0; i < finish_steps; ++i) {
+    encode_step(low, high, 0, finish_probability, [&bytes](std::uint8_t) { ++bytes; });
+  }
+  return bytes;
 }
 
 void decoder_prime(ArithDecoder& decoder) {

@@ -137,6 +137,12 @@ inline void encode_bit(ArithEncoder& e, int bit, Prob32 p) {
 // bytes of `high`, then up to three 0xFF), then the writer is drained.
 void encoder_finish(ArithEncoder& encoder);
 
+// The number of bytes (4 to 7) that encoder_finish puts out from bounds
+// [low, high]. A decoder that has just decoded the last data bit holds the
+// encoder's bounds and has read four body bytes more than the encoder had
+// emitted: the body is therefore bytes_in + finish_bytes(low, high) long.
+unsigned finish_bytes(std::uint64_t low, std::uint64_t high);
+
 void decoder_prime(ArithDecoder& decoder);
 
 // The state a decoding step changes, as plain values: the decompression

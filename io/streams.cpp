@@ -34,13 +34,18 @@ Status writer_open_function(ByteWriter& writer, WriteFunction function, void* co
   return allocate_buffer(writer.storage, writer.buffer);
 }
 
+void report_progress(const JobWatch* watch) {
+  if (watch == nullptr || watch->observer == nullptr || watch->observer->progress == nullptr) {
+    return;
+  }
+  watch->observer->progress(watch->observer->context, watch->reader->bytes_read,
+                            watch->writer->bytes_written);
+}
+
 bool watch_block(const JobWatch* watch) {
   if (watch == nullptr || watch->observer == nullptr) return true;
-  const moltavex::Observer& observer = *watch->observer;
-  if (observer.stop != nullptr && *observer.stop != 0) return false;
-  if (observer.progress != nullptr) {
-    observer.progress(observer.context, watch->reader->bytes_read, watch->writer->bytes_written);
-  }
+  if (watch->observer->stop != nullptr && *watch->observer->stop != 0) return false;
+  report_progress(watch);
   return true;
 }
 

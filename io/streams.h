@@ -176,6 +176,9 @@ inline platform::StopFlag stop_flag(const JobWatch* watch) {
 // Between blocks: reports progress; false when the job must stop.
 bool watch_block(const JobWatch* watch);
 
+// Reports the final counts of a job that has succeeded.
+void report_progress(const JobWatch* watch);
+
 // Makes `reader` and `writer` consult `watch` (which must outlive them).
 inline void watch_streams(JobWatch& watch, const moltavex::Observer* observer, ByteReader& reader,
                           ByteWriter& writer) {

@@ -120,6 +120,19 @@ Status decompress_file(const char* input_name, const char* output_name, const Ob
   return mx::decompress_streams(pair.reader, pair.writer, observer, memory_limit(options));
 }
 
+Status test_file(const char* input_name, StreamInfo* info, const Observer* observer,
+                 const Options* options) {
+  if (input_name == nullptr) return Status::invalid_argument;
+  mx::ByteReader reader;
+  mx::ByteWriter writer;
+  mx::CountingSink sink;
+  Status status = mx::open_input_stream(input_name, reader, stop_flag(observer));
+  if (status == Status::ok)
+    status = mx::writer_open_function(writer, &mx::CountingSink::write, &sink);
+  if (status != Status::ok) return status;
+  return mx::decompress_streams(reader, writer, observer, memory_limit(options), info);
+}
+
 Status compress_stream(ReadFunction read, void* read_context, WriteFunction write,
                        void* write_context, int model, int order, const Observer* observer,
                        const Options* options) {

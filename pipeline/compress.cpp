@@ -165,6 +165,7 @@ Status compress_streams(ByteReader& reader, ByteWriter& writer, int model, int o
 
   reader_close(reader);
   if (!writer_close(writer) || !writer_publish(writer)) return stream_status(reader, writer);
+  report_progress(&watch);
   return Status::ok;
 }
 

@@ -125,7 +125,7 @@ done:
 }  // namespace
 
 Status decompress_streams(ByteReader& reader, ByteWriter& writer, const Observer* observer,
-                          std::uint64_t memory_limit) {
+                          std::uint64_t memory_limit, moltavex::StreamInfo* info) {
   JobWatch watch;
   watch_streams(watch, observer, reader, writer);
   const int header = reader_get(reader);
@@ -168,6 +168,13 @@ Status decompress_streams(ByteReader& reader, ByteWriter& writer, const Observer
   if (stream_status(reader, writer) != Status::ok) return stream_status(reader, writer);
   if (unpacker.end == 0) return Status::truncated_stream;
   if (!writer_close(writer) || !writer_publish(writer)) return stream_status(reader, writer);
+  report_progress(&watch);
+  if (info != nullptr) {
+    info->model = model;
+    info->order = order;
+    info->compressed_bytes = 1 + decoder.bytes_in + finish_bytes(decoder.low, decoder.high);
+    info->original_bytes = writer.bytes_written;
+  }
   return Status::ok;
 }
 

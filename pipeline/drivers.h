@@ -48,9 +48,12 @@ Status compress_streams(ByteReader& reader, ByteWriter& writer, int model, int o
                         const Observer* observer = nullptr, std::uint64_t memory_limit = 0);
 
 // Restores the data of the compressed stream that `reader` yields into
-// `writer`, then commits, closes and publishes the output.
+// `writer`, then commits, closes and publishes the output. On success,
+// `info` (if given) receives the stream's model, order and exact length
+// (bytes after the stream are not counted) and the restored size.
 Status decompress_streams(ByteReader& reader, ByteWriter& writer,
-                          const Observer* observer = nullptr, std::uint64_t memory_limit = 0);
+                          const Observer* observer = nullptr, std::uint64_t memory_limit = 0,
+                          moltavex::StreamInfo* info = nullptr);
 
 // The status of a job whose streams failed or were stopped, or ok.
 Status stream_status(const ByteReader& reader, const ByteWriter& writer);

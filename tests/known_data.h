@@ -164,6 +164,13 @@ inline std::string decode_ok_err(int model) { return kBanner + decoding_progress
 // itself goes to standard output).
 inline std::string usage_err() { return kBanner + "\r\n"; }
 
+// Standard error of a `t` run that decoded a stream to its end.
+inline std::string test_ok_err(int model, int order, std::size_t compressed, std::size_t original) {
+  return kBanner + decoding_progress(model) + "Model " + std::to_string(model) + " at order " +
+         std::to_string(order) + ": " + std::to_string(compressed) + " bytes compressed, " +
+         std::to_string(original) + " bytes original.\r\n\r\n";
+}
+
 // Standard error of a job that failed: `progress` is the block above when
 // coding had started, empty otherwise.
 inline std::string failure_err(const std::string& progress, const std::string& message) {

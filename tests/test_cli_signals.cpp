@@ -1,7 +1,7 @@
 // The program under interruption and on a terminal: a signal during a job
 // leaves the output name as it was, with no temporary file, and ends with
-// status 128 + signal;
-// on a terminal a live progress line is drawn and erased, while with
+// status 128 + signal; compressed data never meets a terminal;
+// on a terminal a live progress line is drawn and ends as a summary, while with
 // standard error redirected the console bytes stay exactly the job's lines.
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -205,7 +205,7 @@ TEST_F(Progress, CompressedDataNeverMeetsATerminal) {
   EXPECT_EQ(listing(), std::vector<std::string>{"in"});
 }
 
-TEST_F(Progress, DrawnAndErasedOnATerminalOnly) {
+TEST_F(Progress, DrawnOnATerminalAndEndedWithASummary) {
   // Random data does not shrink, so the output is as long as the input and
   // the job keeps writing after the held-up second: the line must appear.
   write_random_file(path("big"), 4u << 20);
@@ -213,7 +213,7 @@ TEST_F(Progress, DrawnAndErasedOnATerminalOnly) {
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   std::thread reader = drain_later(fifo, std::chrono::milliseconds(1500));
   int status = -1;
-  const std::string seen = run_on_terminal({"moltavex", "c1", "16", path("big"), fifo}, &status);
+  std::string seen = run_on_terminal({"moltavex", "c1", "16", path("big"), fifo}, &status);
   reader.join();
   EXPECT_EQ(status, 0);
   EXPECT_EQ(seen.rfind(as_seen_on_terminal(kBanner + encoding_progress(1)), 0), 0u) << seen;
@@ -221,13 +221,19 @@ TEST_F(Progress, DrawnAndErasedOnATerminalOnly) {
   ASSERT_NE(first, std::string::npos) << "no progress line in: " << seen;
   EXPECT_NE(seen.find("MB/s", first), std::string::npos);
   EXPECT_NE(seen.find("left", first), std::string::npos);
-  // Erased before the final empty line: carriage return, blanks, carriage
-  // return, then the line end.
-  const std::size_t tail = seen.rfind("\r\r\n");
-  ASSERT_NE(tail, std::string::npos);
-  ASSERT_GT(tail, 2u);
-  EXPECT_EQ(seen.substr(tail - 2, 2), " \r") << seen;
-  EXPECT_EQ(tail + 3, seen.size());
+  // The line ends as the job's summary, in its place, then the final empty
+  // line: the data's size first when compressing, the stream's first when
+  // decompressing (a short job too).
+  ASSERT_EQ(run({"c1", "16", path("big"), path("big.mx")}).status, 0);
+  const std::string packed = std::to_string(read_bytes(path("big.mx")).size());
+  const std::size_t summary = seen.rfind("\r  4194304 -> " + packed + " bytes, ");
+  ASSERT_NE(summary, std::string::npos) << seen;
+  EXPECT_GT(summary, first);
+  EXPECT_NE(seen.find(" bits per byte, ", summary), std::string::npos);
+  EXPECT_EQ(seen.substr(seen.size() - 6), "\r\r\n\r\r\n");
+  seen = run_on_terminal({"moltavex", "d", path("big.mx"), path("back")}, &status);
+  EXPECT_EQ(status, 0);
+  EXPECT_NE(seen.find("\r  " + packed + " -> 4194304 bytes, "), std::string::npos) << seen;
 
   // The same held-up job with standard error in a file: exactly the job's
   // lines.

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "cli_harness.h"
 
@@ -53,7 +54,39 @@ TEST_F(Cli, ProducesAndDecodesKnownStreams) {
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(visible(r.err), visible(decode_ok_err(c.model)));
     EXPECT_EQ(r.out, c.input) << "standard streams";
+
+    // `t` names the stream exactly, bytes after it not counted.
+    const std::string tested =
+        test_ok_err(c.model, c.order, expected.size(), std::string(c.input).size());
+    r = run({"t", packed});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(visible(r.err), visible(tested));
+    Bytes trailed = expected;
+    trailed.insert(trailed.end(), 5, 0xF0);
+    write_bytes(packed, trailed);
+    r = run({"t", ":"}, piped);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(visible(r.err), visible(tested)) << "standard input, bytes after the stream";
+    EXPECT_EQ(r.out, "");
   }
+  EXPECT_EQ(listing(), (std::vector<std::string>{"back", "in", "packed"}));
+}
+
+// `t` fails as `d` would, and writes nothing.
+TEST_F(Cli, TestFailsAsDecompressionWould) {
+  const Bytes stream = known_stream<Bytes>(3, 8, "hello");
+  write_bytes(path("cut"), Bytes(stream.begin(), stream.end() - 5));
+  write_bytes(path("bad"), Bytes{0xE0, 1, 2, 3});
+  RunResult r = run({"t", path("cut")});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(visible(r.err), visible(failure_err(decoding_progress(3), kEarlyEnd)));
+  r = run({"t", path("bad")});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(visible(r.err), visible(failure_err("", kNotValid)));
+  r = run({"t", path("missing")});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(visible(r.err), visible(failure_err("", kOpenIn)));
+  EXPECT_EQ(listing(), (std::vector<std::string>{"bad", "cut"}));
 }
 
 }  // namespace

@@ -176,13 +176,31 @@ TEST(Decompression, EveryTruncationFails) {
   }
 }
 
-TEST(Decompression, TrailingBytesAfterTheStreamAreIgnored) {
-  const Bytes data = test::from_text("trailing");
-  Bytes stream = compress_bytes(data, 3, 10).output;
-  stream.insert(stream.end(), {0xDE, 0xAD, 0xBE, 0xEF});
-  const auto r = decompress_bytes(stream);
-  EXPECT_EQ(r.status, Status::ok);
-  EXPECT_EQ(r.output, data);
+// Bytes after a stream are ignored, and the decoder knows exactly where it
+// ended: whatever the finishing bytes (four to seven), the model, the data
+// and what follows.
+TEST(Decompression, TrailingBytesAreIgnoredAndTheStreamsLengthKnown) {
+  const Bytes texts[] = {
+      {}, test::from_text("trailing"), test::random_bytes(70000, 4), Bytes(3000, 0xF0)};
+  for (int model = 0; model < model_count; ++model) {
+    for (const Bytes& data : texts) {
+      const Bytes coded = compress_bytes(data, model, 10).output;
+      for (const Bytes& tail : {Bytes{}, Bytes{0xDE, 0xAD, 0xBE, 0xEF}, Bytes(9, 0xFF)}) {
+        Bytes stream = coded;
+        stream.insert(stream.end(), tail.begin(), tail.end());
+        moltavex::StreamInfo info;
+        const auto r = test::run_in_memory(stream, [&](ByteReader& reader, ByteWriter& writer) {
+          return decompress_streams(reader, writer, nullptr, 0, &info);
+        });
+        ASSERT_EQ(r.status, Status::ok) << model;
+        EXPECT_EQ(r.output, data) << model;
+        EXPECT_EQ(info.compressed_bytes, coded.size()) << model << " " << data.size();
+        EXPECT_EQ(info.original_bytes, data.size());
+        EXPECT_EQ(info.model, model);
+        EXPECT_EQ(info.order, 10);
+      }
+    }
+  }
 }
 
 TEST(Jobs, ReportReadAndWriteFailures) {

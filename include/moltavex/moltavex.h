@@ -166,6 +166,22 @@ Status compress_file(const char* input_name, const char* output_name, int model,
 Status decompress_file(const char* input_name, const char* output_name,
                        const Observer* observer = nullptr, const Options* options = nullptr);
 
+// What a stream holds.
+struct StreamInfo {
+  int model = 0;
+  int order = 0;
+  std::uint64_t compressed_bytes = 0;  // the stream's length; bytes after it not counted
+  std::uint64_t original_bytes = 0;    // the data it restores
+};
+
+// Decodes the named stream (":" for standard input) to its end and discards
+// the data: ok when it decodes to its end marker, and `info` (if given)
+// describes it; otherwise the status decompression would give. The format
+// has no checksum: only a cut stream and an invalid header are detected,
+// and damage inside a stream that still reaches an end marker is not.
+Status test_file(const char* input_name, StreamInfo* info = nullptr,
+                 const Observer* observer = nullptr, const Options* options = nullptr);
+
 // Through the caller's functions.
 Status compress_stream(ReadFunction read, void* read_context, WriteFunction write,
                        void* write_context, int model, int order,
