@@ -54,29 +54,36 @@ static bool stop_raised(const JobWatch* watch) {
   return stop != nullptr && *stop != 0;
 }
 
-int reader_refill(ByteReader& reader) {
-  reader.position = 0;
-  reader.count = 0;
-  if (reader.failed) return -1;
+bool reader_top_up(ByteReader& reader) {
+  if (reader.failed) return false;
+  const std::uint32_t left = reader.count - reader.position;
+  const auto room = static_cast<std::size_t>(reader.capacity) - left;
+  if (room == 0) return true;
   if (!watch_block(reader.watch)) {
     reader.failed = reader.interrupted = true;
-    return -1;
+    return false;
   }
-  const auto size = static_cast<std::size_t>(reader.capacity);
-  std::int64_t n =
-      reader.read_function != nullptr
-          ? reader.read_function(reader.read_context, reader.buffer, size)
-          : platform::read(reader.handle, reader.buffer, size, stop_flag(reader.watch));
-  if (n < 0 || static_cast<std::uint64_t>(n) > size) {
+  if (left != 0) std::memmove(reader.buffer, reader.buffer + reader.position, left);
+  reader.position = 0;
+  reader.count = left;
+  std::uint8_t* const into = reader.buffer + left;
+  const std::int64_t n = reader.read_function != nullptr
+                             ? reader.read_function(reader.read_context, into, room)
+                             : platform::read(reader.handle, into, room, stop_flag(reader.watch));
+  if (n < 0 || static_cast<std::uint64_t>(n) > room) {
     reader.failed = true;
     reader.interrupted = stop_raised(reader.watch);
-    return -1;
+    return false;
   }
-  if (n == 0) return -1;
-  reader.count = static_cast<std::uint32_t>(n);
+  if (n == 0) return false;
+  reader.count += static_cast<std::uint32_t>(n);
   reader.bytes_read += static_cast<std::uint64_t>(n);
-  reader.position = 1;
-  return reader.buffer[0];
+  return true;
+}
+
+int reader_refill(ByteReader& reader) {
+  if (!reader_top_up(reader)) return -1;
+  return reader.buffer[reader.position++];
 }
 
 void writer_drain(ByteWriter& writer) {

@@ -112,6 +112,11 @@ Status writer_open_function(ByteWriter& writer, WriteFunction function, void* co
 
 int reader_refill(ByteReader& reader);
 
+// Reads more input after the unread bytes, which move to the front of the
+// buffer. False at the end of the input, or after a read error or a stop
+// (which set `failed`).
+bool reader_top_up(ByteReader& reader);
+
 // The window of a stream's buffer: for a reader, the bytes buffered and not
 // yet read; for a writer, the room left before the buffer must be drained.
 // A caller that works on many bytes at once takes the window, uses a part

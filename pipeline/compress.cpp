@@ -2,9 +2,11 @@
 // bit (predict, encode, update), then the coder's finish.
 #include <algorithm>
 #include <memory>
+#include <new>
 
 #include "coder/arith.h"
 #include "models/registry.h"
+#include "pipeline/coding_jobs.h"
 #include "pipeline/drivers.h"
 #include "pipeline/page_policy.h"
 #include "pipeline/run_length.h"
@@ -12,10 +14,6 @@
 namespace mx {
 
 namespace {
-
-// The run-length transform fills a block of this many bytes at a time,
-// which the coder then codes in one go.
-inline constexpr std::size_t block_bytes = 4096;
 
 // The model's lookahead runs this many bytes ahead of the coder, asking for
 // the table entries of their bits (see "Speed" below).
@@ -55,23 +53,25 @@ MX_NOINLINE std::uint8_t* encode_stretch(Model& shared_model, typename Model::Lo
   return out;
 }
 
-// The coding loop, instantiated once per model class: the packer fills a
-// block, and the block is coded in stretches that each fit the room left
-// in the output buffer, which is drained between them.
+// The coding loop, instantiated once per model class: each block is coded
+// in stretches that each fit the room left in the output buffer, which is
+// drained between them.
 template <class Model, bool kPrefetch>
-MX_NOINLINE Status encode_all(RunPacker& packer, ArithEncoder& encoder, Model& model,
-                              TablePages& pages) {
-  ByteWriter& writer = *encoder.stream;
-  typename Model::Lookahead lookahead;
-  std::uint8_t block[block_bytes];
-  std::uint64_t bytes_coded = 0;  // in this job, before the current stretch
-  for (;;) {
-    const std::size_t count = packer_read(packer, block, block_bytes);
-    if (count == 0) break;
-    pages.after(bytes_coded);
+class EncodeJobOf final : public EncodeJob {
+ public:
+  EncodeJobOf(std::unique_ptr<OwnedModel<Model>> model, ByteWriter& writer,
+              std::uint64_t expected_bytes)
+      : model_(std::move(model)), pages_(model_->tables(), expected_bytes) {
+    encoder_create(encoder, writer);
+  }
+
+  MX_NOINLINE bool code(const std::uint8_t* block, std::size_t count) override {
+    ByteWriter& writer = *encoder.stream;
+    Model& model = *model_;
+    pages_.after(bytes_coded_);
     if (kPrefetch) {
       for (std::size_t i = 0; i < count && i < lookahead_bytes; ++i)
-        lookahead.touch(model, block[i]);
+        lookahead_.touch(model, block[i]);
     }
     std::size_t done = 0;
     while (done < count) {
@@ -79,7 +79,7 @@ MX_NOINLINE Status encode_all(RunPacker& packer, ArithEncoder& encoder, Model& m
       if (window.size < max_bytes_per_byte) {
         writer_drain(writer);
         // A failed write cannot recover: stop rather than code the rest.
-        if (writer.failed) return Status::write_failed;
+        if (writer.failed) return false;
         window = writer_window(writer);
       }
       const std::size_t room = window.size / max_bytes_per_byte;
@@ -88,36 +88,61 @@ MX_NOINLINE Status encode_all(RunPacker& packer, ArithEncoder& encoder, Model& m
         // library's own): this byte goes through the record's steps, which
         // drain the buffer as it fills.
         if (kPrefetch && done + lookahead_bytes < count)
-          lookahead.touch(model, block[done + lookahead_bytes]);
+          lookahead_.touch(model, block[done + lookahead_bytes]);
         for (int k = 7; k >= 0; --k) {
           const int bit = (block[done] >> k) & 1;
           encode_bit(encoder, bit, model.predict());
           model.update(bit);
         }
-        if (writer.failed) return Status::write_failed;
+        if (writer.failed) return false;
         ++done;
-        ++bytes_coded;
+        ++bytes_coded_;
         continue;
       }
       const std::size_t end = std::min(count, done + room);
-      bytes_coded += end - done;
+      bytes_coded_ += end - done;
       std::uint8_t* const out =
-          bytes_coded < bits_before_any_halving / 8
-              ? encode_stretch<Model, kPrefetch, true>(model, lookahead, encoder.low, encoder.high,
+          bytes_coded_ < bits_before_any_halving / 8
+              ? encode_stretch<Model, kPrefetch, true>(model, lookahead_, encoder.low, encoder.high,
                                                        block, done, end, count, window.data)
-              : encode_stretch<Model, kPrefetch, false>(model, lookahead, encoder.low, encoder.high,
-                                                        block, done, end, count, window.data);
+              : encode_stretch<Model, kPrefetch, false>(model, lookahead_, encoder.low,
+                                                        encoder.high, block, done, end, count,
+                                                        window.data);
       const auto produced = static_cast<std::size_t>(out - window.data);
       writer_produce(writer, produced);
       encoder.bytes_out += produced;
       done = end;
     }
+    return true;
   }
-  encoder_finish(encoder);
-  return writer.failed ? Status::write_failed : Status::ok;
-}
+
+ private:
+  std::unique_ptr<OwnedModel<Model>> model_;
+  TablePages pages_;
+  typename Model::Lookahead lookahead_;
+  std::uint64_t bytes_coded_ = 0;  // in this job, before the current stretch
+};
 
 }  // namespace
+
+std::unique_ptr<EncodeJob> make_encode_job(int model, int order, ByteWriter& writer,
+                                           std::uint64_t expected_bytes) {
+  std::unique_ptr<EncodeJob> job;
+  (void)with_model(model, [&](auto tag) {
+    using Model = typename decltype(tag)::type;
+    auto state = create_model<Model>(order);
+    if (!state) return Status::out_of_memory;
+    if (state->tables().size() >= encode_prefetch_from_bytes) {
+      job.reset(new (std::nothrow)
+                    EncodeJobOf<Model, true>(std::move(state), writer, expected_bytes));
+    } else {
+      job.reset(new (std::nothrow)
+                    EncodeJobOf<Model, false>(std::move(state), writer, expected_bytes));
+    }
+    return Status::ok;
+  });
+  return job;
+}
 
 Status stream_status(const ByteReader& reader, const ByteWriter& writer) {
   if (reader.interrupted || writer.interrupted) return Status::interrupted;
@@ -146,22 +171,20 @@ Status compress_streams(ByteReader& reader, ByteWriter& writer, int model, int o
   writer_put(writer, header_byte(model, order));
   if (!writer_commit(writer)) return stream_status(reader, writer);
 
-  ArithEncoder encoder;
-  encoder_create(encoder, writer);
+  const std::unique_ptr<EncodeJob> job =
+      make_encode_job(model, order, writer, reader.expected_bytes);
+  if (!job) return Status::out_of_memory;
   RunPacker packer;
   packer_create(packer, reader);
-
-  const Status status = with_model(model, [&](auto tag) {
-    using Model = typename decltype(tag)::type;
-    const auto state = create_model<Model>(order);
-    if (!state) return Status::out_of_memory;
-    TablePages pages(state->tables(), reader.expected_bytes);
-    return state->tables().size() >= encode_prefetch_from_bytes
-               ? encode_all<Model, true>(packer, encoder, *state, pages)
-               : encode_all<Model, false>(packer, encoder, *state, pages);
-  });
+  std::uint8_t block[block_bytes];
+  for (;;) {
+    const std::size_t count = packer_read(packer, block, block_bytes);
+    if (count == 0) break;
+    if (!job->code(block, count)) return stream_status(reader, writer);
+  }
   if (stream_status(reader, writer) != Status::ok) return stream_status(reader, writer);
-  if (status != Status::ok) return status;
+  encoder_finish(job->encoder);
+  if (writer.failed) return Status::write_failed;
 
   reader_close(reader);
   if (!writer_close(writer) || !writer_publish(writer)) return stream_status(reader, writer);

@@ -2,9 +2,11 @@
 // decoded (predict, decode, update), collected into bytes from bit 7 down
 // and handed to the run-length unpacker, until it takes the end marker.
 #include <memory>
+#include <new>
 
 #include "coder/arith.h"
 #include "models/registry.h"
+#include "pipeline/coding_jobs.h"
 #include "pipeline/drivers.h"
 #include "pipeline/page_policy.h"
 #include "pipeline/run_length.h"
@@ -55,74 +57,169 @@ MX_NOINLINE int decode_stretch(Model& shared_model, DecoderRegisters& shared_cod
 
 // The decoding loop, instantiated once per model class.
 //
-// Most of the time it runs decode_stretch: while the input buffer holds
-// enough coded bytes for a whole output byte (8 steps of at most 4 bytes)
-// and the output buffer has room, literal bytes are decoded straight from
-// the one into the other. An escape byte, a buffer boundary, the end of the
-// input and the end marker go through the general path: one byte at a time
-// through the reader and the run-length unpacker.
+// Most of the time it runs decode_stretch: while the input holds enough
+// coded bytes for a whole output byte (8 steps of at most 4 bytes) and the
+// output has room, literal bytes are decoded straight from the one into
+// the other. An escape byte, the last bytes of the input and the end marker
+// go the general way: bit by bit through predict and update, each byte
+// handed to the unpacker. There a bit is decided from the code value at
+// hand, and the bytes its renormalisation shifts in may arrive later (they
+// are owed), so that the input can end anywhere and resume.
 template <class Model, bool kPrefetch>
-MX_NOINLINE void decode_all(ArithDecoder& decoder, RunUnpacker& unpacker, Model& model,
-                            TablePages& pages) {
-  constexpr std::uint32_t stretch_input = 8 * max_bytes_per_bit;
-  ByteWriter& writer = *unpacker.stream;
-  ByteReader& reader = *decoder.stream;
-  decoder_prime(decoder);
-  DecoderRegisters coder = decoder_registers(decoder);
-  std::uint64_t bytes_decoded = 0;  // in this job, whole bytes
-  while (unpacker.end == 0) {
-    pages.after(bytes_decoded);
-    const StreamWindow<const std::uint8_t> input = reader_window(reader);
-    const StreamWindow<std::uint8_t> output = writer_window(writer);
-    if (input.size > stretch_input && output.size != 0 && unpacker.previous != escape_byte) {
-      const std::uint8_t* in = input.data;
-      std::uint8_t* out = output.data;
-      std::uint8_t* const out_end = output.data + output.size;
-      const std::uint8_t* const in_last = input.data + input.size - stretch_input;
-      // A stretch decodes at most the literals that fit, and an escape.
-      const std::uint64_t most = bytes_decoded + output.size + 1;
-      const int byte =
-          most < bits_before_any_halving / 8
-              ? decode_stretch<Model, kPrefetch, true>(model, coder, in, in_last, out, out_end)
-              : decode_stretch<Model, kPrefetch, false>(model, coder, in, in_last, out, out_end);
-      bytes_decoded +=
-          static_cast<std::uint64_t>(out - output.data) + (byte == escape_byte ? 1 : 0);
-      reader_consume(reader, static_cast<std::size_t>(in - input.data));
-      writer_produce(writer, static_cast<std::size_t>(out - output.data));
-      if (byte != escape_byte) {
-        // The stretch ended on a literal, which has in effect passed the
-        // unpacker: no escape is open.
-        unpacker.current = byte;
-        unpacker.previous = byte;
-        unpacker.run = 0;
+class DecodeJobOf final : public DecodeJob {
+ public:
+  DecodeJobOf(std::unique_ptr<OwnedModel<Model>> model, ByteWriter& writer,
+              std::uint64_t expected_bytes)
+      : model_(std::move(model)), pages_(model_->tables(), expected_bytes) {
+    unpacker_create(unpacker, writer);
+  }
+
+  MX_NOINLINE Stop decode(ByteReader& input, bool final) override {
+    constexpr std::size_t stretch_input = 8 * max_bytes_per_bit;
+    ByteWriter& writer = *unpacker.stream;
+    for (;;) {
+      if (unpacker.end != 0 || coder.end_of_input != 0) return Stop::ended;
+      if (!prime(input, final) || !pay_owed(input, final)) return Stop::needs_input;
+      // The bit that ran into the end of the input is used; decoding stops
+      // before the next one, and an incomplete byte is dropped.
+      if (coder.end_of_input != 0) return Stop::ended;
+      pages_.after(bytes_decoded);
+      const StreamWindow<const std::uint8_t> in_window = reader_window(input);
+      const StreamWindow<std::uint8_t> out_window = writer_window(writer);
+      if (bits_done_ == 0 && in_window.size > stretch_input && out_window.size != 0 &&
+          unpacker.previous != escape_byte) {
+        const std::uint8_t* in = in_window.data;
+        std::uint8_t* out = out_window.data;
+        std::uint8_t* const out_end = out_window.data + out_window.size;
+        const std::uint8_t* const in_last = in_window.data + in_window.size - stretch_input;
+        // A stretch decodes at most the literals that fit, and an escape.
+        const std::uint64_t most = bytes_decoded + out_window.size + 1;
+        Model& model = *model_;
+        const int byte =
+            most < bits_before_any_halving / 8
+                ? decode_stretch<Model, kPrefetch, true>(model, coder, in, in_last, out, out_end)
+                : decode_stretch<Model, kPrefetch, false>(model, coder, in, in_last, out, out_end);
+        bytes_decoded +=
+            static_cast<std::uint64_t>(out - out_window.data) + (byte == escape_byte ? 1 : 0);
+        reader_consume(input, static_cast<std::size_t>(in - in_window.data));
+        writer_produce(writer, static_cast<std::size_t>(out - out_window.data));
+        if (byte != escape_byte) {
+          // The stretch ended on a literal, which has in effect passed the
+          // unpacker: no escape is open.
+          unpacker.current = byte;
+          unpacker.previous = byte;
+          unpacker.run = 0;
+        } else {
+          unpacker_put(unpacker, byte);
+        }
         continue;
       }
-      unpacker_put(unpacker, byte);
-    } else {
-      // The bit that ran into the end of the input is still used; decoding
-      // stops before the next one (no further reads), and an incomplete
-      // byte is dropped.
-      int byte = 0;
-      MX_UNROLL_BYTE
-      for (int k = 7; k >= 0; --k) {
-        if (coder.end_of_input != 0) goto done;
-        std::uint64_t mid;
-        std::int32_t last_read;
-        const int bit = decode_step(coder, model.predict(), mid, last_read,
-                                    [&reader] { return reader_get(reader); });
-        model.update(bit);
-        byte |= bit << k;
+      // (A writer whose whole buffer is smaller drains itself as it fills.)
+      if (bits_done_ == 0 && out_window.size < max_unit_bytes && writer.length != 0) {
+        return Stop::needs_room;
       }
-      ++bytes_decoded;
-      unpacker_put(unpacker, byte);
+      decode_bit(input, final);
     }
-    if (writer.failed) break;
   }
-done:
-  store_decoder_registers(decoder, coder);
-}
+
+ private:
+  // Loads the code value's first four bytes; a missing byte at the end of
+  // the input reads as -1, all ones. False while input is awaited.
+  bool prime(ByteReader& input, bool final) {
+    while (primed_ < 4) {
+      const StreamWindow<const std::uint8_t> window = reader_window(input);
+      std::int64_t v = -1;
+      if (window.size != 0) {
+        v = window.data[0];
+        reader_consume(input, 1);
+      } else if (!final) {
+        return false;
+      }
+      coder.code = (coder.code << 8) | static_cast<std::uint64_t>(v);
+      ++primed_;
+    }
+    return true;
+  }
+
+  // Shifts the owed bytes into the code value; at the end of the input,
+  // marks it. False while input is awaited.
+  bool pay_owed(ByteReader& input, bool final) {
+    while (owed_ != 0) {
+      const StreamWindow<const std::uint8_t> window = reader_window(input);
+      if (window.size == 0) {
+        if (!final) return false;
+        coder.end_of_input = 1;
+        owed_ = 0;
+        return true;
+      }
+      coder.code = (coder.code << 8) | window.data[0];
+      ++coder.bytes_in;
+      reader_consume(input, 1);
+      --owed_;
+    }
+    return true;
+  }
+
+  // One bit through predict and update, as decode_step decodes it.
+  void decode_bit(ByteReader& input, bool final) {
+    OwnedModel<Model>& model = *model_;
+    const std::uint64_t mid = split_interval(coder.low, coder.high, model.predict());
+    int bit;
+    if (coder.code <= mid) {
+      bit = 1;
+      coder.high = mid;
+    } else {
+      bit = 0;
+      coder.low = mid + 1;
+    }
+    model.update(bit);
+    while (top_bytes_agree(coder.low, coder.high)) {
+      coder.high = (coder.high << 8) | 0xFF;
+      coder.low <<= 8;
+      ++owed_;
+    }
+    (void)pay_owed(input, final);
+    byte_ = (byte_ << 1) | bit;
+    if (++bits_done_ == 8) {
+      ++bytes_decoded;
+      unpacker_put(unpacker, byte_);
+      byte_ = 0;
+      bits_done_ = 0;
+    }
+  }
+
+  std::unique_ptr<OwnedModel<Model>> model_;
+  TablePages pages_;
+  unsigned primed_ = 0;  // bytes of the code value loaded, 0..4
+  unsigned owed_ = 0;    // bytes the last renormalisation still has to shift in
+  int bits_done_ = 0;    // bits of the current byte decoded, 0..7
+  int byte_ = 0;         // those bits
+};
 
 }  // namespace
+
+std::unique_ptr<DecodeJob> make_decode_job(int model, int order, ByteWriter& writer,
+                                           std::uint64_t expected_bytes) {
+  std::unique_ptr<DecodeJob> job;
+  (void)with_model(model, [&](auto tag) {
+    using Model = typename decltype(tag)::type;
+    auto state = create_model<Model>(order);
+    if (!state) return Status::out_of_memory;
+    if (state->tables().size() >= decode_prefetch_from_bytes) {
+      job.reset(new (std::nothrow)
+                    DecodeJobOf<Model, true>(std::move(state), writer, expected_bytes));
+    } else {
+      job.reset(new (std::nothrow)
+                    DecodeJobOf<Model, false>(std::move(state), writer, expected_bytes));
+    }
+    return Status::ok;
+  });
+  return job;
+}
+
+std::uint64_t stream_length(const DecodeJob& job) {
+  return 1 + job.coder.bytes_in + finish_bytes(job.coder.low, job.coder.high);
+}
 
 Status decompress_streams(ByteReader& reader, ByteWriter& writer, const Observer* observer,
                           std::uint64_t memory_limit, moltavex::StreamInfo* info) {
@@ -143,36 +240,38 @@ Status decompress_streams(ByteReader& reader, ByteWriter& writer, const Observer
     observer->started(observer->context, true, descriptor->info.name);
   }
 
-  ArithDecoder decoder;
-  decoder_create(decoder, reader);
-  RunUnpacker unpacker;
-  unpacker_create(unpacker, writer);
-
-  const Status status = with_model(model, [&](auto tag) {
-    using Model = typename decltype(tag)::type;
-    const auto state = create_model<Model>(order);
-    if (!state) return Status::out_of_memory;
-    // The compressed size is all that is known in advance: the restored
-    // data is at least about as long.
-    TablePages pages(state->tables(), reader.expected_bytes);
-    if (state->tables().size() >= decode_prefetch_from_bytes) {
-      decode_all<Model, true>(decoder, unpacker, *state, pages);
+  // The compressed size is all that is known in advance: the restored data
+  // is at least about as long.
+  const std::unique_ptr<DecodeJob> job =
+      make_decode_job(model, order, writer, reader.expected_bytes);
+  if (!job) return Status::out_of_memory;
+  bool final = false;
+  for (;;) {
+    // Keeping the window longer than a byte's worth keeps decoding on its
+    // fast path across buffer boundaries.
+    if (!final && reader_window(reader).size <= 8 * max_bytes_per_bit)
+      final = !reader_top_up(reader);
+    const DecodeJob::Stop stop = job->decode(reader, final);
+    if (stop == DecodeJob::Stop::ended) break;
+    if (stop == DecodeJob::Stop::needs_room) {
+      writer_drain(writer);
+      if (writer.failed) break;
+    } else if (final) {
+      break;
     } else {
-      decode_all<Model, false>(decoder, unpacker, *state, pages);
+      final = !reader_top_up(reader);
     }
-    return Status::ok;
-  });
-  if (status != Status::ok) return status;
+  }
 
   reader_close(reader);
   if (stream_status(reader, writer) != Status::ok) return stream_status(reader, writer);
-  if (unpacker.end == 0) return Status::truncated_stream;
+  if (job->unpacker.end == 0) return Status::truncated_stream;
   if (!writer_close(writer) || !writer_publish(writer)) return stream_status(reader, writer);
   report_progress(&watch);
   if (info != nullptr) {
     info->model = model;
     info->order = order;
-    info->compressed_bytes = 1 + decoder.bytes_in + finish_bytes(decoder.low, decoder.high);
+    info->compressed_bytes = stream_length(*job);
     info->original_bytes = writer.bytes_written;
   }
   return Status::ok;

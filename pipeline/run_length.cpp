@@ -5,95 +5,125 @@
 
 namespace mx {
 
-// Reads input bytes until the transform has something to hand out, then
-// hands out the first pending byte.
-int packer_fill(RunPacker& p) {
-  while (p.pending_count == 0) {
-    p.emit_index = 0;
-    const int c = reader_get(*p.stream);
-    p.current = c;
-    if (c < 0) {
-      // End of input: close the open run, if any, then the end marker.
-      int n = 0;
-      if (p.run >= 1) {
-        p.pending[n++] = escape_byte;
-        p.pending[n++] = static_cast<std::uint8_t>(p.run);
-      }
+namespace {
+
+// Takes input byte c, or the end of the input (c = -1), into the transform:
+// what it completes becomes pending. Called with nothing pending.
+void take(RunPacker& p, int c) {
+  int n = 0;
+  p.emit_index = 0;
+  if (c < 0) {
+    // End of input: close the open run, if any, then the end marker.
+    if (p.run >= 1) {
       p.pending[n++] = escape_byte;
-      p.pending[n++] = escape_byte;
-      p.pending[n++] = 0x00;
-      p.pending_count = n;
-      p.previous = -1;
-      p.end = 1;
-      p.run = 0;
-    } else if (c == escape_byte) {
-      if (p.previous == escape_byte) {
-        if (p.run + 1 < 255) {
-          ++p.run;  // held back as a count
-        } else {
-          // A full run of 255: F0 (already out) F0 FF.
-          p.pending[0] = escape_byte;
-          p.pending[1] = 0xFF;
-          p.pending_count = 2;
-          p.previous = -1;
-          p.run = 0;
-        }
-      } else {
-        // First F0 of a run goes out at once.
-        p.pending[0] = escape_byte;
-        p.pending_count = 1;
-        p.previous = escape_byte;
-        p.run = 1;
-      }
-    } else if (p.run >= 2) {
-      // A run of 2..254 closed by c: F0 (already out) F0 n, then c.
-      p.pending[0] = escape_byte;
-      p.pending[1] = static_cast<std::uint8_t>(p.run);
-      p.pending[2] = static_cast<std::uint8_t>(c);
-      p.pending_count = 3;
-      p.previous = c;
-      p.run = 0;
-    } else {
-      // A literal, or the byte of a lone escape F0 c.
-      p.pending[0] = static_cast<std::uint8_t>(c);
-      p.pending_count = 1;
-      p.previous = c;
-      p.run = 0;
+      p.pending[n++] = static_cast<std::uint8_t>(p.run);
     }
+    p.pending[n++] = escape_byte;
+    p.pending[n++] = escape_byte;
+    p.pending[n++] = 0x00;
+    p.previous = -1;
+    p.end = 1;
+    p.run = 0;
+  } else if (c == escape_byte) {
+    if (p.previous == escape_byte) {
+      if (p.run + 1 < 255) {
+        ++p.run;  // held back as a count
+      } else {
+        // A full run of 255: F0 (already out) F0 FF.
+        p.pending[n++] = escape_byte;
+        p.pending[n++] = 0xFF;
+        p.previous = -1;
+        p.run = 0;
+      }
+    } else {
+      // First F0 of a run goes out at once.
+      p.pending[n++] = escape_byte;
+      p.previous = escape_byte;
+      p.run = 1;
+    }
+  } else if (p.run >= 2) {
+    // A run of 2..254 closed by c: F0 (already out) F0 n, then c.
+    p.pending[n++] = escape_byte;
+    p.pending[n++] = static_cast<std::uint8_t>(p.run);
+    p.pending[n++] = static_cast<std::uint8_t>(c);
+    p.previous = c;
+    p.run = 0;
+  } else {
+    // A literal, or the byte of a lone escape F0 c.
+    p.pending[n++] = static_cast<std::uint8_t>(c);
+    p.previous = c;
+    p.run = 0;
   }
-  const int byte = p.pending[p.emit_index];
-  --p.pending_count;
-  ++p.emit_index;
-  p.current = byte;
-  return byte;
+  p.pending_count = n;
+}
+
+std::size_t emit_pending(RunPacker& p, std::uint8_t* out, std::size_t max) {
+  const std::size_t n = std::min(static_cast<std::size_t>(p.pending_count), max);
+  if (n == 0) return 0;
+  std::memcpy(out, p.pending + p.emit_index, n);
+  p.pending_count -= static_cast<std::int32_t>(n);
+  p.emit_index += static_cast<std::int32_t>(n);
+  p.current = out[n - 1];
+  return n;
+}
+
+}  // namespace
+
+std::size_t packer_push(RunPacker& p, const std::uint8_t* in, std::size_t size,
+                        std::size_t& consumed, std::uint8_t* out, std::size_t max) {
+  std::size_t n = 0;
+  std::size_t i = 0;
+  for (;;) {
+    n += emit_pending(p, out + n, max - n);
+    if (n == max || p.end != 0 || i == size) break;
+    if (p.run < 2) {
+      // Outside a run every byte up to the next escape is a literal.
+      const std::size_t available = std::min(size - i, max - n);
+      const void* const escape = std::memchr(in + i, escape_byte, available);
+      const std::size_t literals =
+          escape != nullptr
+              ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(escape) - (in + i))
+              : available;
+      if (literals != 0) {
+        std::memcpy(out + n, in + i, literals);
+        i += literals;
+        n += literals;
+        p.current = out[n - 1];
+        p.previous = p.current;
+        p.run = 0;
+        continue;
+      }
+    }
+    take(p, in[i++]);
+  }
+  consumed = i;
+  return n;
+}
+
+std::size_t packer_finish(RunPacker& p, std::uint8_t* out, std::size_t max) {
+  std::size_t n = emit_pending(p, out, max);
+  if (p.pending_count == 0 && p.end == 0) {
+    take(p, -1);
+    n += emit_pending(p, out + n, max - n);
+  }
+  return n;
 }
 
 std::size_t packer_read(RunPacker& p, std::uint8_t* out, std::size_t max) {
   std::size_t n = 0;
   while (n < max) {
     const auto window = reader_window(*p.stream);
-    if (p.pending_count == 0 && p.run < 2 && p.end == 0 && window.size != 0) {
-      // Outside a run every byte up to the next escape is a literal.
-      const std::uint8_t* const from = window.data;
-      const std::size_t available = std::min(window.size, max - n);
-      const void* const escape = std::memchr(from, escape_byte, available);
-      const std::size_t literals =
-          escape != nullptr
-              ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(escape) - from)
-              : available;
-      if (literals != 0) {
-        std::memcpy(out + n, from, literals);
-        reader_consume(*p.stream, literals);
-        n += literals;
-        p.current = from[literals - 1];
-        p.previous = p.current;
-        p.run = 0;
-        continue;
-      }
+    std::size_t consumed = 0;
+    n += packer_push(p, window.data, window.size, consumed, out + n, max - n);
+    reader_consume(*p.stream, consumed);
+    if (n == max) break;
+    if (p.end != 0) {
+      if (p.pending_count == 0) break;
+      continue;
     }
-    const int c = packer_get(p);
-    if (c < 0) break;
-    out[n++] = static_cast<std::uint8_t>(c);
+    // The window is used up: refill it, or end the stream at the end of
+    // the input (or at a read error, which the job reports).
+    if (reader_peek(*p.stream) < 0) n += packer_finish(p, out + n, max - n);
   }
   return n;
 }

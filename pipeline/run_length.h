@@ -16,12 +16,12 @@
 // F0 (a run of 240), so F0 F0 00 can appear before the end marker across
 // unit boundaries: only reading unit by unit finds the end.
 //
-// The RunPacker pulls data bytes from a ByteReader and hands out transformed
-// bytes one at a time; the first 0xF0 of a run goes out at once, the rest is
-// kept as a count until the run closes. The RunUnpacker takes transformed
-// bytes one at a time and writes data bytes to a ByteWriter, setting `end`
-// on the byte that completes the end marker. Neither reads ahead, and both
-// use constant memory whatever the run lengths.
+// The RunPacker takes data bytes, pushed in pieces of any size or pulled
+// from a ByteReader, and hands out transformed bytes; the first 0xF0 of a
+// run goes out at once, the rest is kept as a count until the run closes. The RunUnpacker takes
+// transformed bytes one at a time and writes data bytes to a ByteWriter, setting `end` on the byte
+// that completes the end marker. Neither reads ahead, and both use constant memory whatever the run
+// lengths.
 #pragma once
 
 #include <cstddef>
@@ -65,41 +65,43 @@ inline void unpacker_create(RunUnpacker& unpacker, ByteWriter& writer) {
   unpacker.stream = &writer;
 }
 
-int packer_fill(RunPacker& packer);
+// The transform's push side: takes input bytes from in[0, size) and puts
+// transformed bytes into out[0, max); `consumed` receives the input bytes
+// taken. It stops when `out` is full or the input is used up; a run still
+// open at the end of `in` is kept, as a count, for the next call.
+std::size_t packer_push(RunPacker& packer, const std::uint8_t* in, std::size_t size,
+                        std::size_t& consumed, std::uint8_t* out, std::size_t max);
+
+// After the last input byte: puts the close of an open run and the end
+// marker into out[0, max) and returns how many bytes it put; call again
+// while packer.end == 0 or bytes are pending (when `out` was too small).
+std::size_t packer_finish(RunPacker& packer, std::uint8_t* out, std::size_t max);
+
+// The pull side, over the packer's reader. Fills out[0, max) with the next
+// transformed bytes and returns how many it wrote: max, or fewer once the
+// stream (end marker included) is complete.
+std::size_t packer_read(RunPacker& packer, std::uint8_t* out, std::size_t max);
 
 // The next transformed byte (0..255), or -1 once the whole stream, end
 // marker included, has been handed out; -1 again on every later call.
 inline int packer_get(RunPacker& packer) {
-  if (packer.pending_count == 0) {
-    // Most bytes are literals outside any run, and pass straight through
-    // from the reader's buffer; escapes, runs, the end and refills go the
-    // long way.
-    if (packer.run < 2 && packer.end == 0) {
-      const auto window = reader_window(*packer.stream);
-      if (window.size != 0 && window.data[0] != escape_byte) {
-        const int c = window.data[0];
-        reader_consume(*packer.stream, 1);
-        packer.current = c;
-        packer.previous = c;
-        packer.run = 0;
-        return c;
-      }
+  // Most bytes are literals outside any run, and pass straight through
+  // from the reader's buffer; escapes, runs, the end and refills go the
+  // long way.
+  if (packer.pending_count == 0 && packer.run < 2 && packer.end == 0) {
+    const auto window = reader_window(*packer.stream);
+    if (window.size != 0 && window.data[0] != escape_byte) {
+      const int c = window.data[0];
+      reader_consume(*packer.stream, 1);
+      packer.current = c;
+      packer.previous = c;
+      packer.run = 0;
+      return c;
     }
-    if (packer.end != 0) return -1;
-    return packer_fill(packer);
   }
-  const int byte = packer.pending[packer.emit_index];
-  --packer.pending_count;
-  ++packer.emit_index;
-  packer.current = byte;
-  return byte;
+  std::uint8_t byte;
+  return packer_read(packer, &byte, 1) == 1 ? byte : -1;
 }
-
-// Fills out[0, max) with the next transformed bytes and returns how many it
-// wrote: max, or fewer once the stream (end marker included) is complete.
-// The same bytes as max calls of packer_get, but a stretch of literals is
-// found with one search for the escape byte and copied in one piece.
-std::size_t packer_read(RunPacker& packer, std::uint8_t* out, std::size_t max);
 
 void unpacker_escape(RunUnpacker& unpacker, int byte);
 
