@@ -44,7 +44,13 @@
 #endif
 
 #include "bench_support.h"
+// The C++ API: <moltavex/moltavex.hpp> in trees that have it, the older
+// <moltavex/moltavex.h> otherwise (the benchmark builds against both).
+#if __has_include("moltavex/moltavex.hpp")
+#include "moltavex/moltavex.hpp"
+#else
 #include "moltavex/moltavex.h"
+#endif
 #if defined(MOLTAVEX_BENCH_PLAIN_PATH)
 #include "plain_path.h"
 #endif

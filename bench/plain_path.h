@@ -18,7 +18,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "moltavex/moltavex.h"
+#include "moltavex/moltavex.hpp"
 
 namespace mx::bench {
 

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 
+#include "moltavex/moltavex.hpp"
 #include "platform/platform.h"
 
 namespace mx::cli {

@@ -8,7 +8,7 @@
 #include "cli/process.h"
 #include "cli/progress.h"
 #include "cli/tokenizer.h"
-#include "moltavex/moltavex.h"
+#include "moltavex/moltavex.hpp"
 #include "platform/platform.h"
 
 namespace mx::cli {

@@ -1,21 +1,18 @@
 #include "io/status.h"
 
-namespace moltavex {
-
-const char* status_message(Status status) {
+extern "C" MVX_API const char* mvx_status_message(mvx_status status) {
   switch (status) {
-    case Status::ok: return "";
-    case Status::open_input_failed: return "Could not open input file.";
-    case Status::create_output_failed: return "Could not create output file.";
-    case Status::read_failed: return "Could not read input file.";
-    case Status::write_failed: return "Could not write output file.";
-    case Status::out_of_memory: return "Out of memory.";
-    case Status::invalid_stream: return "Not a valid compressed file.";
-    case Status::truncated_stream: return "Unexpected end of compressed data.";
-    case Status::invalid_argument: return "Invalid model or order.";
-    case Status::interrupted: return "Interrupted.";
+    case MVX_OK: return "";
+    case MVX_OPEN_INPUT_FAILED: return "Could not open input file.";
+    case MVX_CREATE_OUTPUT_FAILED: return "Could not create output file.";
+    case MVX_READ_FAILED: return "Could not read input file.";
+    case MVX_WRITE_FAILED: return "Could not write output file.";
+    case MVX_OUT_OF_MEMORY: return "Out of memory.";
+    case MVX_INVALID_STREAM: return "Not a valid compressed file.";
+    case MVX_TRUNCATED_STREAM: return "Unexpected end of compressed data.";
+    case MVX_INVALID_ARGUMENT: return "Invalid model or order.";
+    case MVX_INTERRUPTED: return "Interrupted.";
+    case MVX_OUTPUT_TOO_SMALL: return "Output buffer too small.";
   }
   return "Unknown error.";
 }
-
-}  // namespace moltavex

@@ -4,7 +4,7 @@
 // the public one.
 #pragma once
 
-#include "moltavex/moltavex.h"
+#include "moltavex/moltavex.hpp"
 
 namespace mx {
 

@@ -40,7 +40,7 @@ struct ByteWriter;
 // hook. The reader and writer of a job share one; both consult it once per
 // 64 KiB block, never per byte.
 struct JobWatch {
-  const moltavex::Observer* observer = nullptr;
+  const mvx_observer* observer = nullptr;
   const ByteReader* reader = nullptr;
   const ByteWriter* writer = nullptr;
 };
@@ -185,7 +185,7 @@ bool watch_block(const JobWatch* watch);
 void report_progress(const JobWatch* watch);
 
 // Makes `reader` and `writer` consult `watch` (which must outlive them).
-inline void watch_streams(JobWatch& watch, const moltavex::Observer* observer, ByteReader& reader,
+inline void watch_streams(JobWatch& watch, const mvx_observer* observer, ByteReader& reader,
                           ByteWriter& writer) {
   watch.observer = observer;
   watch.reader = &reader;

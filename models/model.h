@@ -54,7 +54,7 @@
 
 #include "coder/prob32.h"
 #include "common/compiler.h"
-#include "moltavex/moltavex.h"
+#include "moltavex/moltavex.hpp"
 #include "platform/zeroed_block.h"
 
 namespace mx {

@@ -20,7 +20,7 @@
 #include "models/hashed_bitwise.h"
 #include "models/indexed_bitwise_array.h"
 #include "models/simple_bitwise.h"
-#include "moltavex/moltavex.h"
+#include "moltavex/moltavex.hpp"
 
 namespace mx {
 

@@ -1,17 +1,36 @@
-// The public entry points: thin wrappers that set up streams over memory,
-// named files or the caller's functions and run the drivers.
+// The C API's one-shot and whole-job entry points: thin wrappers that set up
+// streams over memory, named files or the caller's functions and run the
+// drivers. The push contexts are in push_stream.cpp.
+#include <cstring>
+#include <limits>
+
 #include "io/memory_streams.h"
 #include "models/registry.h"
 #include "pipeline/drivers.h"
 
-namespace moltavex {
-
 namespace {
 
-// `expected_bytes`: what `read` will hand over, when known (else 0).
+using moltavex::Status;
+
+mvx_status c_status(Status status) { return static_cast<mvx_status>(status); }
+
+std::uint64_t memory_limit(const mvx_options* options) {
+  return options != nullptr ? options->memory_limit : 0;
+}
+
+std::uint64_t size_hint(const mvx_options* options) {
+  return options != nullptr ? options->size_hint : 0;
+}
+
+const volatile std::sig_atomic_t* stop_flag(const mvx_observer* observer) {
+  return observer != nullptr ? observer->stop : nullptr;
+}
+
+// Runs job(reader, writer) with the two streams over the caller's
+// functions; `expected_bytes`: what `read` will hand over, when known.
 template <class Job>
-Status run_streams(ReadFunction read, void* read_context, WriteFunction write, void* write_context,
-                   Job job, std::uint64_t expected_bytes = 0) {
+Status run_streams(mvx_read_function read, void* read_context, mvx_write_function write,
+                   void* write_context, std::uint64_t expected_bytes, Job job) {
   mx::ByteReader reader;
   mx::ByteWriter writer;
   Status status = mx::reader_open_function(reader, read, read_context);
@@ -21,69 +40,143 @@ Status run_streams(ReadFunction read, void* read_context, WriteFunction write, v
   return status;
 }
 
+// A sink into the caller's buffer, which notes when it was too small.
+struct BufferSink {
+  std::uint8_t* data;
+  std::size_t capacity;
+  std::size_t length = 0;
+  bool too_small = false;
+
+  static bool write(void* context, const std::uint8_t* bytes, std::size_t size) {
+    auto* self = static_cast<BufferSink*>(context);
+    const std::size_t room = self->capacity - self->length;
+    const std::size_t n = size < room ? size : room;
+    if (n != 0) std::memcpy(self->data + self->length, bytes, n);
+    self->length += n;
+    if (n < size) self->too_small = true;
+    return n == size;
+  }
+};
+
 template <class Job>
-Status run_memory(const void* data, std::size_t size, std::vector<std::uint8_t>& out, Job job) {
-  out.clear();
-  mx::MemorySource source{static_cast<const std::uint8_t*>(data), data == nullptr ? 0 : size};
-  mx::VectorSink sink{&out};
-  const Status status = run_streams(&mx::MemorySource::read, &source, &mx::VectorSink::write, &sink,
-                                    job, source.size);
-  return sink.out_of_memory ? Status::out_of_memory : status;
+mvx_status run_buffers(const void* src, std::size_t size, void* dst, std::size_t capacity,
+                       std::size_t* written, Job job) {
+  if (written != nullptr) *written = 0;
+  if ((src == nullptr && size != 0) || (dst == nullptr && capacity != 0) || written == nullptr) {
+    return MVX_INVALID_ARGUMENT;
+  }
+  mx::MemorySource source{static_cast<const std::uint8_t*>(src), size};
+  BufferSink sink{static_cast<std::uint8_t*>(dst), capacity};
+  const Status status =
+      run_streams(&mx::MemorySource::read, &source, &BufferSink::write, &sink, size, job);
+  *written = sink.length;
+  return sink.too_small ? MVX_OUTPUT_TOO_SMALL : c_status(status);
 }
 
 }  // namespace
 
-const char* model_name(int model) {
+extern "C" {
+
+MVX_API const char* mvx_version_string(void) { return MVX_VERSION_STRING; }
+
+MVX_API const char* mvx_model_name(int model) {
   const mx::ModelDescriptor* descriptor = mx::find_model(model);
   return descriptor != nullptr ? descriptor->info.name : nullptr;
 }
 
-std::uint64_t model_memory(int model, int order) {
+MVX_API uint64_t mvx_model_memory(int model, int order) {
   const mx::ModelDescriptor* descriptor = mx::find_model(model);
   if (descriptor == nullptr || !mx::valid_order(order)) return 0;
   return descriptor->info.table_bytes(order);
 }
 
-bool read_header(std::uint8_t header, int* model, int* order) {
+MVX_API bool mvx_read_header(uint8_t header, int* model, int* order) {
   if (mx::find_model(header >> 5) == nullptr) return false;
   if (model != nullptr) *model = header >> 5;
   if (order != nullptr) *order = header & 0x1F;
   return true;
 }
 
-namespace {
-
-std::uint64_t memory_limit(const Options* options) {
-  return options != nullptr ? options->memory_limit : 0;
+// The bound, for every model and order:
+//   - The transform gives at most 4 bytes for 3 (F0 F0 x becomes
+//     F0 F0 02 x), and 3 more (the end marker) and 2 (a run closed at the
+//     end).
+//   - Every model's probabilities come from counters that each learn as a
+//     Laplace estimator (models 0, 1, 3, 4 and 5), or from the Adaptive
+//     Bitwise Model's rule. A counter that sees m bits, whatever they are,
+//     codes them in at most log2((m + 1) * C(m, m/2)) bits: at most 1.30
+//     bits a bit (its worst, m = 2); the adaptive rule's worst average,
+//     against an adversary that knows its state, is about 1.23 bits a bit
+//     (at orders 30 and 31; nearer 1 below).
+//   - The coder adds a fraction of a bit per bit only where its interval is
+//     small, and its finish 4 to 7 bytes.
+// So a stream takes at most about 1.3 * 8/6 = 1.73 bytes a byte and a few
+// bytes more; 2 bytes a byte and 64 more hold with room to spare.
+MVX_API size_t mvx_compress_bound(size_t size) {
+  constexpr std::size_t fixed = 64;
+  if (size > (std::numeric_limits<std::size_t>::max() - fixed) / 2) {
+    return std::numeric_limits<std::size_t>::max();
+  }
+  return 2 * size + fixed;
 }
 
-const volatile std::sig_atomic_t* stop_flag(const Observer* observer) {
-  return observer != nullptr ? observer->stop : nullptr;
+MVX_API mvx_status mvx_compress_with(const void* src, size_t size, int model, int order, void* dst,
+                                     size_t capacity, size_t* written, const mvx_options* options) {
+  return run_buffers(
+      src, size, dst, capacity, written, [&](mx::ByteReader& reader, mx::ByteWriter& writer) {
+        return mx::compress_streams(reader, writer, model, order, nullptr, memory_limit(options));
+      });
 }
 
-}  // namespace
-
-Status compress(const void* data, std::size_t size, int model, int order,
-                std::vector<std::uint8_t>& out, const Observer* observer, const Options* options) {
-  return run_memory(data, size, out, [&](mx::ByteReader& reader, mx::ByteWriter& writer) {
-    return mx::compress_streams(reader, writer, model, order, observer, memory_limit(options));
-  });
+MVX_API mvx_status mvx_decompress_with(const void* src, size_t size, void* dst, size_t capacity,
+                                       size_t* written, const mvx_options* options) {
+  return run_buffers(
+      src, size, dst, capacity, written, [&](mx::ByteReader& reader, mx::ByteWriter& writer) {
+        return mx::decompress_streams(reader, writer, nullptr, memory_limit(options));
+      });
 }
 
-Status decompress(const void* data, std::size_t size, std::vector<std::uint8_t>& out,
-                  const Observer* observer, const Options* options) {
-  return run_memory(data, size, out, [&](mx::ByteReader& reader, mx::ByteWriter& writer) {
-    return mx::decompress_streams(reader, writer, observer, memory_limit(options));
-  });
+MVX_API mvx_status mvx_compress(const void* src, size_t size, int model, int order, void* dst,
+                                size_t capacity, size_t* written) {
+  return mvx_compress_with(src, size, model, order, dst, capacity, written, nullptr);
+}
+
+MVX_API mvx_status mvx_decompress(const void* src, size_t size, void* dst, size_t capacity,
+                                  size_t* written) {
+  return mvx_decompress_with(src, size, dst, capacity, written, nullptr);
+}
+
+MVX_API mvx_status mvx_compress_stream(mvx_read_function read, void* read_context,
+                                       mvx_write_function write, void* write_context, int model,
+                                       int order, const mvx_observer* observer,
+                                       const mvx_options* options) {
+  if (read == nullptr || write == nullptr) return MVX_INVALID_ARGUMENT;
+  return c_status(run_streams(read, read_context, write, write_context, size_hint(options),
+                              [&](mx::ByteReader& reader, mx::ByteWriter& writer) {
+                                return mx::compress_streams(reader, writer, model, order, observer,
+                                                            memory_limit(options));
+                              }));
+}
+
+MVX_API mvx_status mvx_decompress_stream(mvx_read_function read, void* read_context,
+                                         mvx_write_function write, void* write_context,
+                                         const mvx_observer* observer, const mvx_options* options) {
+  if (read == nullptr || write == nullptr) return MVX_INVALID_ARGUMENT;
+  return c_status(run_streams(read, read_context, write, write_context, size_hint(options),
+                              [&](mx::ByteReader& reader, mx::ByteWriter& writer) {
+                                return mx::decompress_streams(reader, writer, observer,
+                                                              memory_limit(options));
+                              }));
 }
 
 // Both file jobs open the input, check what they can before the output is
 // touched, then open the output and run.
-Status compress_file(const char* input_name, const char* output_name, int model, int order,
-                     const Observer* observer, const Options* options) {
+MVX_API mvx_status mvx_compress_file(const char* input_name, const char* output_name, int model,
+                                     int order, const mvx_observer* observer,
+                                     const mvx_options* options) {
   if (input_name == nullptr || output_name == nullptr || mx::find_model(model) == nullptr ||
       !mx::valid_order(order)) {
-    return Status::invalid_argument;
+    return MVX_INVALID_ARGUMENT;
   }
   mx::StreamPair pair;
   Status status = mx::open_input_stream(input_name, pair.reader, stop_flag(observer));
@@ -91,69 +184,48 @@ Status compress_file(const char* input_name, const char* output_name, int model,
   if (status == Status::ok) {
     status = mx::open_output_stream(output_name, pair.reader, pair.writer, stop_flag(observer));
   }
-  if (status != Status::ok) return status;
-  return mx::compress_streams(pair.reader, pair.writer, model, order, observer,
-                              memory_limit(options));
+  if (status != Status::ok) return c_status(status);
+  return c_status(mx::compress_streams(pair.reader, pair.writer, model, order, observer,
+                                       memory_limit(options)));
 }
 
-Status decompress_file(const char* input_name, const char* output_name, const Observer* observer,
-                       const Options* options) {
-  if (input_name == nullptr || output_name == nullptr) return Status::invalid_argument;
+MVX_API mvx_status mvx_decompress_file(const char* input_name, const char* output_name,
+                                       const mvx_observer* observer, const mvx_options* options) {
+  if (input_name == nullptr || output_name == nullptr) return MVX_INVALID_ARGUMENT;
   mx::StreamPair pair;
   Status status = mx::open_input_stream(input_name, pair.reader, stop_flag(observer));
-  if (status != Status::ok) return status;
+  if (status != Status::ok) return c_status(status);
   // The header names the tables: a stream that names none, or needs more
   // memory than allowed, fails before the output is touched.
   mx::JobWatch watch;
   mx::watch_streams(watch, observer, pair.reader, pair.writer);
   const int header = mx::reader_peek(pair.reader);
-  if (header < 0 && pair.reader.failed) return mx::stream_status(pair.reader, pair.writer);
+  if (header < 0 && pair.reader.failed)
+    return c_status(mx::stream_status(pair.reader, pair.writer));
   int model = 0, order = 0;
-  if (header < 0 || !read_header(static_cast<std::uint8_t>(header), &model, &order)) {
-    return Status::invalid_stream;
+  if (header < 0 || !mvx_read_header(static_cast<std::uint8_t>(header), &model, &order)) {
+    return MVX_INVALID_STREAM;
   }
   status = mx::check_memory(model, order, memory_limit(options));
   if (status == Status::ok) {
     status = mx::open_output_stream(output_name, pair.reader, pair.writer, stop_flag(observer));
   }
-  if (status != Status::ok) return status;
-  return mx::decompress_streams(pair.reader, pair.writer, observer, memory_limit(options));
+  if (status != Status::ok) return c_status(status);
+  return c_status(
+      mx::decompress_streams(pair.reader, pair.writer, observer, memory_limit(options)));
 }
 
-Status test_file(const char* input_name, StreamInfo* info, const Observer* observer,
-                 const Options* options) {
-  if (input_name == nullptr) return Status::invalid_argument;
+MVX_API mvx_status mvx_test_file(const char* input_name, mvx_stream_info* info,
+                                 const mvx_observer* observer, const mvx_options* options) {
+  if (input_name == nullptr) return MVX_INVALID_ARGUMENT;
   mx::ByteReader reader;
   mx::ByteWriter writer;
   mx::CountingSink sink;
   Status status = mx::open_input_stream(input_name, reader, stop_flag(observer));
   if (status == Status::ok)
     status = mx::writer_open_function(writer, &mx::CountingSink::write, &sink);
-  if (status != Status::ok) return status;
-  return mx::decompress_streams(reader, writer, observer, memory_limit(options), info);
+  if (status != Status::ok) return c_status(status);
+  return c_status(mx::decompress_streams(reader, writer, observer, memory_limit(options), info));
 }
 
-Status compress_stream(ReadFunction read, void* read_context, WriteFunction write,
-                       void* write_context, int model, int order, const Observer* observer,
-                       const Options* options) {
-  if (read == nullptr || write == nullptr) return Status::invalid_argument;
-  return run_streams(read, read_context, write, write_context,
-                     [&](mx::ByteReader& reader, mx::ByteWriter& writer) {
-                       return mx::compress_streams(reader, writer, model, order, observer,
-                                                   memory_limit(options));
-                     });
-}
-
-Status decompress_stream(ReadFunction read, void* read_context, WriteFunction write,
-                         void* write_context, const Observer* observer, const Options* options) {
-  if (read == nullptr || write == nullptr) return Status::invalid_argument;
-  return run_streams(read, read_context, write, write_context,
-                     [&](mx::ByteReader& reader, mx::ByteWriter& writer) {
-                       return mx::decompress_streams(reader, writer, observer,
-                                                     memory_limit(options));
-                     });
-}
-
-const char* version() { return MVX_VERSION_STRING; }
-
-}  // namespace moltavex
+}  // extern "C"

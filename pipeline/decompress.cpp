@@ -222,7 +222,7 @@ std::uint64_t stream_length(const DecodeJob& job) {
 }
 
 Status decompress_streams(ByteReader& reader, ByteWriter& writer, const Observer* observer,
-                          std::uint64_t memory_limit, moltavex::StreamInfo* info) {
+                          std::uint64_t memory_limit, mvx_stream_info* info) {
   JobWatch watch;
   watch_streams(watch, observer, reader, writer);
   const int header = reader_get(reader);

@@ -24,7 +24,7 @@
 
 namespace mx {
 
-using moltavex::Observer;
+using Observer = mvx_observer;
 
 inline std::uint8_t header_byte(int model, int order) {
   return static_cast<std::uint8_t>((model << 5) | order);
@@ -53,7 +53,7 @@ Status compress_streams(ByteReader& reader, ByteWriter& writer, int model, int o
 // (bytes after the stream are not counted) and the restored size.
 Status decompress_streams(ByteReader& reader, ByteWriter& writer,
                           const Observer* observer = nullptr, std::uint64_t memory_limit = 0,
-                          moltavex::StreamInfo* info = nullptr);
+                          mvx_stream_info* info = nullptr);
 
 // The status of a job whose streams failed or were stopped, or ok.
 Status stream_status(const ByteReader& reader, const ByteWriter& writer);

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "moltavex/moltavex.h"
+#include "moltavex/moltavex.hpp"
 #include "support.h"
 
 namespace {

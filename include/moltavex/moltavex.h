@@ -1,196 +1,293 @@
-// Moltavex: an exact compressor built on bitwise context models and a
-// binary arithmetic coder, as a library.
-//
-// FORMAT
-//
-// A compressed stream is one header byte followed by an arithmetic-coded
-// body:
-//
-//   offset 0   header: model * 32 + order (bits 7..5 the model 0..5,
-//              bits 4..0 the order 0..31)
-//   offset 1   body, to the end of the stream
-//
-// Before coding, the data passes through an escape run-length transform:
-// bytes other than 0xF0 pass unchanged, a 0xF0 followed by another byte
-// stays as it is, every run of two or more 0xF0 becomes escape runs
-// F0 F0 n (n = 1..255 bytes 0xF0), and the data ends with the marker
-// F0 F0 00. Every byte of the transformed data is then coded bit by bit,
-// most significant bit first, by a binary arithmetic coder under the
-// probability that the chosen context model predicts for it; the coder's
-// finishing bytes close the body. There is no magic number, length or
-// checksum: the end of the data is the end marker. Decompression takes the
-// model and order from the header, so it needs no options. Bytes after the
-// end of the body are ignored.
-//
-// MODELS
-//
-//   0  Bytewise Hashed Model        hash of the last 4 bytes + known bits    8 * 2^order bytes
-//   1  Simple Bitwise Model         the last `order` bits, direct index      8 * 2^order bytes
-//   2  Adaptive Bitwise Model       as 1, probabilities with a fixed rate    4 * 2^order bytes
-//   3  Indexed Bitwise Model Array  as 1, plus the context's previous bit   17 * 2^order bytes
-//   4  Hashed Bitwise Model         running hash of all bytes, bit window    8 * 2^order bytes
-//   5  Combined Model               as 4 with pairs, then a second stage    17 * 2^order + 128 KiB
-//
-// Tables are zero-filled memory from the system and only the pages that
-// the data touches are used, so high orders work on small inputs (on
-// Linux, a table that the data will touch nearly all over gets 2 MiB pages
-// for speed). A table that cannot be allocated at all makes the job fail
-// with out_of_memory.
-//
-// ERRORS
-//
-// Every function returns a Status and never prints, throws or exits. A job
-// that fails leaves a named output file as it was before the job.
-//
-// EXAMPLES
-//
-//   // Memory to memory.
-//   std::vector<std::uint8_t> packed, restored;
-//   const char text[] = "hello, hello, hello";
-//   if (moltavex::compress(text, sizeof text - 1, 1, 16, packed) != moltavex::Status::ok) ...
-//   moltavex::Status s = moltavex::decompress(packed.data(), packed.size(), restored);
-//
-//   // Files; ":" names standard input or output.
-//   moltavex::Status s = moltavex::compress_file("book.txt", "book.txt.mx", 3, 16);
-//   if (s != moltavex::Status::ok) std::fprintf(stderr, "%s\n", moltavex::status_message(s));
-//
-//   // Your own streams.
-//   std::int64_t my_read(void* context, std::uint8_t* buffer, std::size_t size);
-//   bool my_write(void* context, const std::uint8_t* data, std::size_t size);
-//   moltavex::compress_stream(&my_read, &source, &my_write, &sink, 0, 22);
-//
-// The examples are compiled and run by the test suite (tests/test_api.cpp).
-#pragma once
+/* Moltavex: an exact compressor built on bitwise context models and a
+ * binary arithmetic coder, as a library with a C API. It compiles as C99
+ * and as C++; C++ callers may prefer <moltavex/moltavex.hpp>, a thin layer
+ * over the same functions.
+ *
+ * FORMAT
+ *
+ * A compressed stream is one header byte followed by an arithmetic-coded
+ * body:
+ *
+ *   offset 0   header: model * 32 + order (bits 7..5 the model 0..5,
+ *              bits 4..0 the order 0..31)
+ *   offset 1   body, to the end of the stream
+ *
+ * Before coding, the data passes through an escape run-length transform:
+ * bytes other than 0xF0 pass unchanged, a 0xF0 followed by another byte
+ * stays as it is, every run of two or more 0xF0 becomes escape runs
+ * F0 F0 n (n = 1..255 bytes 0xF0), and the data ends with the marker
+ * F0 F0 00. Every byte of the transformed data is then coded bit by bit,
+ * most significant bit first, by a binary arithmetic coder under the
+ * probability that the chosen context model predicts for it; the coder's
+ * finishing bytes (four to seven) close the body. There is no magic
+ * number, length or checksum: the end of the data is the end marker, and
+ * damage inside a stream that still decodes to an end marker goes
+ * unnoticed. Decompression takes the model and order from the header, so
+ * it needs no options. Bytes after the end of the body are not part of the
+ * stream.
+ *
+ * MODELS
+ *
+ *   0  Bytewise Hashed Model        hash of the last 4 bytes + known bits    8 * 2^order bytes
+ *   1  Simple Bitwise Model         the last `order` bits, direct index      8 * 2^order bytes
+ *   2  Adaptive Bitwise Model       as 1, probabilities with a fixed rate    4 * 2^order bytes
+ *   3  Indexed Bitwise Model Array  as 1, plus the context's previous bit   17 * 2^order bytes
+ *   4  Hashed Bitwise Model         running hash of all bytes, bit window    8 * 2^order bytes
+ *   5  Combined Model               as 4 with pairs, then a second stage    17 * 2^order + 128 KiB
+ *
+ * Tables are zero-filled memory from the system and only the pages that
+ * the data touches are used, so high orders work on small inputs (on
+ * Linux, a table that the data will touch nearly all over gets 2 MiB pages
+ * for speed). A table that cannot be allocated makes the job fail with
+ * MVX_OUT_OF_MEMORY; so does one beyond mvx_options.memory_limit, before
+ * anything is coded. A stream's header alone sets the memory its
+ * decompression takes (up to 34 GiB at model 3 or 5, order 31): set a
+ * limit when the stream comes from elsewhere.
+ *
+ * ERRORS AND THREADS
+ *
+ * Every function returns a status and never prints, aborts or exits; a
+ * job that fails leaves a named output file as it was. The library keeps
+ * no state between calls: any number of jobs and contexts may run on
+ * different threads at once. A context (mvx_compressor, mvx_decompressor)
+ * is used by one thread at a time, and a failed context keeps returning
+ * its status.
+ *
+ * EXAMPLES
+ *
+ *   // One shot.
+ *   const char text[] = "hello, hello, hello";
+ *   size_t capacity = mvx_compress_bound(sizeof text), written;
+ *   unsigned char* packed = malloc(capacity);
+ *   mvx_status s = mvx_compress(text, sizeof text, 1, 16, packed, capacity, &written);
+ *   if (s != MVX_OK) fprintf(stderr, "%s\n", mvx_status_message(s));
+ *
+ *   // Pieces as they come (a socket, say).
+ *   mvx_compressor* c;
+ *   mvx_compressor_create(&c, 3, 20, NULL);
+ *   while (have a piece) {
+ *     size_t consumed, written;
+ *     for (size_t at = 0; at < piece_size; at += consumed) {
+ *       mvx_compressor_compress(c, piece + at, piece_size - at, &consumed, out, sizeof out,
+ *                               &written);
+ *       send(out, written);
+ *     }
+ *   }
+ *   for (bool done = false; !done;) {
+ *     mvx_compressor_finish(c, out, sizeof out, &written, &done);
+ *     send(out, written);
+ *   }
+ *   mvx_compressor_free(c);
+ *
+ * The examples are compiled and run by the test suite
+ * (tests/consumer/c_consumer.c).
+ */
+#ifndef MOLTAVEX_MOLTAVEX_H
+#define MOLTAVEX_MOLTAVEX_H
 
-// The library's version, the one place it is written (the build and the
-// program's banner take it from here).
+/* The library's version, the one place it is written (the build and the
+ * program's banner take it from here). */
 #define MVX_VERSION_MAJOR 1
 #define MVX_VERSION_MINOR 9
 #define MVX_VERSION_STRING MVX_STRINGIZE_(MVX_VERSION_MAJOR) "." MVX_STRINGIZE_(MVX_VERSION_MINOR)
 #define MVX_STRINGIZE_(x) MVX_STRINGIZE2_(x)
 #define MVX_STRINGIZE2_(x) #x
 
-#include <csignal>
-#include <cstddef>
-#include <cstdint>
-#include <vector>
+#define MVX_MODEL_COUNT 6
+#define MVX_MAX_ORDER 31
 
-namespace moltavex {
+#include <signal.h>
+#include <stddef.h>
+#include <stdint.h>
+#ifndef __cplusplus
+#include <stdbool.h>
+#endif
 
-// Outcome of a job. status_message gives the line the program prints.
-enum class Status : int {
-  ok = 0,
-  open_input_failed,     // "Could not open input file."
-  create_output_failed,  // "Could not create output file." (also: the output is the input)
-  read_failed,           // "Could not read input file."
-  write_failed,          // "Could not write output file."
-  out_of_memory,         // "Out of memory."
-  invalid_stream,        // "Not a valid compressed file." (no header, or model 6 or 7)
-  truncated_stream,      // "Unexpected end of compressed data."
-  invalid_argument,      // "Invalid model or order." (model outside 0..5, order outside 0..31)
-  interrupted,           // "Interrupted." (the observer's stop flag was raised)
-};
+/* Marks the functions a shared library exports. */
+#if defined(_WIN32) && defined(MOLTAVEX_SHARED_BUILD)
+#define MVX_API __declspec(dllexport)
+#elif defined(_WIN32) && defined(MOLTAVEX_SHARED)
+#define MVX_API __declspec(dllimport)
+#elif (defined(__GNUC__) || defined(__clang__)) && !defined(_WIN32)
+#define MVX_API __attribute__((visibility("default")))
+#else
+#define MVX_API
+#endif
 
-// The fixed one-line message of a status, without line end ("" for ok).
-const char* status_message(Status status);
+#ifdef __cplusplus
+extern "C" {
+#endif
 
-inline constexpr int model_count = 6;
-inline constexpr int max_order = 31;
-inline constexpr int default_model = 1;
+/* The outcome of a call. mvx_status_message gives the line the program
+ * prints for it. */
+typedef enum mvx_status {
+  MVX_OK = 0,
+  MVX_OPEN_INPUT_FAILED,    /* "Could not open input file." */
+  MVX_CREATE_OUTPUT_FAILED, /* "Could not create output file." (also: the output is the input) */
+  MVX_READ_FAILED,          /* "Could not read input file." */
+  MVX_WRITE_FAILED,         /* "Could not write output file." */
+  MVX_OUT_OF_MEMORY,        /* "Out of memory." (or beyond the memory limit) */
+  MVX_INVALID_STREAM,       /* "Not a valid compressed file." (no header, or model 6 or 7) */
+  MVX_TRUNCATED_STREAM,     /* "Unexpected end of compressed data." */
+  MVX_INVALID_ARGUMENT,     /* "Invalid model or order." (or another argument out of range) */
+  MVX_INTERRUPTED,          /* "Interrupted." (the observer's stop flag was raised) */
+  MVX_OUTPUT_TOO_SMALL      /* "Output buffer too small." */
+} mvx_status;
 
-// The display name of a model ("Simple Bitwise Model"), or null outside 0..5.
-const char* model_name(int model);
+/* The fixed one-line message of a status, without line end ("" for MVX_OK). */
+MVX_API const char* mvx_status_message(mvx_status status);
 
-// Bytes of table memory a model reserves at an order (the most it can use),
-// or 0 for an invalid model or order.
-std::uint64_t model_memory(int model, int order);
+/* MVX_VERSION_STRING of the library in use (which may be newer than the
+ * header a program was built with). */
+MVX_API const char* mvx_version_string(void);
 
-// The model and order a stream's first byte names; false when it names no
-// model (6 or 7).
-bool read_header(std::uint8_t header, int* model, int* order);
+/* The display name of a model ("Simple Bitwise Model"), or NULL outside
+ * 0..5. */
+MVX_API const char* mvx_model_name(int model);
 
-// A caller's data source: fills `buffer` with up to `size` bytes and
-// returns their number, 0 at the end of the data, or -1 on a read error.
-using ReadFunction = std::int64_t (*)(void* context, std::uint8_t* buffer, std::size_t size);
-// A caller's data sink: takes all `size` bytes, or returns false.
-using WriteFunction = bool (*)(void* context, const std::uint8_t* data, std::size_t size);
+/* Bytes of table memory a model reserves at an order (the most it can use),
+ * or 0 for an invalid model or order. */
+MVX_API uint64_t mvx_model_memory(int model, int order);
 
-// Optional hooks into a running job. Every member may be left null.
-struct Observer {
-  // Once, when coding starts: after the streams are open and, when
-  // decompressing, after the header has named the model.
-  void (*started)(void* context, bool decompressing, const char* model_name) = nullptr;
-  // After every block of input read and of output written (64 KiB), with
-  // the bytes read from the input and written to the output so far.
-  void (*progress)(void* context, std::uint64_t bytes_in, std::uint64_t bytes_out) = nullptr;
-  void* context = nullptr;
-  // When this flag becomes nonzero (from a signal handler, say) the job
-  // stops at its next block (or gives up waiting to open a FIFO), leaves a
-  // named output as it was, and returns Status::interrupted.
-  const volatile std::sig_atomic_t* stop = nullptr;
-};
+/* The model and order a stream's first byte names; false when it names no
+ * model (6 or 7). */
+MVX_API bool mvx_read_header(uint8_t header, int* model, int* order);
 
-// Settings of a job; a null Options* means the defaults.
-struct Options {
-  // The most bytes of model tables (model_memory) a job may reserve; 0 for
-  // no limit. A job whose tables would need more fails with out_of_memory
-  // before it creates or touches its output; decompression checks the
-  // stream's header against it first.
-  std::uint64_t memory_limit = 0;
-};
+/* Settings of a job or context. Zero-initialised, or a NULL pointer, means
+ * the defaults. */
+typedef struct mvx_options {
+  /* The most bytes of model tables (mvx_model_memory) a job may reserve;
+   * 0 for no limit. */
+  uint64_t memory_limit;
+  /* The size of the input, when the caller knows it (0: unknown): the
+   * tables' pages are then chosen before the first touch. It changes no
+   * stream, only the speed and the memory held. */
+  uint64_t size_hint;
+} mvx_options;
 
-// Memory to memory. `out` is replaced by the compressed stream (or by the
-// restored data).
-Status compress(const void* data, std::size_t size, int model, int order,
-                std::vector<std::uint8_t>& out, const Observer* observer = nullptr,
-                const Options* options = nullptr);
-Status decompress(const void* data, std::size_t size, std::vector<std::uint8_t>& out,
-                  const Observer* observer = nullptr, const Options* options = nullptr);
+/* The largest stream that compressing `size` bytes can give, with any
+ * model and order; SIZE_MAX when that does not fit a size_t. */
+MVX_API size_t mvx_compress_bound(size_t size);
 
-// Named files. A name starting with ':' selects standard input or output.
-// The input is opened first (a missing input never touches the output); an
-// output that is the input file itself, under any name, is refused.
-//
-// An output name that holds a regular file, a symbolic link or nothing is
-// written through a new temporary file in the same directory (created
-// exclusively, owner-only), which replaces the name only once the job has
-// succeeded: a failed or interrupted job leaves whatever stood there
-// untouched and no temporary file behind, and a symbolic link is itself
-// replaced, never written through. The new file takes the permission bits
-// (without setuid, setgid and sticky) of a regular input file, its group
-// where allowed, and its access and modification times; from standard
-// input, 0666 less the umask. Other outputs (devices, FIFOs) are written
-// in place.
-Status compress_file(const char* input_name, const char* output_name, int model, int order,
-                     const Observer* observer = nullptr, const Options* options = nullptr);
-Status decompress_file(const char* input_name, const char* output_name,
-                       const Observer* observer = nullptr, const Options* options = nullptr);
+/* One shot, memory to memory: the stream (or the restored data) goes to
+ * dst[0, capacity), `written` receives its length. MVX_OUTPUT_TOO_SMALL
+ * when it does not fit (dst then holds a part of it). mvx_decompress reads
+ * one stream from src and ignores any bytes after it. The _with forms take
+ * options (NULL: the defaults). */
+MVX_API mvx_status mvx_compress(const void* src, size_t size, int model, int order, void* dst,
+                                size_t capacity, size_t* written);
+MVX_API mvx_status mvx_decompress(const void* src, size_t size, void* dst, size_t capacity,
+                                  size_t* written);
+MVX_API mvx_status mvx_compress_with(const void* src, size_t size, int model, int order, void* dst,
+                                     size_t capacity, size_t* written, const mvx_options* options);
+MVX_API mvx_status mvx_decompress_with(const void* src, size_t size, void* dst, size_t capacity,
+                                       size_t* written, const mvx_options* options);
 
-// What a stream holds.
-struct StreamInfo {
-  int model = 0;
-  int order = 0;
-  std::uint64_t compressed_bytes = 0;  // the stream's length; bytes after it not counted
-  std::uint64_t original_bytes = 0;    // the data it restores
-};
+/* Push-style streaming, compression. A context is fed the data in pieces of
+ * any size and hands out the stream as it goes; the stream is the same
+ * whatever the pieces. mvx_compressor_compress takes input from
+ * src[0, size) (`consumed` receives how much; less than all only while
+ * output is waiting for room) and puts output into dst[0, capacity)
+ * (`written`). After the last piece, mvx_compressor_finish puts out the
+ * rest; call it until `done`. */
+typedef struct mvx_compressor mvx_compressor;
+MVX_API mvx_status mvx_compressor_create(mvx_compressor** compressor, int model, int order,
+                                         const mvx_options* options);
+MVX_API mvx_status mvx_compressor_compress(mvx_compressor* compressor, const void* src, size_t size,
+                                           size_t* consumed, void* dst, size_t capacity,
+                                           size_t* written);
+MVX_API mvx_status mvx_compressor_finish(mvx_compressor* compressor, void* dst, size_t capacity,
+                                         size_t* written, bool* done);
+MVX_API void mvx_compressor_free(mvx_compressor* compressor);
 
-// Decodes the named stream (":" for standard input) to its end and discards
-// the data: ok when it decodes to its end marker, and `info` (if given)
-// describes it; otherwise the status decompression would give. The format
-// has no checksum: only a cut stream and an invalid header are detected,
-// and damage inside a stream that still reaches an end marker is not.
-Status test_file(const char* input_name, StreamInfo* info = nullptr,
-                 const Observer* observer = nullptr, const Options* options = nullptr);
+/* Push-style streaming, decompression. mvx_decompressor_decompress takes
+ * input from src[0, size) (`consumed`) and puts restored data into
+ * dst[0, capacity) (`written`). It takes nothing past the end of the
+ * stream: once `ended` is set (the end marker is decoded, the stream's
+ * last byte taken and all data handed out), the input from `consumed` on
+ * is not the stream's. More room or more input lets it go on; with no more
+ * input, mvx_decompressor_finish decodes what is left (call it until
+ * `done`) and gives MVX_TRUNCATED_STREAM when the stream ended before its
+ * end marker. */
+typedef struct mvx_decompressor mvx_decompressor;
+MVX_API mvx_status mvx_decompressor_create(mvx_decompressor** decompressor,
+                                           const mvx_options* options);
+MVX_API mvx_status mvx_decompressor_decompress(mvx_decompressor* decompressor, const void* src,
+                                               size_t size, size_t* consumed, void* dst,
+                                               size_t capacity, size_t* written, bool* ended);
+MVX_API mvx_status mvx_decompressor_finish(mvx_decompressor* decompressor, void* dst,
+                                           size_t capacity, size_t* written, bool* done);
+MVX_API void mvx_decompressor_free(mvx_decompressor* decompressor);
 
-// Through the caller's functions.
-Status compress_stream(ReadFunction read, void* read_context, WriteFunction write,
-                       void* write_context, int model, int order,
-                       const Observer* observer = nullptr, const Options* options = nullptr);
-Status decompress_stream(ReadFunction read, void* read_context, WriteFunction write,
-                         void* write_context, const Observer* observer = nullptr,
-                         const Options* options = nullptr);
+/* Optional hooks into a running job. Zero-initialised members do nothing. */
+typedef struct mvx_observer {
+  /* Once, when coding starts: after the streams are open and, when
+   * decompressing, after the header has named the model. */
+  void (*started)(void* context, bool decompressing, const char* model_name);
+  /* After every block of input read and of output written (64 KiB), and
+   * once more at the end of a job that succeeded, with the bytes read
+   * from the input and written to the output so far. */
+  void (*progress)(void* context, uint64_t bytes_in, uint64_t bytes_out);
+  void* context;
+  /* When this flag becomes nonzero (from a signal handler, say) the job
+   * stops at its next block (or gives up waiting to open a FIFO), leaves a
+   * named output as it was, and returns MVX_INTERRUPTED. */
+  const volatile sig_atomic_t* stop;
+} mvx_observer;
 
-// MVX_VERSION_STRING of the library built.
-const char* version();
+/* A caller's data source: fills `buffer` with up to `size` bytes and
+ * returns their number, 0 at the end of the data, or -1 on a read error. */
+typedef int64_t (*mvx_read_function)(void* context, uint8_t* buffer, size_t size);
+/* A caller's data sink: takes all `size` bytes, or returns false. */
+typedef bool (*mvx_write_function)(void* context, const uint8_t* data, size_t size);
 
-}  // namespace moltavex
+/* Through the caller's functions, which the library calls as it goes. */
+MVX_API mvx_status mvx_compress_stream(mvx_read_function read, void* read_context,
+                                       mvx_write_function write, void* write_context, int model,
+                                       int order, const mvx_observer* observer,
+                                       const mvx_options* options);
+MVX_API mvx_status mvx_decompress_stream(mvx_read_function read, void* read_context,
+                                         mvx_write_function write, void* write_context,
+                                         const mvx_observer* observer, const mvx_options* options);
+
+/* Named files. A name starting with ':' selects standard input or output.
+ * The input is opened first (a missing input never touches the output); an
+ * output that is the input file itself, under any name, is refused.
+ *
+ * An output name that holds a regular file, a symbolic link or nothing is
+ * written through a new temporary file in the same directory (created
+ * exclusively, owner-only), which replaces the name only once the job has
+ * succeeded: a failed or interrupted job leaves whatever stood there
+ * untouched and no temporary file behind, and a symbolic link is itself
+ * replaced, never written through. The new file takes the permission bits
+ * (without setuid, setgid and sticky) of a regular input file, its group
+ * where allowed, and its access and modification times; from standard
+ * input, 0666 less the umask. Other outputs (devices, FIFOs) are written
+ * in place. */
+MVX_API mvx_status mvx_compress_file(const char* input_name, const char* output_name, int model,
+                                     int order, const mvx_observer* observer,
+                                     const mvx_options* options);
+MVX_API mvx_status mvx_decompress_file(const char* input_name, const char* output_name,
+                                       const mvx_observer* observer, const mvx_options* options);
+
+/* What a stream holds. */
+typedef struct mvx_stream_info {
+  int model;
+  int order;
+  uint64_t compressed_bytes; /* the stream's length; bytes after it not counted */
+  uint64_t original_bytes;   /* the data it restores */
+} mvx_stream_info;
+
+/* Decodes the named stream (":" for standard input) to its end and
+ * discards the data: MVX_OK when it decodes to its end marker, and `info`
+ * (if not NULL) describes it; otherwise the status decompression would
+ * give. Without a checksum, only a cut stream and an invalid header are
+ * detected. */
+MVX_API mvx_status mvx_test_file(const char* input_name, mvx_stream_info* info,
+                                 const mvx_observer* observer, const mvx_options* options);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* MOLTAVEX_MOLTAVEX_H */

@@ -1,9 +1,8 @@
 // Round-trips a text through every model with the installed library and
 // prints one line per model; exits 1 on any mismatch.
-#include <moltavex/moltavex.h>
-
 #include <cstdio>
 #include <cstring>
+#include <moltavex/moltavex.hpp>
 #include <vector>
 
 int main() {

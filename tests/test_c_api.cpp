@@ -1,0 +1,215 @@
+// The C API: one-shot calls into caller buffers, the bound, and the push
+// contexts, whose streams must not depend on how the data is cut.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <vector>
+
+#include "moltavex/moltavex.h"
+#include "support.h"
+
+namespace mx {
+namespace {
+
+using test::Bytes;
+
+Bytes one_shot(const Bytes& data, int model, int order) {
+  Bytes out(mvx_compress_bound(data.size()));
+  std::size_t written = 0;
+  EXPECT_EQ(mvx_compress(data.data(), data.size(), model, order, out.data(), out.size(), &written),
+            MVX_OK);
+  out.resize(written);
+  return out;
+}
+
+// Runs a push compressor over `data` in pieces of random sizes (1 byte
+// among them), with output buffers of random sizes too.
+Bytes compress_in_pieces(const Bytes& data, int model, int order, std::mt19937& random) {
+  mvx_compressor* c = nullptr;
+  EXPECT_EQ(mvx_compressor_create(&c, model, order, nullptr), MVX_OK);
+  Bytes out;
+  std::uint8_t room[1000];
+  auto room_size = [&] { return std::uniform_int_distribution<std::size_t>(1, sizeof room)(random); };
+  std::size_t at = 0;
+  while (at < data.size()) {
+    const std::size_t piece = std::min(data.size() - at, random() % 3 == 0 ? 1 : random() % 5000);
+    std::size_t taken = 0;
+    do {
+      std::size_t consumed = 0, written = 0;
+      EXPECT_EQ(mvx_compressor_compress(c, data.data() + at + taken, piece - taken, &consumed, room,
+                                        room_size(), &written),
+                MVX_OK);
+      out.insert(out.end(), room, room + written);
+      taken += consumed;
+    } while (taken < piece);
+    at += piece;
+  }
+  for (bool done = false; !done;) {
+    std::size_t written = 0;
+    EXPECT_EQ(mvx_compressor_finish(c, room, room_size(), &written, &done), MVX_OK);
+    out.insert(out.end(), room, room + written);
+  }
+  mvx_compressor_free(c);
+  return out;
+}
+
+struct Pushed {
+  mvx_status status = MVX_OK;
+  Bytes data;
+  std::size_t consumed = 0;  // of the input, up to the end of the stream
+  bool ended = false;
+};
+
+// Runs a push decompressor over `stream` in random pieces, until it ends
+// or the input is used up, then finishes unless it ended.
+Pushed decompress_in_pieces(const Bytes& stream, std::mt19937& random) {
+  Pushed r;
+  mvx_decompressor* d = nullptr;
+  EXPECT_EQ(mvx_decompressor_create(&d, nullptr), MVX_OK);
+  std::uint8_t room[700];
+  auto room_size = [&] { return std::uniform_int_distribution<std::size_t>(1, sizeof room)(random); };
+  while (r.consumed < stream.size() && !r.ended && r.status == MVX_OK) {
+    const std::size_t piece = std::min(stream.size() - r.consumed, random() % 4 == 0 ? 1 : random() % 3000);
+    std::size_t consumed = 0, written = 0;
+    r.status = mvx_decompressor_decompress(d, stream.data() + r.consumed, piece, &consumed, room,
+                                           room_size(), &written, &r.ended);
+    r.data.insert(r.data.end(), room, room + written);
+    r.consumed += consumed;
+    if (r.status == MVX_OK && consumed < piece && !r.ended && written == 0) {
+      ADD_FAILURE() << "no progress";
+    }
+  }
+  if (!r.ended && r.status == MVX_OK) {
+    for (bool done = false; !done && r.status == MVX_OK;) {
+      std::size_t written = 0;
+      r.status = mvx_decompressor_finish(d, room, room_size(), &written, &done);
+      r.data.insert(r.data.end(), room, room + written);
+    }
+  }
+  mvx_decompressor_free(d);
+  return r;
+}
+
+TEST(CApi, PiecesOfAnySizeGiveTheOneShotStream) {
+  std::mt19937 random(7);
+  const Bytes inputs[] = {Bytes{}, test::from_text("a"), test::random_bytes(20000, 3),
+                          test::sample_text<Bytes>(60000), Bytes(5000, 0xF0)};
+  for (int model = 0; model < MVX_MODEL_COUNT; ++model) {
+    for (const Bytes& data : inputs) {
+      const int order = model == 2 ? 20 : 14;
+      const Bytes expected = one_shot(data, model, order);
+      ASSERT_EQ(compress_in_pieces(data, model, order, random), expected)
+          << "model " << model << ", " << data.size() << " bytes";
+      // Decompression, with bytes after the stream that are not its own.
+      Bytes trailed = expected;
+      trailed.insert(trailed.end(), {0xF0, 0xF0, 0x00, 0x42});
+      const Pushed back = decompress_in_pieces(trailed, random);
+      EXPECT_EQ(back.status, MVX_OK);
+      EXPECT_TRUE(back.ended);
+      EXPECT_EQ(back.consumed, expected.size());
+      EXPECT_TRUE(back.data == data) << "model " << model << ", " << data.size() << " bytes";
+    }
+  }
+}
+
+TEST(CApi, PushedStreamsFailAsOneShotOnes) {
+  std::mt19937 random(11);
+  const Bytes data = test::sample_text<Bytes>(30000);
+  const Bytes stream = one_shot(data, 3, 16);
+  for (std::size_t cut : {std::size_t{1}, std::size_t{5}, stream.size() / 2, stream.size() - 8}) {
+    const Pushed r = decompress_in_pieces(Bytes(stream.begin(), stream.begin() + cut), random);
+    EXPECT_EQ(r.status, MVX_TRUNCATED_STREAM) << cut;
+    EXPECT_FALSE(r.ended);
+  }
+  EXPECT_EQ(decompress_in_pieces(Bytes{0xE5, 1, 2, 3}, random).status, MVX_INVALID_STREAM);
+  EXPECT_EQ(decompress_in_pieces(Bytes{}, random).status, MVX_INVALID_STREAM);
+  // The memory limit holds for contexts as for jobs.
+  mvx_options options{};
+  options.memory_limit = mvx_model_memory(3, 16) - 1;
+  mvx_decompressor* d = nullptr;
+  ASSERT_EQ(mvx_decompressor_create(&d, &options), MVX_OK);
+  std::size_t consumed = 0, written = 0;
+  bool ended = false;
+  std::uint8_t room[64];
+  EXPECT_EQ(mvx_decompressor_decompress(d, stream.data(), stream.size(), &consumed, room,
+                                        sizeof room, &written, &ended),
+            MVX_OUT_OF_MEMORY);
+  mvx_decompressor_free(d);
+  mvx_compressor* c = nullptr;
+  EXPECT_EQ(mvx_compressor_create(&c, 3, 16, &options), MVX_OUT_OF_MEMORY);
+  EXPECT_EQ(c, nullptr);
+  EXPECT_EQ(mvx_compressor_create(&c, 6, 16, nullptr), MVX_INVALID_ARGUMENT);
+}
+
+// Data an adversary would pick: random bytes; runs of the escape byte, which
+// the transform rewrites; "F0 F0 x", which it lengthens by a third; and a
+// de Bruijn sequence, which visits every context of an order exactly twice,
+// once with each bit (a counter's worst).
+TEST(CApi, TheBoundHoldsForEveryModelAndOrder) {
+  Bytes de_bruijn;
+  {
+    const int k = 17;  // bits: every 17-bit context once with each next bit
+    std::vector<std::uint8_t> seen(std::size_t{1} << (k + 1));
+    std::uint32_t x = 0;
+    std::vector<int> bits;
+    for (std::size_t i = 0; i < seen.size(); ++i) {
+      // The greedy "prefer one" construction.
+      const std::uint32_t one = ((x << 1) | 1) & ((1u << (k + 1)) - 1);
+      const int bit = seen[one] ? 0 : 1;
+      x = ((x << 1) | static_cast<std::uint32_t>(bit)) & ((1u << (k + 1)) - 1);
+      seen[x] = 1;
+      bits.push_back(bit);
+    }
+    for (std::size_t i = 0; i + 8 <= bits.size(); i += 8) {
+      int byte = 0;
+      for (int j = 0; j < 8; ++j) byte = (byte << 1) | bits[i + j];
+      de_bruijn.push_back(static_cast<std::uint8_t>(byte));
+    }
+  }
+  Bytes lengthened;
+  for (std::uint32_t i = 0; lengthened.size() < 30000; ++i) {
+    lengthened.insert(lengthened.end(), {0xF0, 0xF0, static_cast<std::uint8_t>(i * 97 + 1)});
+  }
+  const Bytes inputs[] = {test::random_bytes(40000, 9), Bytes(40000, 0xF0), lengthened, de_bruijn};
+  for (int model = 0; model < MVX_MODEL_COUNT; ++model) {
+    // Order 0 (a single context) and the order of the de Bruijn sequence
+    // are the worst found.
+    for (int order : {0, 16, 17, 24}) {
+      for (const Bytes& data : inputs) {
+        const std::size_t bound = mvx_compress_bound(data.size());
+        Bytes out(bound + 1);
+        std::size_t written = 0;
+        ASSERT_EQ(mvx_compress(data.data(), data.size(), model, order, out.data(), bound, &written),
+                  MVX_OK)
+            << model << ":" << order << ", " << data.size() << " bytes";
+        EXPECT_LE(written, bound);
+      }
+    }
+  }
+  EXPECT_EQ(mvx_compress_bound(SIZE_MAX / 2), SIZE_MAX);
+}
+
+TEST(CApi, OneShotIntoBuffersThatAreTooSmall) {
+  const Bytes data = test::sample_text<Bytes>(10000);
+  const Bytes stream = one_shot(data, 1, 16);
+  Bytes out(stream.size());
+  std::size_t written = 0;
+  EXPECT_EQ(mvx_compress(data.data(), data.size(), 1, 16, out.data(), stream.size() - 1, &written),
+            MVX_OUTPUT_TOO_SMALL);
+  EXPECT_EQ(written, stream.size() - 1);
+  Bytes back(data.size());
+  EXPECT_EQ(mvx_decompress(stream.data(), stream.size(), back.data(), back.size(), &written),
+            MVX_OK);
+  EXPECT_EQ(written, data.size());
+  EXPECT_TRUE(back == data);
+  EXPECT_EQ(mvx_decompress(stream.data(), stream.size(), back.data(), back.size() - 1, &written),
+            MVX_OUTPUT_TOO_SMALL);
+  EXPECT_EQ(mvx_compress(data.data(), data.size(), 1, 16, nullptr, 0, nullptr),
+            MVX_INVALID_ARGUMENT);
+  EXPECT_STREQ(mvx_status_message(MVX_OUTPUT_TOO_SMALL), "Output buffer too small.");
+  EXPECT_STREQ(mvx_version_string(), MVX_VERSION_STRING);
+}
+
+}  // namespace
+}  // namespace mx
