@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 command -v clang-format >/dev/null || { echo "check-format: clang-format not found" >&2; exit 1; }
-mapfile -t files < <(git ls-files '*.cpp' '*.h' '*.c')
+mapfile -t files < <(git ls-files '*.cpp' '*.h' '*.hpp' '*.c')
 if [ "${1:-}" = --fix ]; then
   clang-format -i --style=file "${files[@]}"
   exit 0
