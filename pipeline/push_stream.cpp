@@ -92,16 +92,16 @@ struct mvx_decompressor {
   std::uint64_t memory_limit = 0;
   mx::ByteWriter writer;  // its buffer waits for the caller's buffers
   std::unique_ptr<mx::DecodeJob> job;
-  std::size_t handed_out = 0;      // of the writer's buffer
-  std::uint64_t skip = 0;          // finishing bytes after the end marker still to pass over
+  std::size_t handed_out = 0;  // of the writer's buffer
+  std::uint64_t skip = 0;      // finishing bytes after the end marker still to pass over
   bool skip_known = false;
   mvx_status failed = MVX_OK;
 
   static bool refuse(void*, const std::uint8_t*, std::size_t) { return false; }
 
   std::size_t hand_out_to(void* dst, std::size_t capacity) {
-    const std::size_t n = hand_out(writer.buffer, handed_out,
-                                   static_cast<std::size_t>(writer.length), dst, capacity);
+    const std::size_t n =
+        hand_out(writer.buffer, handed_out, static_cast<std::size_t>(writer.length), dst, capacity);
     if (handed_out == static_cast<std::size_t>(writer.length)) {
       writer.length = 0;
       handed_out = 0;
@@ -159,8 +159,7 @@ struct mvx_decompressor {
       const std::size_t chunk = std::min<std::size_t>(size - taken, std::size_t{1} << 30);
       window.buffer = const_cast<std::uint8_t*>(in + taken);
       window.count = static_cast<std::uint32_t>(chunk);
-      const mx::DecodeJob::Stop stop =
-          job->decode(window, final && chunk == size - taken);
+      const mx::DecodeJob::Stop stop = job->decode(window, final && chunk == size - taken);
       taken += window.position;
       written += hand_out_to(static_cast<std::uint8_t*>(dst) + written, capacity - written);
       if (stop == mx::DecodeJob::Stop::needs_room) {
@@ -188,13 +187,12 @@ MVX_API mvx_status mvx_compressor_create(mvx_compressor** compressor, int model,
       mx::check_memory(model, order, options != nullptr ? options->memory_limit : 0);
   if (memory != Status::ok) return c_status(memory);
   std::unique_ptr<mvx_compressor> c(new (std::nothrow) mvx_compressor);
-  if (!c ||
-      mx::writer_open_function(c->writer, &mvx_compressor::keep, c.get()) != Status::ok) {
+  if (!c || mx::writer_open_function(c->writer, &mvx_compressor::keep, c.get()) != Status::ok) {
     return MVX_OUT_OF_MEMORY;
   }
   mx::writer_put(c->writer, mx::header_byte(model, order));
-  c->job = mx::make_encode_job(model, order, c->writer,
-                               options != nullptr ? options->size_hint : 0);
+  c->job =
+      mx::make_encode_job(model, order, c->writer, options != nullptr ? options->size_hint : 0);
   if (!c->job) return MVX_OUT_OF_MEMORY;
   *compressor = c.release();
   return MVX_OK;
@@ -205,8 +203,8 @@ MVX_API mvx_status mvx_compressor_compress(mvx_compressor* c, const void* src, s
                                            size_t* written) {
   if (consumed != nullptr) *consumed = 0;
   if (written != nullptr) *written = 0;
-  if (c == nullptr || consumed == nullptr || written == nullptr ||
-      (src == nullptr && size != 0) || (dst == nullptr && capacity != 0)) {
+  if (c == nullptr || consumed == nullptr || written == nullptr || (src == nullptr && size != 0) ||
+      (dst == nullptr && capacity != 0)) {
     return MVX_INVALID_ARGUMENT;
   }
   if (c->failed != MVX_OK) return c->failed;
@@ -256,8 +254,7 @@ MVX_API mvx_status mvx_decompressor_create(mvx_decompressor** decompressor,
   if (decompressor == nullptr) return MVX_INVALID_ARGUMENT;
   *decompressor = nullptr;
   std::unique_ptr<mvx_decompressor> d(new (std::nothrow) mvx_decompressor);
-  if (!d ||
-      mx::writer_open_function(d->writer, &mvx_decompressor::refuse, nullptr) != Status::ok) {
+  if (!d || mx::writer_open_function(d->writer, &mvx_decompressor::refuse, nullptr) != Status::ok) {
     return MVX_OUT_OF_MEMORY;
   }
   d->memory_limit = options != nullptr ? options->memory_limit : 0;

@@ -30,7 +30,9 @@ Bytes compress_in_pieces(const Bytes& data, int model, int order, std::mt19937& 
   EXPECT_EQ(mvx_compressor_create(&c, model, order, nullptr), MVX_OK);
   Bytes out;
   std::uint8_t room[1000];
-  auto room_size = [&] { return std::uniform_int_distribution<std::size_t>(1, sizeof room)(random); };
+  auto room_size = [&] {
+    return std::uniform_int_distribution<std::size_t>(1, sizeof room)(random);
+  };
   std::size_t at = 0;
   while (at < data.size()) {
     const std::size_t piece = std::min(data.size() - at, random() % 3 == 0 ? 1 : random() % 5000);
@@ -68,9 +70,12 @@ Pushed decompress_in_pieces(const Bytes& stream, std::mt19937& random) {
   mvx_decompressor* d = nullptr;
   EXPECT_EQ(mvx_decompressor_create(&d, nullptr), MVX_OK);
   std::uint8_t room[700];
-  auto room_size = [&] { return std::uniform_int_distribution<std::size_t>(1, sizeof room)(random); };
+  auto room_size = [&] {
+    return std::uniform_int_distribution<std::size_t>(1, sizeof room)(random);
+  };
   while (r.consumed < stream.size() && !r.ended && r.status == MVX_OK) {
-    const std::size_t piece = std::min(stream.size() - r.consumed, random() % 4 == 0 ? 1 : random() % 3000);
+    const std::size_t piece =
+        std::min(stream.size() - r.consumed, random() % 4 == 0 ? 1 : random() % 3000);
     std::size_t consumed = 0, written = 0;
     r.status = mvx_decompressor_decompress(d, stream.data() + r.consumed, piece, &consumed, room,
                                            room_size(), &written, &r.ended);

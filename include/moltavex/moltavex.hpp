@@ -159,8 +159,7 @@ inline Status decompress(const void* data, std::size_t size, std::vector<std::ui
 
 // Named files (see mvx_compress_file).
 inline Status compress_file(const char* input_name, const char* output_name, int model, int order,
-                            const Observer* observer = nullptr,
-                            const Options* options = nullptr) {
+                            const Observer* observer = nullptr, const Options* options = nullptr) {
   return detail::status_of(
       mvx_compress_file(input_name, output_name, model, order, observer, options));
 }

@@ -3,7 +3,6 @@
  * a round trip of every model. Built by scripts/install-test.sh against
  * the shared and the static library; exits 1 on any mismatch. */
 #include <moltavex/moltavex.h>
-
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
