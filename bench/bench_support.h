@@ -4,10 +4,10 @@
 //
 // Every measurement keeps input and output in memory, so the figures show
 // the cost of the coding and not of the disk; jobs run through the public
-// stream functions over io/memory_streams.h, exactly as an embedding
-// application would use them. (That header is taken from this tree by a
-// relative path, and uses nothing of the library, so that the benchmark
-// builds against older trees too.)
+// functions, exactly as an embedding application would use them. The
+// memory streams of io/memory_streams.h are taken from this tree by a
+// relative path, and use nothing of the library, so that the benchmark
+// builds against older trees too.
 #pragma once
 
 #include <algorithm>

@@ -81,10 +81,73 @@ struct Options {
   bool memory = true;
   bool header = true;
   bool plain = false;  // --path plain: the plain reference path instead of the drivers
+  bool push = false;   // --path push: the push contexts, in large pieces
 };
 
 // Which coding path the jobs take; set once from the options.
 bool use_plain_path = false;
+bool use_push_path = false;
+
+// Trees with the C API have push contexts.
+#if __has_include("moltavex/moltavex.hpp")
+#define MOLTAVEX_BENCH_PUSH_PATH 1
+
+// The push contexts fed pieces of this size, their output taken in
+// buffers of the other: the large pieces of a file or a network copy.
+constexpr std::size_t push_piece = std::size_t{1} << 20;
+constexpr std::size_t push_room = std::size_t{64} << 10;
+
+moltavex::Status push_compress(const Bytes& input, Bytes& output, int model, int order) {
+  mvx_options options{};
+  options.size_hint = input.size();  // as a caller that knows it would
+  mvx_compressor* c = nullptr;
+  mvx_status s = mvx_compressor_create(&c, model, order, &options);
+  std::size_t at = 0;
+  while (s == MVX_OK) {
+    const std::size_t old = output.size();
+    output.resize(old + push_room);
+    std::size_t consumed = 0, written = 0;
+    bool done = false;
+    if (at < input.size()) {
+      s = mvx_compressor_compress(c, input.data() + at, std::min(push_piece, input.size() - at),
+                                  &consumed, output.data() + old, push_room, &written);
+    } else {
+      s = mvx_compressor_finish(c, output.data() + old, push_room, &written, &done);
+    }
+    output.resize(old + written);
+    at += consumed;
+    if (done) break;
+  }
+  mvx_compressor_free(c);
+  return static_cast<moltavex::Status>(s);
+}
+
+moltavex::Status push_decompress(const Bytes& input, Bytes& output) {
+  mvx_options options{};
+  options.size_hint = input.size();
+  mvx_decompressor* d = nullptr;
+  mvx_status s = mvx_decompressor_create(&d, &options);
+  std::size_t at = 0;
+  bool ended = false;
+  while (s == MVX_OK && !ended) {
+    const std::size_t old = output.size();
+    output.resize(old + push_room);
+    std::size_t consumed = 0, written = 0;
+    bool done = false;
+    if (at < input.size()) {
+      s = mvx_decompressor_decompress(d, input.data() + at, std::min(push_piece, input.size() - at),
+                                      &consumed, output.data() + old, push_room, &written, &ended);
+    } else {
+      s = mvx_decompressor_finish(d, output.data() + old, push_room, &written, &done);
+      ended = done;
+    }
+    output.resize(old + written);
+    at += consumed;
+  }
+  mvx_decompressor_free(d);
+  return static_cast<moltavex::Status>(s);
+}
+#endif
 
 struct Row {
   std::string file;
@@ -113,7 +176,8 @@ const char* const usage_text =
     "  --build NAME          value of the 'build' column (default current)\n"
     "  --path P              library (default): the library's drivers; plain: the\n"
     "                        plain reference path (calls through the model table\n"
-    "                        per bit, tables filled at creation; see plain_path.h)\n"
+    "                        per bit, tables filled at creation; see plain_path.h);\n"
+    "                        push: the push contexts fed 1 MiB pieces\n"
     "  --corpus DIR          corpus directory (default $MOLTAVEX_CORPUS or the\n"
     "                        checkout's ../shared/corpus)\n"
     "  --no-memory           skip the peak-memory child\n"
@@ -213,17 +277,17 @@ bool load_data_sets(const Options& options, std::vector<DataSet>& sets, bool& co
   return true;
 }
 
-// Runs a job through the library's public stream functions, over `input`
-// and appending to `output`.
+// Runs a job through the library's memory-to-memory functions, over
+// `input` and into `output`, whose capacity is reused.
 moltavex::Status compress_job(const Bytes& input, Bytes& output, int model, int order) {
   output.clear();
 #if defined(MOLTAVEX_BENCH_PLAIN_PATH)
   if (use_plain_path) return mx::bench::plain_compress(input, output, model, order);
 #endif
-  mx::MemorySource source{input.data(), input.size()};
-  mx::VectorSink sink{&output};
-  return moltavex::compress_stream(&mx::MemorySource::read, &source, &mx::VectorSink::write, &sink,
-                                   model, order);
+#if defined(MOLTAVEX_BENCH_PUSH_PATH)
+  if (use_push_path) return push_compress(input, output, model, order);
+#endif
+  return moltavex::compress(input.data(), input.size(), model, order, output);
 }
 
 moltavex::Status decompress_job(const Bytes& input, Bytes& output) {
@@ -231,21 +295,22 @@ moltavex::Status decompress_job(const Bytes& input, Bytes& output) {
 #if defined(MOLTAVEX_BENCH_PLAIN_PATH)
   if (use_plain_path) return mx::bench::plain_decompress(input, output);
 #endif
-  mx::MemorySource source{input.data(), input.size()};
-  mx::VectorSink sink{&output};
-  return moltavex::decompress_stream(&mx::MemorySource::read, &source, &mx::VectorSink::write,
-                                     &sink);
+#if defined(MOLTAVEX_BENCH_PUSH_PATH)
+  if (use_push_path) return push_decompress(input, output);
+#endif
+  return moltavex::decompress(input.data(), input.size(), output);
 }
 
 // True when the library's drivers code `input` into `stream` too.
 bool same_as_library(const Bytes& input, const Bytes& stream, const Pair& pair) {
-  const bool plain = use_plain_path;
-  use_plain_path = false;
+  const bool plain = use_plain_path, push = use_push_path;
+  use_plain_path = use_push_path = false;
   Bytes library;
   library.reserve(stream.size() + 4096);
   const bool same = compress_job(input, library, pair.model, pair.order) == moltavex::Status::ok &&
                     library == stream;
   use_plain_path = plain;
+  use_push_path = push;
   return same;
 }
 
@@ -365,9 +430,9 @@ bool measure(const Options& options, const DataSet& set, const Pair& pair, Row& 
       c);
   if (!ok) {
     what = "compression failed or was not deterministic";
-  } else if (use_plain_path && !same_as_library(set.data, reference, pair)) {
+  } else if ((use_plain_path || use_push_path) && !same_as_library(set.data, reference, pair)) {
     ok = false;
-    what = "the plain path's stream differs from the library's";
+    what = "the stream differs from the library's";
   } else {
     ok = time_job(
         options, set.data.size(),
@@ -481,11 +546,18 @@ bool parse_options(int argc, char** argv, Options& options) {
     } else if (arg == "--path") {
       if ((v = value(i)) == nullptr) return false;
       const std::string path = v;
-      if (path != "library" && path != "plain") {
-        std::fprintf(stderr, "moltavex_bench: --path must be library or plain\n");
+      if (path != "library" && path != "plain" && path != "push") {
+        std::fprintf(stderr, "moltavex_bench: --path must be library, plain or push\n");
         return false;
       }
       options.plain = path == "plain";
+      options.push = path == "push";
+#if !defined(MOLTAVEX_BENCH_PUSH_PATH)
+      if (options.push) {
+        std::fprintf(stderr, "moltavex_bench: this build has no push contexts\n");
+        return false;
+      }
+#endif
 #if !defined(MOLTAVEX_BENCH_PLAIN_PATH)
       if (options.plain) {
         std::fprintf(stderr, "moltavex_bench: this build has no plain path\n");
@@ -517,6 +589,7 @@ int main(int argc, char** argv) {
   Options options;
   if (!parse_options(argc, argv, options)) return 2;
   use_plain_path = options.plain;
+  use_push_path = options.push;
 
 #if defined(__GLIBC__)
   // glibc raises its mmap threshold after a large block is freed, so from

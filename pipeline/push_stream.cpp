@@ -90,6 +90,7 @@ struct mvx_compressor {
 
 struct mvx_decompressor {
   std::uint64_t memory_limit = 0;
+  std::uint64_t size_hint = 0;
   mx::ByteWriter writer;  // its buffer waits for the caller's buffers
   std::unique_ptr<mx::DecodeJob> job;
   std::size_t handed_out = 0;  // of the writer's buffer
@@ -139,7 +140,7 @@ struct mvx_decompressor {
         failed = c_status(memory);
         return taken;
       }
-      job = mx::make_decode_job(model, order, writer, 0);
+      job = mx::make_decode_job(model, order, writer, size_hint);
       if (!job) {
         failed = MVX_OUT_OF_MEMORY;
         return taken;
@@ -258,6 +259,7 @@ MVX_API mvx_status mvx_decompressor_create(mvx_decompressor** decompressor,
     return MVX_OUT_OF_MEMORY;
   }
   d->memory_limit = options != nullptr ? options->memory_limit : 0;
+  d->size_hint = options != nullptr ? options->size_hint : 0;
   *decompressor = d.release();
   return MVX_OK;
 }
