@@ -52,7 +52,8 @@ void work(int model, const Bytes& data, const std::string& in, bool& ok) {
     std::fclose(f);
   }
   moltavex::StreamInfo info;
-  ok = ok && moltavex::compress_file(in.c_str(), out.c_str(), model, order) == moltavex::Status::ok &&
+  ok = ok &&
+       moltavex::compress_file(in.c_str(), out.c_str(), model, order) == moltavex::Status::ok &&
        moltavex::test_file(out.c_str(), &info) == moltavex::Status::ok &&
        info.original_bytes == data.size() && info.compressed_bytes == packed.size();
 }
@@ -65,9 +66,8 @@ TEST(Threads, JobsAndContextsRunAtOnce) {
   bool ok[2 * MVX_MODEL_COUNT] = {};
   std::vector<std::thread> threads;
   for (int i = 0; i < 2 * MVX_MODEL_COUNT; ++i) {
-    threads.emplace_back([&, i] {
-      work(i % MVX_MODEL_COUNT, data, directory + "/in" + std::to_string(i), ok[i]);
-    });
+    threads.emplace_back(
+        [&, i] { work(i % MVX_MODEL_COUNT, data, directory + "/in" + std::to_string(i), ok[i]); });
   }
   for (auto& t : threads) t.join();
   for (int i = 0; i < 2 * MVX_MODEL_COUNT; ++i) EXPECT_TRUE(ok[i]) << "thread " << i;
