@@ -5,7 +5,7 @@
 #                    [--process-pairs LIST] [--baseline REV|plain] [--baseline-process-only]
 #                    [--clock cpu|wall|best]
 #                    [--results DIR] [--build-dir DIR] [--micro] [--no-peers]
-#                    [--no-chart] [--build-only]
+#                    [--no-chart] [--build-only] [--map]
 #
 # What it does:
 #   1. builds the working tree (Release, tests off) into its own build
@@ -29,8 +29,13 @@
 # Default: text.cat,corpus.cat,corpus. --quick: text.cat only, 3 runs.
 #
 # --pairs sets the in-process model:order pairs (default every model at
-# orders 8, 16 and 22, and order 24 for models 0, 4 and 5); --process-pairs
-# those timed as a whole process (default every model at 16 and at 22).
+# orders 8, 16, 22, 24, 26 and 28); --process-pairs those timed as a whole
+# process (default every model at 16 and at 22).
+#
+# --map draws the map for choosing a setting: every model at every even
+# order from 8 to 28, in-process, on one data set (default text.cat, or
+# the first of --files), with the peers, into the chart, which it also
+# copies to docs/map.png for the README.
 #
 # --baseline plain measures, beside the library's drivers, the plain
 # reference path built into moltavex_bench (bench/plain_path.h: a predict
@@ -74,7 +79,12 @@ cd "$root"
 
 runs=${RUNS:-5}
 files=${FILES:-text.cat,corpus.cat,corpus}
-pairs=${PAIRS:-0:8,0:16,0:22,0:24,1:8,1:16,1:22,2:8,2:16,2:22,3:8,3:16,3:22,4:8,4:16,4:22,4:24,5:8,5:16,5:22,5:24}
+every_model_at() { # ORDER... : every model at those orders, as a pair list
+  local list="" m o
+  for m in 0 1 2 3 4 5; do for o in "$@"; do list="$list${list:+,}$m:$o"; done; done
+  echo "$list"
+}
+pairs=${PAIRS:-$(every_model_at 8 16 22 24 26 28)}
 process_pairs=${PROCESS_PAIRS:-0:16,1:16,2:16,3:16,4:16,5:16,0:22,1:22,2:22,3:22,4:22,5:22}
 results=${RESULTS:-$root/bench-results}
 build_dir=${BUILD_DIR:-$root/build-bench}
@@ -88,6 +98,7 @@ peers=1
 chart=1
 quick=0
 build_only=0
+map=0
 
 usage() { sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//'; }
 while [ $# -gt 0 ]; do
@@ -106,6 +117,7 @@ while [ $# -gt 0 ]; do
     --no-peers) peers=0 ;;
     --no-chart) chart=0 ;;
     --build-only) build_only=1 ;;
+    --map) map=1 ;;
     -h|--help) usage; exit 0 ;;
     *) echo "bench.sh: unknown option $1 (see --help)" >&2; exit 2 ;;
   esac
@@ -113,6 +125,12 @@ while [ $# -gt 0 ]; do
 done
 
 say() { echo "bench.sh: $*" >&2; }
+if [ "$map" = 1 ]; then
+  files=${files%%,*}
+  pairs=$(every_model_at 8 10 12 14 16 18 20 22 24 26 28)
+  process_pairs=""
+  chart=1
+fi
 case "$clock" in
   cpu|wall|best) ;;
   *) say "--clock must be cpu, wall or best"; exit 2 ;;
@@ -592,6 +610,10 @@ echo "raw data: $tsv"
 echo "table:    $md"
 for c in "${charts[@]}"; do echo "chart:    $c"; done
 [ "$micro" = 1 ] && echo "micro:    $results/microbench.txt"
+if [ "$map" = 1 ] && [ ${#charts[@]} -gt 0 ]; then
+  cp "${charts[0]}" "$root/docs/map.png"
+  echo "map:      $root/docs/map.png"
+fi
 echo "time:     $(($(date +%s) - started)) s"
 if [ "$failures" -gt 0 ]; then
   say "$failures measurement(s) failed; see the messages above"
