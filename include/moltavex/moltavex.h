@@ -188,8 +188,9 @@ MVX_API mvx_status mvx_decompress_with(const void* src, size_t size, void* dst, 
  * whatever the pieces. mvx_compressor_compress takes input from
  * src[0, size) (`consumed` receives how much; less than all only while
  * output is waiting for room) and puts output into dst[0, capacity)
- * (`written`). After the last piece, mvx_compressor_finish puts out the
- * rest; call it until `done`. */
+ * (`written`). A call that fills dst may leave more output waiting: call
+ * again, with the rest of the input or none. After the last piece,
+ * mvx_compressor_finish puts out the rest; call it until `done`. */
 typedef struct mvx_compressor mvx_compressor;
 MVX_API mvx_status mvx_compressor_create(mvx_compressor** compressor, int model, int order,
                                          const mvx_options* options);
@@ -205,10 +206,12 @@ MVX_API void mvx_compressor_free(mvx_compressor* compressor);
  * dst[0, capacity) (`written`). It takes nothing past the end of the
  * stream: once `ended` is set (the end marker is decoded, the stream's
  * last byte taken and all data handed out), the input from `consumed` on
- * is not the stream's. More room or more input lets it go on; with no more
- * input, mvx_decompressor_finish decodes what is left (call it until
- * `done`) and gives MVX_TRUNCATED_STREAM when the stream ended before its
- * end marker. */
+ * is not the stream's. Until then it stops only when dst is full (then
+ * more data may be waiting: call again) or when it has taken all of src
+ * (then it waits for more input). With no more input,
+ * mvx_decompressor_finish decodes what is left (call it until `done`) and
+ * gives MVX_TRUNCATED_STREAM when the stream ended before its end marker.
+ * The restored size is not known in advance: the stream has no length. */
 typedef struct mvx_decompressor mvx_decompressor;
 MVX_API mvx_status mvx_decompressor_create(mvx_decompressor** decompressor,
                                            const mvx_options* options);
