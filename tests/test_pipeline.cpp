@@ -2,11 +2,15 @@
 // every model at the orders users pick, and the failures a job reports.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "corpus.h"
 #include "models/registry.h"
+#include "pipeline/choose.h"
 #include "support.h"
 
 namespace mx {
@@ -223,6 +227,57 @@ TEST(Jobs, ReportReadAndWriteFailures) {
     reader_open_function(reader, &MemorySource::read, &source);
     writer_open_function(writer, &VectorSink::write, &sink);
     EXPECT_EQ(decompress_streams(reader, writer), Status::write_failed);
+  }
+}
+
+// The search of the automatic choice, on made-up sizes that fall to one
+// minimum per model and rise after it, as real data's do: it finds the
+// smallest, breaks ties towards smaller tables, keeps to the memory limit,
+// never runs a setting twice or again after it failed, and runs few.
+TEST(SettingSearch, FindsTheSmallestInFewTrialsWithinTheLimits) {
+  struct Curve {
+    std::uint64_t base;
+    int best_order;
+    std::uint64_t rise;  // per order squared
+  };
+  const Curve curves[model_count] = {{60000, 26, 40}, {50000, 21, 30}, {58000, 30, 20},
+                                     {50400, 19, 30}, {52000, 22, 30}, {49000, 24, 60}};
+  const auto size_of = [&](Setting s) {
+    const Curve& c = curves[s.model];
+    const std::uint64_t d = static_cast<std::uint64_t>(std::abs(s.order - c.best_order));
+    return c.base + c.rise * d * d;
+  };
+  struct Case {
+    std::uint64_t memory_limit;
+    Setting failing;  // its tables cannot be had
+    Setting expected;
+  };
+  const Case cases[] = {
+      {0, {0, 0}, {5, 24}},
+      {moltavex::model_memory(5, 22), {0, 0}, {5, 22}},
+      // 5:23 and 5:25 tie: the smaller tables win.
+      {0, {5, 24}, {5, 23}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.memory_limit);
+    SettingSearch search(1 << 16, c.memory_limit);
+    std::set<std::pair<int, int>> tried;
+    for (std::vector<Setting> round; !(round = search.next_round()).empty();) {
+      // The order of the results within a round does not matter.
+      for (auto s = round.rbegin(); s != round.rend(); ++s) {
+        EXPECT_TRUE(tried.insert({s->model, s->order}).second) << s->model << ":" << s->order;
+        if (c.memory_limit != 0) {
+          EXPECT_LE(moltavex::model_memory(s->model, s->order), c.memory_limit);
+        }
+        const bool fails = s->model == c.failing.model && s->order == c.failing.order;
+        search.record(*s, fails ? trial_failed : size_of(*s));
+      }
+    }
+    Setting best;
+    ASSERT_TRUE(search.best(&best));
+    EXPECT_EQ(best.model, c.expected.model);
+    EXPECT_EQ(best.order, c.expected.order);
+    EXPECT_LT(tried.size(), 40u);  // of 192
   }
 }
 

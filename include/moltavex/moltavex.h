@@ -174,6 +174,49 @@ Status decompress_stream(ReadFunction read, void* read_context, WriteFunction wr
                          void* write_context, const Observer* observer = nullptr,
                          const Options* options = nullptr);
 
+// Automatic choice of model and order.
+//
+// The library tries settings on the data itself and keeps the one that
+// gives the shortest stream; the stream made with it is an ordinary one,
+// byte for byte what compress() gives with that model and order, so every
+// decoder restores it. The choice depends on the data (and the memory
+// limit) alone, never on timing: the same input gives the same stream.
+// Ties go to the smaller tables, then to the lower model, then to the
+// lower order.
+//
+// Candidates are the six models at every order whose tables fit
+// Options::memory_limit, which therefore also bounds decompression; the
+// trials run two at a time (two threads), and together never reserve more
+// than the limit. Trials on a first sample rank the models, and trials on
+// a second one choose among the best few: on inputs of up to 1 MiB the
+// first quarter and the whole input (and the best trial's stream is the
+// result), on longer ones the first 256 KiB and the first 1 MiB. There
+// the order then rises by one for every fourfold of the input beyond
+// 1 MiB if it rose from the first sample to the second (the tables need
+// room for more contexts), and one pass codes the whole input.
+struct Setting {
+  int model = 0;
+  int order = 0;
+};
+
+// The setting compress_auto would choose for the data, in `*chosen`.
+Status choose_setting(const void* data, std::size_t size, Setting* chosen,
+                      const Options* options = nullptr);
+
+// Compresses with the chosen setting, stored in `*chosen` (when not null)
+// before observer->started is called, so that the hook can name it.
+Status compress_auto(const void* data, std::size_t size, std::vector<std::uint8_t>& out,
+                     Setting* chosen = nullptr, const Observer* observer = nullptr,
+                     const Options* options = nullptr);
+
+// As compress_file, with the chosen setting; the output is opened only once
+// the choice is made. The choice reads up to 16 MiB ahead; the length of a
+// longer input is taken from its file size, and from a pipe (whose length
+// is unknown) as the 16 MiB read.
+Status compress_file_auto(const char* input_name, const char* output_name,
+                          Setting* chosen = nullptr, const Observer* observer = nullptr,
+                          const Options* options = nullptr);
+
 // MVX_VERSION_STRING of the library built.
 const char* version();
 
