@@ -44,6 +44,7 @@ TEST_F(Cli, MalformedCommandLinesPrintUsage) {
       {"c", "5", in, out, in},        // more arguments than a command takes,
       {"c1", "16", in, out, "more"},  // as a glob that matched several files
       {"d", in, out, in},             // gives them
+      {"a", in, out, "more"},
   };
   for (const auto& args : cases) {
     std::string shown;
