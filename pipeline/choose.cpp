@@ -193,11 +193,7 @@ std::vector<Setting> SettingSearch::propose() {
   if (!started_) {
     started_ = true;
     if (full_) return sweep();
-    for (const Setting start : starts_) {
-      round.push_back(start);
-      if (fits(start.model, start.order + 1)) round.push_back({start.model, start.order + 1});
-    }
-    return round;
+    return starts_;
   }
   Setting leader;
   if (!best(&leader)) return round;
@@ -208,7 +204,8 @@ std::vector<Setting> SettingSearch::propose() {
   }
   std::sort(models.begin(), models.end(),
             [this](int a, int b) { return beats(a, best_order(a), b, best_order(b)); });
-  if (models.size() > active_models) models.resize(active_models);
+  const std::size_t most = full_ ? active_models : active_finalists;
+  if (models.size() > most) models.resize(most);
 
   for (const int model : models) {
     const int best = best_order(model);

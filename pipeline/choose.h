@@ -22,14 +22,16 @@
 //   Active models: the leader's (the best setting so far); those within
 //   1/active_margin of its size; those still falling at their highest
 //   order fast enough to reach it within projection_orders more orders.
-//   Of these, the active_models best. Every trial's tables stay cheap or at
+//   Of these, the active_models best (active_finalists in a search from
+//   given settings, whose models were already chosen from the best on a
+//   smaller sample). Every trial's tables stay cheap or at
 //   most one size class (power of two) above the leader's: trials that
 //   cost far more than coding with the leader would are not worth running
 //   on the mere chance that they win.
 //
-// A search can instead start from given settings (the best orders of a few
-// models on a smaller sample): it then tries only their models, first at
-// those orders and the ones above.
+// A search can instead start from given settings (the orders of a few
+// models that did best on a smaller sample, raised for a larger one): it
+// then tries only those models, first at those orders.
 //
 // Settings whose tables do not fit the memory limit are never tried. A
 // trial whose tables could not be allocated counts as failed: never
@@ -49,7 +51,9 @@ inline constexpr std::uint64_t trial_failed = UINT64_MAX;
 
 class SettingSearch {
  public:
-  // Tables are cheap up to this many bytes per sample byte.
+  // Tables are cheap up to this many bytes per sample byte: about one
+  // 8-byte entry per coded bit, where tables stop being crowded, so that
+  // the sweep shows each model near its strength.
   static constexpr std::uint64_t cheap_bytes_per_byte = 64;
   // The tables of a capped search (on a first sample, which only ranks the
   // models) stay within this many bytes per sample byte.
@@ -60,6 +64,8 @@ class SettingSearch {
   static constexpr std::uint64_t active_margin = 100;
   static constexpr std::uint64_t projection_orders = 3;
   static constexpr std::size_t active_models = 3;
+  // As many, of a search from given settings (finalists of a first search).
+  static constexpr std::size_t active_finalists = 2;
   // A model stops climbing once an order gains less than 1/flat_fraction.
   static constexpr std::uint64_t flat_fraction = 1024;
 
