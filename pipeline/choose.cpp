@@ -283,7 +283,11 @@ void run_trial(Trial& trial, const std::uint8_t* data, std::size_t size, bool ke
 
 // Runs the trials on the calling thread and one helper (just the calling
 // thread when no thread can be started), at most `memory_limit` bytes of
-// tables reserved at once (0: no limit).
+// tables reserved at once (0: no limit). Both threads watch the caller's
+// stop flag, a volatile sig_atomic_t that a signal handler (or, on
+// Windows, the console's control thread) may raise while they run: it is
+// read and written whole, and a raised flag stops each trial at its next
+// block.
 void run_trials(std::vector<Trial>& trials, const std::uint8_t* data, std::size_t size,
                 bool keep_streams, std::uint64_t memory_limit, platform::StopFlag stop) {
   std::mutex mutex;
@@ -439,7 +443,7 @@ Status emit_stream(const std::vector<std::uint8_t>& stream, Setting setting, Byt
     done += n;
   }
   reader_close(reader);
-  if (!writer_close(writer) || !writer_publish(writer)) return stream_status(reader, writer);
+  if (writer_close(writer)) writer_publish(writer);
   return stream_status(reader, writer);
 }
 
@@ -556,14 +560,17 @@ Status compress_file_auto(const char* input_name, const char* output_name, Setti
     stop_only.stop = stop;
     mx::JobWatch ahead_watch;
     mx::watch_streams(ahead_watch, &stop_only, pair.reader, pair.writer);
+    // A regular file's size (also on standard input) sizes the buffer and
+    // tells the length of an input longer than it.
+    const mx::platform::FileId id = mx::platform::identify(pair.reader.handle);
+    const std::uint64_t file_size = id.valid && id.regular ? id.size : 0;
     std::vector<std::uint8_t> head;
+    head.reserve(
+        static_cast<std::size_t>(std::min<std::uint64_t>(file_size, mx::read_ahead_bytes)));
     const bool ended = mx::read_ahead(pair.reader, mx::read_ahead_bytes, head);
     if (pair.reader.failed) return mx::stream_status(pair.reader, pair.writer);
-    std::uint64_t total_size = head.size();
-    if (!ended) {
-      const mx::platform::FileId id = mx::platform::identify(pair.reader.handle);
-      if (id.valid && id.regular) total_size = std::max<std::uint64_t>(total_size, id.size);
-    }
+    const std::uint64_t total_size =
+        ended ? head.size() : std::max<std::uint64_t>(head.size(), file_size);
 
     mx::Choice choice;
     status = mx::choose(head.data(), head.size(), total_size, true, memory_limit, stop, choice);
@@ -590,9 +597,11 @@ Status compress_file_auto(const char* input_name, const char* output_name, Setti
 
 // Speed
 //
-// The cost of a trial is the coding of its sample plus the zeroing of the
-// table pages it touches, which beyond a few MiB of tables can outweigh the
-// coding many times over. Hence the sweep's "cheap" orders, the rule that
-// no trial's tables exceed the leader's by more than one size class, and
-// the climb one order at a time: a losing trial costs at most about twice
-// a compression with the leader. bench/README.md has the measurements.
+// The cost of a trial is the coding of its sample plus the first touches
+// of the table pages it uses, which beyond a few MiB of tables can
+// outweigh the coding many times over. Hence the sweep at "cheap" orders,
+// the first sample that ranks the models at a quarter of the cost, the
+// rule that no trial's tables exceed the leader's by more than one size
+// class, and the climb one order at a time: a losing trial costs at most
+// about twice a compression with the leader. bench/README.md has the
+// measurements.
