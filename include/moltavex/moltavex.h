@@ -189,8 +189,9 @@ Status decompress_stream(ReadFunction read, void* read_context, WriteFunction wr
 // trials run two at a time (two threads), and together never reserve more
 // than the limit. Trials on a first sample rank the models, and trials on
 // a second one choose among the best few: on inputs of up to 1 MiB the
-// first quarter and the whole input (and the best trial's stream is the
-// result), on longer ones the first 256 KiB and the first 1 MiB. There
+// first quarter and the whole input (up to 64 KiB, one search on the
+// whole input; the best trial's stream is the result), on longer ones the
+// first 256 KiB and the first 1 MiB. There
 // the order then rises by one for every fourfold of the input beyond
 // 1 MiB if it rose from the first sample to the second (the tables need
 // room for more contexts), and one pass codes the whole input.
