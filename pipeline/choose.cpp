@@ -332,6 +332,16 @@ Status run_search(SettingSearch& search, const std::uint8_t* data, std::size_t s
     std::vector<Trial> trials(round.size());
     for (std::size_t i = 0; i < round.size(); ++i) trials[i].setting = round[i];
     run_trials(trials, data, size, stream != nullptr, memory_limit, stop);
+    for (Trial& trial : trials) {
+      // Tables that could not be had beside another trial's (under an
+      // address-space limit, say) get a second chance alone, so that
+      // whether a trial fails does not hang on which ran beside it.
+      if (trial.status == Status::out_of_memory && trials.size() > 1) {
+        trial.stream.clear();
+        trial.status = Status::ok;
+        run_trial(trial, data, size, stream != nullptr, memory_limit, stop);
+      }
+    }
     for (const Trial& trial : trials) {
       if (trial.status == Status::ok) {
         search.record(trial.setting, trial.size);
