@@ -18,14 +18,18 @@ namespace {
 // Number of the signal that asked the job to stop, 0 while none has.
 volatile std::sig_atomic_t interrupt_signal = 0;
 
-// Prints the empty line and "Encoding using <model>..." when coding starts
-// (context: the job's ProgressLine).
-void announce(void* context, bool decompressing, const char* model_name) {
+std::string coding_line(bool decompressing, const char* model_name) {
   std::string line = decompressing ? "Decoding using " : "Encoding using ";
   line += model_name;
   line += "...";
+  return line;
+}
+
+// Prints the empty line and "Encoding using <model>..." when coding starts
+// (context: the job's ProgressLine).
+void announce(void* context, bool decompressing, const char* model_name) {
   print_line("");
-  print_line(line.c_str());
+  print_line(coding_line(decompressing, model_name).c_str());
   ProgressLine::started(context, decompressing);
 }
 
@@ -42,6 +46,8 @@ int usage() {
   print_usage();
   return exit_usage;
 }
+
+inline constexpr char not_to_terminal[] = "Compressed data not written to a terminal.";
 
 // A one-line failure that is not a job's status.
 int fail(const char* message, int exit_status = exit_failure) {
@@ -110,12 +116,59 @@ int run_compress(char** slots, bool strip_name_quotes) {
     strip_quotes(output_name);
   }
   if (output_name[0] == ':' && is_terminal(platform::std_output())) {
-    return fail("Compressed data not written to a terminal.");
+    return fail(not_to_terminal);
   }
   return run_job(
       input_name, [&](const moltavex::Observer* observer, const moltavex::Options* options) {
         return moltavex::compress_file(input_name, output_name, model, order, observer, options);
       });
+}
+
+// The console of `a`: the setting the library chose (filled in before
+// coding starts) and the observer of run_job, whose progress it passes on.
+struct ChoiceConsole {
+  const moltavex::Observer* job = nullptr;
+  moltavex::Setting setting;
+};
+
+// Prints the empty line, "Chose model <m> at order <o>." and "Encoding
+// using <model>..." when coding starts.
+void announce_choice(void* context, bool decompressing, const char* model_name) {
+  const auto& console = *static_cast<const ChoiceConsole*>(context);
+  const std::string line = "Chose model " + std::to_string(console.setting.model) + " at order " +
+                           std::to_string(console.setting.order) + ".";
+  print_line("");
+  print_line(line.c_str());
+  print_line(coding_line(decompressing, model_name).c_str());
+}
+
+void pass_progress(void* context, std::uint64_t bytes_in, std::uint64_t bytes_out) {
+  const moltavex::Observer& job = *static_cast<const ChoiceConsole*>(context)->job;
+  job.progress(job.context, bytes_in, bytes_out);
+}
+
+int run_auto(char** slots, bool strip_name_quotes) {
+  char* input_name = slots[2];
+  char* output_name = slots[3] != nullptr ? slots[3] : concat_alloc(input_name, ".mx");
+  if (output_name == nullptr) return finish(moltavex::Status::out_of_memory);
+  if (strip_name_quotes) {
+    strip_quotes(input_name);
+    strip_quotes(output_name);
+  }
+  if (output_name[0] == ':' && is_terminal(platform::std_output())) {
+    return fail(not_to_terminal);
+  }
+  return run_job(input_name,
+                 [&](const moltavex::Observer* observer, const moltavex::Options* options) {
+                   ChoiceConsole console;
+                   console.job = observer;
+                   moltavex::Observer choice = *observer;
+                   choice.started = &announce_choice;
+                   if (observer->progress != nullptr) choice.progress = &pass_progress;
+                   choice.context = &console;
+                   return moltavex::compress_file_auto(input_name, output_name, &console.setting,
+                                                       &choice, options);
+                 });
 }
 
 int run_decompress(char** slots, bool strip_name_quotes) {
@@ -166,6 +219,7 @@ int run_test(char** slots, bool strip_name_quotes) {
 inline constexpr std::size_t compress_arguments = 4;    // c ORDER IN OUT
 inline constexpr std::size_t decompress_arguments = 3;  // d IN OUT
 inline constexpr std::size_t test_arguments = 2;        // t IN
+inline constexpr std::size_t auto_arguments = 3;        // a IN OUT
 
 int dispatch(std::size_t count, char** slots, bool strip_name_quotes) {
   if (count <= 2) return usage();
@@ -179,6 +233,9 @@ int dispatch(std::size_t count, char** slots, bool strip_name_quotes) {
     case 't':
       if (count - 1 > test_arguments) return usage();
       return run_test(slots, strip_name_quotes);
+    case 'a':
+      if (count - 1 > auto_arguments) return usage();
+      return run_auto(slots, strip_name_quotes);
     default: return usage();
   }
 }

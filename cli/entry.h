@@ -4,6 +4,8 @@
 //   Moltavex c<model> ORDER IN [OUT]  compress with model 0..5
 //   Moltavex d IN [OUT]               decompress
 //   Moltavex t IN                     test: decode to the end, discard, report
+//   Moltavex a IN [OUT]               compress with a model and order chosen
+//                                     for the data (moltavex::compress_file_auto)
 //
 // ":" as a name selects standard input or output. A missing output name is
 // derived: IN.mx when compressing, IN.dec when decompressing. Only the first

@@ -11,7 +11,8 @@
 #   scripts/huge-test.sh [SIZE] [MODEL:ORDER ...]
 #
 # SIZE is a byte count with an optional K, M or G suffix (binary units,
-# decimals allowed: 5.5G); default 5.5G. The default configurations are
+# decimals allowed: 5.5G); default 5.5G. A configuration `a` runs the
+# automatic choice (moltavex a : :) instead. The default configurations are
 #   2:16  the cheapest model per bit, so the most data per minute;
 #   1:0   a single counter for every bit, whose total reaches its limit
 #         after 2^32 bits (512 MiB of transformed data) and is halved, then
@@ -171,13 +172,18 @@ echo "generator output sha256 $expected ($(awk -v a="$t0" -v b="$(now)" 'BEGIN {
 
 failed=0
 for config in "${configs[@]}"; do
-  model=${config%%:*}
-  order=${config##*:}
-  echo
-  echo "model $model, order $order"
+  if [ "$config" = a ]; then
+    command=(a)
+    echo
+    echo "automatic choice"
+  else
+    command=("c${config%%:*}" "${config##*:}")
+    echo
+    echo "model ${config%%:*}, order ${config##*:}"
+  fi
   t0=$(now)
   set +e
-  actual=$(gen | "$exe" "c$model" "$order" : : 2>"$work/c.err" |
+  actual=$(gen | "$exe" "${command[@]}" : : 2>"$work/c.err" |
            "$work/gen" count 2>"$work/count" |
            "$exe" d : : 2>"$work/d.err" | sha256sum | cut -d' ' -f1
            exit_codes="${PIPESTATUS[*]}"; echo "$exit_codes" >"$work/codes")

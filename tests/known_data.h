@@ -156,8 +156,18 @@ inline std::string decoding_progress(int model) {
   return std::string("\r\nDecoding using ") + kModelNames[model] + "...\r\n";
 }
 
+// The block printed by `a` when coding starts: the setting it chose, then
+// the model in use.
+inline std::string choice_progress(int model, int order) {
+  return "\r\nChose model " + std::to_string(model) + " at order " + std::to_string(order) + "." +
+         encoding_progress(model);
+}
+
 // Standard error of a job that coded to the end without trouble.
 inline std::string encode_ok_err(int model) { return kBanner + encoding_progress(model) + "\r\n"; }
+inline std::string auto_ok_err(int model, int order) {
+  return kBanner + choice_progress(model, order) + "\r\n";
+}
 inline std::string decode_ok_err(int model) { return kBanner + decoding_progress(model) + "\r\n"; }
 
 // Standard error of a command line that cannot be used (the usage text

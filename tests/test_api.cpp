@@ -162,6 +162,79 @@ TEST(Api, ObserverHearsStartAndProgress) {
   EXPECT_EQ(restored, data);
 }
 
+// The automatic choice codes with the setting it names, comes within 3%
+// of the best setting of a small exhaustive trial, keeps to the memory
+// limit, and names its choice before the observer hears the start.
+TEST(Api, AutomaticChoiceCodesWithANearlyBestSetting) {
+  struct Records {  // fixed-size records with a counter and a few fields
+    static mx::test::Bytes make(std::size_t n) {
+      mx::test::Bytes out;
+      for (std::uint32_t i = 0; out.size() < n; ++i) {
+        const std::uint8_t record[12] = {0x42,
+                                         0x17,
+                                         static_cast<std::uint8_t>(i),
+                                         static_cast<std::uint8_t>(i >> 8),
+                                         0,
+                                         0,
+                                         'k',
+                                         'e',
+                                         'y',
+                                         static_cast<std::uint8_t>(i % 7),
+                                         0xFF,
+                                         '\n'};
+        out.insert(out.end(), record, record + sizeof record);
+      }
+      out.resize(n);
+      return out;
+    }
+  };
+  const mx::test::Bytes inputs[] = {mx::test::sample_text(6000), mx::test::random_bytes(5000, 3),
+                                    Records::make(8000)};
+  for (const mx::test::Bytes& data : inputs) {
+    std::vector<std::uint8_t> best, trial, out;
+    for (int model = 0; model < moltavex::model_count; ++model) {
+      for (int order = 0; order <= 20; order += 4) {
+        ASSERT_EQ(moltavex::compress(data.data(), data.size(), model, order, trial),
+                  moltavex::Status::ok);
+        if (best.empty() || trial.size() < best.size()) best = trial;
+      }
+    }
+    struct Seen {
+      const moltavex::Setting* chosen;
+      moltavex::Setting at_start{-1, -1};
+      int starts = 0;
+    } seen{nullptr};
+    moltavex::Setting chosen{-1, -1};
+    seen.chosen = &chosen;
+    moltavex::Observer observer;
+    observer.context = &seen;
+    observer.started = [](void* context, bool, const char*) {
+      auto& s = *static_cast<Seen*>(context);
+      s.at_start = *s.chosen;
+      ++s.starts;
+    };
+    ASSERT_EQ(moltavex::compress_auto(data.data(), data.size(), out, &chosen, &observer),
+              moltavex::Status::ok);
+    EXPECT_EQ(seen.starts, 1);
+    EXPECT_EQ(seen.at_start.model, chosen.model);
+    EXPECT_EQ(seen.at_start.order, chosen.order);
+    ASSERT_EQ(moltavex::compress(data.data(), data.size(), chosen.model, chosen.order, trial),
+              moltavex::Status::ok);
+    EXPECT_TRUE(out == trial);
+    EXPECT_LE(out.size() * 100, best.size() * 103) << chosen.model << ":" << chosen.order;
+    moltavex::Setting again;
+    ASSERT_EQ(moltavex::choose_setting(data.data(), data.size(), &again), moltavex::Status::ok);
+    EXPECT_EQ(again.model, chosen.model);
+    EXPECT_EQ(again.order, chosen.order);
+
+    moltavex::Options small;
+    small.memory_limit = moltavex::model_memory(1, 10);
+    ASSERT_EQ(moltavex::choose_setting(data.data(), data.size(), &again, &small),
+              moltavex::Status::ok);
+    EXPECT_LE(moltavex::model_memory(again.model, again.order), small.memory_limit);
+  }
+}
+
 TEST(Api, StopFlagInterruptsAndRemovesTheNamedOutput) {
   char dir_pattern[] = "/tmp/moltavex-api-XXXXXX";
   const std::string dir = ::mkdtemp(dir_pattern);

@@ -45,6 +45,7 @@ TEST_F(Cli, MalformedCommandLinesPrintUsage) {
       {"c1", "16", in, out, "more"},  // as a glob that matched several files
       {"d", in, out, in},             // gives them
       {"t", in, out},
+      {"a", in, out, "more"},
   };
   for (const auto& args : cases) {
     std::string shown;

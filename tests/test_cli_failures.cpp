@@ -111,6 +111,8 @@ TEST_F(Cli, FailuresReportAndCleanUp) {
             {"c2", "5", path("symlink"), path("in")}, kCreateOut),
       fails("decompress onto itself", {"d", path("in.m2"), path("in.m2")}, kCreateOut),
       fails("decompress onto a hard link", {"d", path("in.m2"), path("m2link")}, kCreateOut),
+      fails("choose onto a hard link to the input", {"a", path("in"), path("hardlink")},
+            kCreateOut),
       // Whether the progress block precedes a read error depends on whether
       // the model was already known, so both shapes are accepted here.
       fails("compress a directory", {"c", "5", path("subdir"), out}, kReadIn)
@@ -119,6 +121,7 @@ TEST_F(Cli, FailuresReportAndCleanUp) {
       fails("decompress a directory", {"d", path("subdir"), out}, kReadIn)
           .after({none, decoding_progress(0)})
           .leaves_no(out),
+      fails("choose for a directory", {"a", path("subdir"), out}, kReadIn).leaves_no(out),
       fails("compress to a full device", {"c3", "6", path("in"), "/dev/full"}, kWriteOut)
           .after({encoding_progress(3)}),
       fails("compress to a full standard output", {"c", "6", path("in"), ":"}, kWriteOut)

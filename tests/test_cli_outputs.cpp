@@ -76,6 +76,8 @@ TEST_F(Cli, OutputsTakeTheInputsTimes) {
 TEST_F(Cli, AFailedJobLeavesTheEarlierOutput) {
   write_bytes(path("in"), random_bytes(200000, 5));
   ASSERT_EQ(run({"c1", "20", path("in"), path("in.mx")}).status, 0);
+  ASSERT_EQ(run({"a", path("in"), path("in.auto")}).status, 0);
+  const std::uint8_t chosen = read_bytes(path("in.auto")).at(0);
   Bytes cut = read_bytes(path("in.mx"));
   cut.resize(cut.size() / 2);
   write_bytes(path("cut.mx"), cut);
@@ -104,6 +106,15 @@ TEST_F(Cli, AFailedJobLeavesTheEarlierOutput) {
       {"decompression beyond the memory limit",
        {"d", path("in.mx"), out},
        "; export MOLTAVEX_MEMLIMIT=7m",
+       failure_err("", kOutOfMemory)},
+      // The chosen stream is written out as a job's would be.
+      {"the automatic choice past a file-size limit",
+       {"a", path("in"), out},
+       "; ulimit -f 8",
+       failure_err(choice_progress(chosen >> 5, chosen & 31), kWriteOut)},
+      {"the automatic choice with no tables within the memory limit",
+       {"a", path("in"), out},
+       "; export MOLTAVEX_MEMLIMIT=3",
        failure_err("", kOutOfMemory)},
   };
   for (const Case& c : cases) {

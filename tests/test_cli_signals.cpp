@@ -98,6 +98,17 @@ TEST_F(Signals, RemoveTheIncompleteOutputAndExitWith128PlusSignal) {
   }
 }
 
+// The trials of `a` stop too, before any output exists.
+TEST_F(Signals, InterruptTheChoiceOfASetting) {
+  write_random_file(path("big"), 8u << 20);
+  const pid_t pid = start({"moltavex", "a", path("big")}, "/dev/null", path("err"));
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  ::kill(pid, SIGINT);
+  EXPECT_EQ(wait_exit(pid, 10), 128 + SIGINT);
+  EXPECT_EQ(read_text(path("err")), failure_err("", kInterrupted));
+  EXPECT_EQ(listing(), (std::vector<std::string>{"big", "err"}));
+}
+
 TEST_F(Signals, InterruptABlockedReadFromAPipe) {
   const std::string fifo = path("fifo");
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
@@ -197,6 +208,9 @@ TEST_F(Progress, CompressedDataNeverMeetsATerminal) {
   write_bytes(path("in"), sample_text(1000));
   int status = -1;
   std::string seen = run_on_terminal({"moltavex", "c1", "8", path("in"), ":"}, &status, {1});
+  EXPECT_EQ(status, 1);
+  EXPECT_EQ(seen, as_seen_on_terminal(failure_err("", kNotToTerminal)));
+  seen = run_on_terminal({"moltavex", "a", path("in"), ":"}, &status, {1});
   EXPECT_EQ(status, 1);
   EXPECT_EQ(seen, as_seen_on_terminal(failure_err("", kNotToTerminal)));
   seen = run_on_terminal({"moltavex", "d", ":", path("out")}, &status, {0});

@@ -2,11 +2,15 @@
 // every model at the orders users pick, and the failures a job reports.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "corpus.h"
 #include "models/registry.h"
+#include "pipeline/choose.h"
 #include "pipeline/page_policy.h"
 #include "support.h"
 
@@ -267,6 +271,59 @@ TEST(PagePolicy, LargePagesWhereTheDataTouchesEverySmallPage) {
     EXPECT_EQ(large_pages_from_start(c.table, c.data), c.large) << c.table << " " << c.data;
   }
   EXPECT_EQ(large_pages_after_bytes(128 * MiB), 128 * 1024u);
+}
+
+// The search of the automatic choice, on made-up sizes that fall to one
+// minimum per model and rise after it, as real data's do: it finds the
+// smallest, breaks ties towards smaller tables, keeps to the memory limit,
+// never runs a setting twice or again after it failed, and runs few.
+TEST(SettingSearch, FindsTheSmallestInFewTrialsWithinTheLimits) {
+  struct Curve {
+    std::uint64_t base;
+    int twice_best;      // twice the order of the minimum
+    std::uint64_t rise;  // per order squared
+  };
+  const Curve curves[model_count] = {{60000, 52, 40}, {50000, 42, 30}, {58000, 60, 20},
+                                     {50400, 38, 30}, {52000, 44, 30}, {49000, 48, 60}};
+  struct Case {
+    std::uint64_t memory_limit;
+    Setting failing;        // its tables cannot be had
+    int model5_twice_best;  // moves model 5's minimum
+    Setting expected;
+  };
+  const Case cases[] = {
+      {0, {0, 0}, 48, {5, 24}},
+      {moltavex::model_memory(5, 22), {0, 0}, 48, {5, 22}},
+      {0, {5, 24}, 48, {5, 23}},  // 5:23 and 5:25 would tie; 5:25 is not tried
+      {0, {0, 0}, 49, {5, 24}},   // 5:24 and 5:25 tie: the smaller tables win
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.model5_twice_best);
+    SCOPED_TRACE(c.memory_limit);
+    const auto size_of = [&](Setting s) {
+      const int twice_best = s.model == 5 ? c.model5_twice_best : curves[s.model].twice_best;
+      const auto d = static_cast<std::uint64_t>(std::abs(2 * s.order - twice_best));
+      return curves[s.model].base + curves[s.model].rise * d * d / 4;
+    };
+    SettingSearch search(1 << 16, c.memory_limit);
+    std::set<std::pair<int, int>> tried;
+    for (std::vector<Setting> round; !(round = search.next_round()).empty();) {
+      // The order of the results within a round does not matter.
+      for (auto s = round.rbegin(); s != round.rend(); ++s) {
+        EXPECT_TRUE(tried.insert({s->model, s->order}).second) << s->model << ":" << s->order;
+        if (c.memory_limit != 0) {
+          EXPECT_LE(moltavex::model_memory(s->model, s->order), c.memory_limit);
+        }
+        const bool fails = s->model == c.failing.model && s->order == c.failing.order;
+        search.record(*s, fails ? trial_failed : size_of(*s));
+      }
+    }
+    Setting best;
+    ASSERT_TRUE(search.best(&best));
+    EXPECT_EQ(best.model, c.expected.model);
+    EXPECT_EQ(best.order, c.expected.order);
+    EXPECT_LT(tried.size(), 40u);  // of 192
+  }
 }
 
 }  // namespace

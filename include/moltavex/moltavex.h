@@ -289,6 +289,51 @@ typedef struct mvx_stream_info {
 MVX_API mvx_status mvx_test_file(const char* input_name, mvx_stream_info* info,
                                  const mvx_observer* observer, const mvx_options* options);
 
+/* Automatic choice of model and order.
+ *
+ * The library tries settings on the data itself and keeps the one that
+ * gives the shortest stream; the stream made with it is an ordinary one,
+ * byte for byte what mvx_compress gives with that model and order, so
+ * every decoder restores it. The choice depends on the data (and the
+ * memory limit) alone, never on timing: the same input gives the same
+ * stream. Ties go to the smaller tables, then to the lower model, then to
+ * the lower order.
+ *
+ * Candidates are the six models at every order whose tables fit
+ * mvx_options.memory_limit, which therefore also bounds decompression; the
+ * trials run two at a time (two threads), and together never reserve more
+ * than the limit. Trials on a first sample rank the models, and trials on
+ * a second one choose among the best few: on inputs of up to 1 MiB the
+ * first quarter and the whole input (up to 64 KiB, one search on the whole
+ * input), and the best trial's stream is the result; on longer ones the
+ * first 256 KiB and the first 1 MiB. There the order then rises by one for
+ * every fourfold of the input beyond 1 MiB if it rose from the first
+ * sample to the second (the tables need room for more contexts), and one
+ * pass codes the whole input. */
+typedef struct mvx_setting {
+  int model;
+  int order;
+} mvx_setting;
+
+/* The setting mvx_compress_auto would choose for the data, in `*chosen`. */
+MVX_API mvx_status mvx_choose_setting(const void* src, size_t size, mvx_setting* chosen,
+                                      const mvx_options* options);
+
+/* Compresses with the chosen setting into dst[0, capacity), as mvx_compress
+ * does; the setting goes to `*chosen` (when not NULL) before
+ * observer->started is called, so that the hook can name it. */
+MVX_API mvx_status mvx_compress_auto(const void* src, size_t size, void* dst, size_t capacity,
+                                     size_t* written, mvx_setting* chosen,
+                                     const mvx_observer* observer, const mvx_options* options);
+
+/* As mvx_compress_file, with the chosen setting; the output is opened only
+ * once the choice is made. The choice reads up to 16 MiB ahead; the length
+ * of a longer input is taken from its file size, and from a pipe (whose
+ * length is unknown) as the 16 MiB read. */
+MVX_API mvx_status mvx_compress_file_auto(const char* input_name, const char* output_name,
+                                          mvx_setting* chosen, const mvx_observer* observer,
+                                          const mvx_options* options);
+
 #ifdef __cplusplus
 }
 #endif

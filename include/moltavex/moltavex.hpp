@@ -79,6 +79,10 @@ struct Options : mvx_options {
 struct StreamInfo : mvx_stream_info {
   StreamInfo() : mvx_stream_info{} {}
 };
+struct Setting : mvx_setting {
+  Setting() : mvx_setting{} {}
+  Setting(int model, int order) : mvx_setting{model, order} {}
+};
 
 namespace detail {
 inline Status status_of(mvx_status status) { return static_cast<Status>(status); }
@@ -171,6 +175,33 @@ inline Status decompress_file(const char* input_name, const char* output_name,
 inline Status test_file(const char* input_name, StreamInfo* info = nullptr,
                         const Observer* observer = nullptr, const Options* options = nullptr) {
   return detail::status_of(mvx_test_file(input_name, info, observer, options));
+}
+
+// The automatic choice of model and order (see mvx_choose_setting).
+inline Status choose_setting(const void* data, std::size_t size, Setting* chosen,
+                             const Options* options = nullptr) {
+  return detail::status_of(mvx_choose_setting(data, size, chosen, options));
+}
+inline Status compress_auto(const void* data, std::size_t size, std::vector<std::uint8_t>& out,
+                            Setting* chosen = nullptr, const Observer* observer = nullptr,
+                            const Options* options = nullptr) {
+  out.clear();
+  std::size_t written = 0;
+  try {
+    out.resize(mvx_compress_bound(size));
+  } catch (const std::bad_alloc&) {
+    return Status::out_of_memory;
+  }
+  const Status status = detail::status_of(
+      mvx_compress_auto(data, size, out.data(), out.size(), &written, chosen, observer, options));
+  out.resize(status == Status::ok ? written : 0);
+  return status;
+}
+inline Status compress_file_auto(const char* input_name, const char* output_name,
+                                 Setting* chosen = nullptr, const Observer* observer = nullptr,
+                                 const Options* options = nullptr) {
+  return detail::status_of(
+      mvx_compress_file_auto(input_name, output_name, chosen, observer, options));
 }
 
 }  // namespace moltavex

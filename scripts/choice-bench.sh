@@ -1,0 +1,147 @@
+#!/usr/bin/env bash
+# The automatic choice (moltavex a) measured against its targets: how close
+# it comes to the best setting, and how long it takes beside `c` with the
+# setting it chose.
+#
+#   scripts/choice-bench.sh [--runs N] [--large-runs N] [--memlimit BYTES]
+#                           [--no-choice] [--no-small] [--no-large] [--build-dir DIR]
+#
+#   1. Builds the working tree (Release, tests off) into build-bench/ (or
+#      DIR): moltavex, moltavex_choice and moltavex_proctime (Google
+#      Benchmark must be installed for the bench/ directory to build;
+#      scripts/bench.sh installs it).
+#   2. Choice: moltavex_choice on the corpus, in-process: per file the best
+#      of every model at orders 8-26 beside the chosen setting. Target: the
+#      total within 1% of the total of the best, every file within 3%.
+#   3. Time up to 1 MiB: for each corpus file, the whole process
+#      `moltavex a FILE OUT` beside `moltavex cM O FILE OUT2` with the
+#      setting it chose, runs alternating, after one untimed run of each;
+#      the best of --runs (default 9) of each. Target: a at most ten times c.
+#   4. Time at 64 MiB: the same on a tar of /usr/include (its first 40 MiB)
+#      followed by one of /usr/share/doc (its first 24 MiB), written once to
+#      $TMPDIR/moltavex-choice-64M.tar and reused; best of --large-runs
+#      (default 3). Target: a at most 1.5 times c. MOLTAVEX_MEMLIMIT is set
+#      to --memlimit (default 2G) for this step: without it the memory cap is
+#      the machine's physical memory, which on a large machine admits tables
+#      of 8 to 17 GiB and runs of minutes.
+#   Every stream of `a` is also compared with that of `c` (exactness).
+#
+# Prints Markdown tables; exits 1 when a target is missed or a stream
+# differs. Environment: MOLTAVEX_CORPUS (default ../shared/corpus beside
+# the checkout), TMPDIR, JOBS.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+runs=9
+large_runs=3
+memlimit=2G
+build_dir=$root/build-bench
+do_choice=1
+do_small=1
+do_large=1
+corpus=${MOLTAVEX_CORPUS:-$root/../shared/corpus}
+jobs=${JOBS:-2}
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --runs) runs=$2; shift ;;
+    --large-runs) large_runs=$2; shift ;;
+    --memlimit) memlimit=$2; shift ;;
+    --build-dir) build_dir=$2; shift ;;
+    --no-choice) do_choice=0 ;;
+    --no-small) do_small=0 ;;
+    --no-large) do_large=0 ;;
+    -h|--help) sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//'; exit 0 ;;
+    *) echo "choice-bench.sh: unknown option $1 (see --help)" >&2; exit 2 ;;
+  esac
+  shift
+done
+say() { echo "choice-bench.sh: $*" >&2; }
+
+mkdir -p "$build_dir"
+log=$build_dir/choice-build.log
+say "building into $build_dir"
+cmake -S "$root" -B "$build_dir" -DCMAKE_BUILD_TYPE=Release -DMOLTAVEX_BUILD_TESTS=OFF \
+  -DMOLTAVEX_BUILD_BENCH=ON >"$log" 2>&1 || { cat "$log" >&2; exit 1; }
+cmake --build "$build_dir" -j"$jobs" --target moltavex_program moltavex_choice moltavex_proctime \
+  >>"$log" 2>&1 || { tail -40 "$log" >&2; say "build failed (is Google Benchmark installed?)"; exit 1; }
+program=$build_dir/moltavex
+choice=$build_dir/bench/moltavex_choice
+proctime=$build_dir/bench/moltavex_proctime
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/moltavex-choice.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+failed=0
+
+if [ "$do_choice" = 1 ]; then
+  echo "## Choice against the best of models 0-5 at orders 8-26"
+  echo
+  "$choice" --corpus "$corpus" || failed=1
+  echo
+fi
+
+# Best wall-clock seconds of a command over n runs (fresh processes).
+best_of() {
+  local n=$1 best= t
+  shift
+  for ((i = 0; i < n; ++i)); do
+    t=$("$proctime" --runs 1 --warmup 0 -- "$@" | cut -f2)
+    best=$(awk -v a="$best" -v b="$t" 'BEGIN { print (a == "" || b < a) ? b : a }')
+  done
+  echo "$best"
+}
+
+# One table row: `a` beside `c` with the setting it chose, alternating.
+time_file() {
+  local file=$1 n=$2 limit=$3 header model order ta= tc= t
+  "$program" a "$file" "$work/a.mx" 2>/dev/null
+  header=$(od -An -tu1 -N1 "$work/a.mx" | tr -d ' ')
+  model=$((header >> 5))
+  order=$((header & 31))
+  "$program" "c$model" "$order" "$file" "$work/c.mx" 2>/dev/null
+  local same=yes
+  cmp -s "$work/a.mx" "$work/c.mx" || { same=NO; failed=1; }
+  for ((r = 0; r < n; ++r)); do
+    t=$(best_of 1 "$program" a "$file" "$work/a.mx")
+    ta=$(awk -v a="$ta" -v b="$t" 'BEGIN { print (a == "" || b < a) ? b : a }')
+    t=$(best_of 1 "$program" "c$model" "$order" "$file" "$work/c.mx")
+    tc=$(awk -v a="$tc" -v b="$t" 'BEGIN { print (a == "" || b < a) ? b : a }')
+  done
+  local ratio
+  ratio=$(awk -v a="$ta" -v c="$tc" 'BEGIN { printf "%.2f", a / c }')
+  awk -v r="$ratio" -v l="$limit" 'BEGIN { exit !(r > l) }' && failed=1
+  printf '| %s | %s | %d:%d | %.3f | %.3f | %s | %s |\n' "$(basename "$file")" \
+    "$(stat -c %s "$file")" "$model" "$order" "$tc" "$ta" "$ratio" "$same"
+}
+
+table_head() {
+  echo "| file | bytes | chosen | c s | a s | a / c | same stream |"
+  echo "|---|---:|---|---:|---:|---:|---|"
+}
+
+if [ "$do_small" = 1 ]; then
+  echo "## Time up to 1 MiB (best of $runs; target a / c at most 10)"
+  echo
+  table_head
+  for name in alice29.txt asyoulik.txt fireworks.jpeg geo.protodata html kppkn.gtb lcet10.txt \
+              paper-100k.pdf plrabn12.txt urls.10K; do
+    [ -r "$corpus/$name" ] || { say "$corpus/$name missing"; exit 1; }
+    time_file "$corpus/$name" "$runs" 10
+  done
+  echo
+fi
+
+if [ "$do_large" = 1 ]; then
+  large=${TMPDIR:-/tmp}/moltavex-choice-64M.tar
+  if [ ! -s "$large" ]; then
+    say "writing $large"
+    { tar --sort=name -cf - -C / usr/include 2>/dev/null | head -c 40M || true
+      tar --sort=name -cf - -C / usr/share/doc 2>/dev/null | head -c 24M || true
+    } >"$large.part"
+    mv "$large.part" "$large"
+  fi
+  echo "## Time at 64 MiB (best of $large_runs, MOLTAVEX_MEMLIMIT=$memlimit; target a / c at most 1.5)"
+  echo
+  table_head
+  MOLTAVEX_MEMLIMIT=$memlimit time_file "$large" "$large_runs" 1.5
+  echo
+fi
+exit "$failed"
