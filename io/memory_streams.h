@@ -1,6 +1,7 @@
 // Memory sources and sinks for the library's read and write functions
-// (moltavex::ReadFunction, moltavex::WriteFunction): a job's input from a
-// block of memory, its output into a vector or only counted.
+// (mvx_read_function, mvx_write_function): a job's input from a block of
+// memory, its output into a vector, into a caller's buffer or only
+// counted.
 //
 // Shared by the library's memory-to-memory entry points, the tests, the
 // fuzz targets and the benchmarks. It depends on nothing but the standard
@@ -63,6 +64,25 @@ struct VectorSink {
       self->out_of_memory = true;
       return false;
     }
+  }
+};
+
+// Fills a caller's buffer of `capacity` bytes, and notes when it was too
+// small (the bytes that fit are kept).
+struct BufferSink {
+  std::uint8_t* data = nullptr;
+  std::size_t capacity = 0;
+  std::size_t length = 0;
+  bool too_small = false;
+
+  static bool write(void* context, const std::uint8_t* bytes, std::size_t size) {
+    auto* self = static_cast<BufferSink*>(context);
+    const std::size_t room = self->capacity - self->length;
+    const std::size_t n = size < room ? size : room;
+    if (n != 0) std::memcpy(self->data + self->length, bytes, n);
+    self->length += n;
+    if (n < size) self->too_small = true;
+    return n == size;
   }
 };
 

@@ -12,19 +12,7 @@ namespace {
 
 using moltavex::Status;
 
-mvx_status c_status(Status status) { return static_cast<mvx_status>(status); }
-
-std::uint64_t memory_limit(const mvx_options* options) {
-  return options != nullptr ? options->memory_limit : 0;
-}
-
-std::uint64_t size_hint(const mvx_options* options) {
-  return options != nullptr ? options->size_hint : 0;
-}
-
-const volatile std::sig_atomic_t* stop_flag(const mvx_observer* observer) {
-  return observer != nullptr ? observer->stop : nullptr;
-}
+using mx::c_status;
 
 // Runs job(reader, writer) with the two streams over the caller's
 // functions; `expected_bytes`: what `read` will hand over, when known.
@@ -40,24 +28,6 @@ Status run_streams(mvx_read_function read, void* read_context, mvx_write_functio
   return status;
 }
 
-// A sink into the caller's buffer, which notes when it was too small.
-struct BufferSink {
-  std::uint8_t* data;
-  std::size_t capacity;
-  std::size_t length = 0;
-  bool too_small = false;
-
-  static bool write(void* context, const std::uint8_t* bytes, std::size_t size) {
-    auto* self = static_cast<BufferSink*>(context);
-    const std::size_t room = self->capacity - self->length;
-    const std::size_t n = size < room ? size : room;
-    if (n != 0) std::memcpy(self->data + self->length, bytes, n);
-    self->length += n;
-    if (n < size) self->too_small = true;
-    return n == size;
-  }
-};
-
 template <class Job>
 mvx_status run_buffers(const void* src, std::size_t size, void* dst, std::size_t capacity,
                        std::size_t* written, Job job) {
@@ -66,9 +36,9 @@ mvx_status run_buffers(const void* src, std::size_t size, void* dst, std::size_t
     return MVX_INVALID_ARGUMENT;
   }
   mx::MemorySource source{static_cast<const std::uint8_t*>(src), size};
-  BufferSink sink{static_cast<std::uint8_t*>(dst), capacity};
+  mx::BufferSink sink{static_cast<std::uint8_t*>(dst), capacity};
   const Status status =
-      run_streams(&mx::MemorySource::read, &source, &BufferSink::write, &sink, size, job);
+      run_streams(&mx::MemorySource::read, &source, &mx::BufferSink::write, &sink, size, job);
   *written = sink.length;
   return sink.too_small ? MVX_OUTPUT_TOO_SMALL : c_status(status);
 }
@@ -122,17 +92,18 @@ MVX_API size_t mvx_compress_bound(size_t size) {
 
 MVX_API mvx_status mvx_compress_with(const void* src, size_t size, int model, int order, void* dst,
                                      size_t capacity, size_t* written, const mvx_options* options) {
-  return run_buffers(
-      src, size, dst, capacity, written, [&](mx::ByteReader& reader, mx::ByteWriter& writer) {
-        return mx::compress_streams(reader, writer, model, order, nullptr, memory_limit(options));
-      });
+  return run_buffers(src, size, dst, capacity, written,
+                     [&](mx::ByteReader& reader, mx::ByteWriter& writer) {
+                       return mx::compress_streams(reader, writer, model, order, nullptr,
+                                                   mx::memory_limit_of(options));
+                     });
 }
 
 MVX_API mvx_status mvx_decompress_with(const void* src, size_t size, void* dst, size_t capacity,
                                        size_t* written, const mvx_options* options) {
   return run_buffers(
       src, size, dst, capacity, written, [&](mx::ByteReader& reader, mx::ByteWriter& writer) {
-        return mx::decompress_streams(reader, writer, nullptr, memory_limit(options));
+        return mx::decompress_streams(reader, writer, nullptr, mx::memory_limit_of(options));
       });
 }
 
@@ -151,10 +122,10 @@ MVX_API mvx_status mvx_compress_stream(mvx_read_function read, void* read_contex
                                        int order, const mvx_observer* observer,
                                        const mvx_options* options) {
   if (read == nullptr || write == nullptr) return MVX_INVALID_ARGUMENT;
-  return c_status(run_streams(read, read_context, write, write_context, size_hint(options),
+  return c_status(run_streams(read, read_context, write, write_context, mx::size_hint_of(options),
                               [&](mx::ByteReader& reader, mx::ByteWriter& writer) {
                                 return mx::compress_streams(reader, writer, model, order, observer,
-                                                            memory_limit(options));
+                                                            mx::memory_limit_of(options));
                               }));
 }
 
@@ -162,10 +133,10 @@ MVX_API mvx_status mvx_decompress_stream(mvx_read_function read, void* read_cont
                                          mvx_write_function write, void* write_context,
                                          const mvx_observer* observer, const mvx_options* options) {
   if (read == nullptr || write == nullptr) return MVX_INVALID_ARGUMENT;
-  return c_status(run_streams(read, read_context, write, write_context, size_hint(options),
+  return c_status(run_streams(read, read_context, write, write_context, mx::size_hint_of(options),
                               [&](mx::ByteReader& reader, mx::ByteWriter& writer) {
                                 return mx::decompress_streams(reader, writer, observer,
-                                                              memory_limit(options));
+                                                              mx::memory_limit_of(options));
                               }));
 }
 
@@ -179,21 +150,22 @@ MVX_API mvx_status mvx_compress_file(const char* input_name, const char* output_
     return MVX_INVALID_ARGUMENT;
   }
   mx::StreamPair pair;
-  Status status = mx::open_input_stream(input_name, pair.reader, stop_flag(observer));
-  if (status == Status::ok) status = mx::check_memory(model, order, memory_limit(options));
+  Status status = mx::open_input_stream(input_name, pair.reader, mx::stop_flag_of(observer));
+  if (status == Status::ok) status = mx::check_memory(model, order, mx::memory_limit_of(options));
   if (status == Status::ok) {
-    status = mx::open_output_stream(output_name, pair.reader, pair.writer, stop_flag(observer));
+    status =
+        mx::open_output_stream(output_name, pair.reader, pair.writer, mx::stop_flag_of(observer));
   }
   if (status != Status::ok) return c_status(status);
   return c_status(mx::compress_streams(pair.reader, pair.writer, model, order, observer,
-                                       memory_limit(options)));
+                                       mx::memory_limit_of(options)));
 }
 
 MVX_API mvx_status mvx_decompress_file(const char* input_name, const char* output_name,
                                        const mvx_observer* observer, const mvx_options* options) {
   if (input_name == nullptr || output_name == nullptr) return MVX_INVALID_ARGUMENT;
   mx::StreamPair pair;
-  Status status = mx::open_input_stream(input_name, pair.reader, stop_flag(observer));
+  Status status = mx::open_input_stream(input_name, pair.reader, mx::stop_flag_of(observer));
   if (status != Status::ok) return c_status(status);
   // The header names the tables: a stream that names none, or needs more
   // memory than allowed, fails before the output is touched.
@@ -206,13 +178,14 @@ MVX_API mvx_status mvx_decompress_file(const char* input_name, const char* outpu
   if (header < 0 || !mvx_read_header(static_cast<std::uint8_t>(header), &model, &order)) {
     return MVX_INVALID_STREAM;
   }
-  status = mx::check_memory(model, order, memory_limit(options));
+  status = mx::check_memory(model, order, mx::memory_limit_of(options));
   if (status == Status::ok) {
-    status = mx::open_output_stream(output_name, pair.reader, pair.writer, stop_flag(observer));
+    status =
+        mx::open_output_stream(output_name, pair.reader, pair.writer, mx::stop_flag_of(observer));
   }
   if (status != Status::ok) return c_status(status);
   return c_status(
-      mx::decompress_streams(pair.reader, pair.writer, observer, memory_limit(options)));
+      mx::decompress_streams(pair.reader, pair.writer, observer, mx::memory_limit_of(options)));
 }
 
 MVX_API mvx_status mvx_test_file(const char* input_name, mvx_stream_info* info,
@@ -221,11 +194,12 @@ MVX_API mvx_status mvx_test_file(const char* input_name, mvx_stream_info* info,
   mx::ByteReader reader;
   mx::ByteWriter writer;
   mx::CountingSink sink;
-  Status status = mx::open_input_stream(input_name, reader, stop_flag(observer));
+  Status status = mx::open_input_stream(input_name, reader, mx::stop_flag_of(observer));
   if (status == Status::ok)
     status = mx::writer_open_function(writer, &mx::CountingSink::write, &sink);
   if (status != Status::ok) return c_status(status);
-  return c_status(mx::decompress_streams(reader, writer, observer, memory_limit(options), info));
+  return c_status(
+      mx::decompress_streams(reader, writer, observer, mx::memory_limit_of(options), info));
 }
 
 }  // extern "C"

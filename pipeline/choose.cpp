@@ -496,14 +496,6 @@ bool read_ahead(ByteReader& reader, std::size_t limit, std::vector<std::uint8_t>
   return reader_peek(reader) < 0 && !reader.failed;
 }
 
-std::uint64_t limit_of(const mvx_options* options) {
-  return options != nullptr ? options->memory_limit : 0;
-}
-
-platform::StopFlag stop_of(const Observer* observer) {
-  return observer != nullptr ? observer->stop : nullptr;
-}
-
 }  // namespace
 
 }  // namespace mx
@@ -512,24 +504,7 @@ namespace {
 
 using moltavex::Status;
 
-mvx_status c_status(Status status) { return static_cast<mvx_status>(status); }
-
-// A sink into the caller's buffer, which notes when it was too small.
-struct BufferSink {
-  std::uint8_t* data;
-  std::size_t capacity;
-  std::size_t length = 0;
-  bool too_small = false;
-
-  static bool write(void* context, const std::uint8_t* bytes, std::size_t size) {
-    auto* self = static_cast<BufferSink*>(context);
-    const std::size_t n = std::min(size, self->capacity - self->length);
-    if (n != 0) std::memcpy(self->data + self->length, bytes, n);
-    self->length += n;
-    if (n < size) self->too_small = true;
-    return n == size;
-  }
-};
+using mx::c_status;
 
 }  // namespace
 
@@ -541,7 +516,7 @@ MVX_API mvx_status mvx_choose_setting(const void* src, size_t size, mvx_setting*
   try {
     mx::Choice choice;
     const Status status = mx::choose(static_cast<const std::uint8_t*>(src), size, size, false,
-                                     mx::limit_of(options), nullptr, choice);
+                                     mx::memory_limit_of(options), nullptr, choice);
     if (status == Status::ok) *chosen = choice.setting;
     return c_status(status);
   } catch (const std::bad_alloc&) {
@@ -559,15 +534,15 @@ MVX_API mvx_status mvx_compress_auto(const void* src, size_t size, void* dst, si
   const auto* bytes = static_cast<const std::uint8_t*>(src);
   try {
     mx::Choice choice;
-    Status status =
-        mx::choose(bytes, size, size, true, mx::limit_of(options), mx::stop_of(observer), choice);
+    Status status = mx::choose(bytes, size, size, true, mx::memory_limit_of(options),
+                               mx::stop_flag_of(observer), choice);
     if (status != Status::ok) return c_status(status);
     if (chosen != nullptr) *chosen = choice.setting;
-    BufferSink sink{static_cast<std::uint8_t*>(dst), capacity};
+    mx::BufferSink sink{static_cast<std::uint8_t*>(dst), capacity};
     mx::MemorySource source{bytes, size};
     mx::ByteReader reader;
     mx::ByteWriter writer;
-    status = mx::writer_open_function(writer, &BufferSink::write, &sink);
+    status = mx::writer_open_function(writer, &mx::BufferSink::write, &sink);
     if (status == Status::ok && choice.whole) {
       reader.bytes_read = size;  // never read: it counts the input for the observer
       status = mx::emit_stream(choice.stream, choice.setting, reader, writer, observer);
@@ -576,7 +551,7 @@ MVX_API mvx_status mvx_compress_auto(const void* src, size_t size, void* dst, si
       reader.expected_bytes = size;
       if (status == Status::ok) {
         status = mx::compress_streams(reader, writer, choice.setting.model, choice.setting.order,
-                                      observer, mx::limit_of(options));
+                                      observer, mx::memory_limit_of(options));
       }
     }
     *written = sink.length;
@@ -590,8 +565,8 @@ MVX_API mvx_status mvx_compress_file_auto(const char* input_name, const char* ou
                                           mvx_setting* chosen, const mvx_observer* observer,
                                           const mvx_options* options) {
   if (input_name == nullptr || output_name == nullptr) return MVX_INVALID_ARGUMENT;
-  const mx::platform::StopFlag stop = mx::stop_of(observer);
-  const std::uint64_t memory_limit = mx::limit_of(options);
+  const mx::platform::StopFlag stop = mx::stop_flag_of(observer);
+  const std::uint64_t memory_limit = mx::memory_limit_of(options);
   try {
     mx::StreamPair pair;
     Status status = mx::open_input_stream(input_name, pair.reader, stop);

@@ -26,6 +26,18 @@ namespace mx {
 
 using Observer = mvx_observer;
 
+// The C API's view of a status, and what a job's optional arguments say.
+inline mvx_status c_status(Status status) { return static_cast<mvx_status>(status); }
+inline std::uint64_t memory_limit_of(const mvx_options* options) {
+  return options != nullptr ? options->memory_limit : 0;
+}
+inline std::uint64_t size_hint_of(const mvx_options* options) {
+  return options != nullptr ? options->size_hint : 0;
+}
+inline platform::StopFlag stop_flag_of(const mvx_observer* observer) {
+  return observer != nullptr ? observer->stop : nullptr;
+}
+
 inline std::uint8_t header_byte(int model, int order) {
   return static_cast<std::uint8_t>((model << 5) | order);
 }

@@ -28,7 +28,7 @@ namespace {
 
 using moltavex::Status;
 
-mvx_status c_status(Status status) { return static_cast<mvx_status>(status); }
+using mx::c_status;
 
 constexpr std::size_t pending_limit = std::size_t{1} << 16;
 
@@ -184,16 +184,14 @@ MVX_API mvx_status mvx_compressor_create(mvx_compressor** compressor, int model,
   if (compressor == nullptr) return MVX_INVALID_ARGUMENT;
   *compressor = nullptr;
   if (mx::find_model(model) == nullptr || !mx::valid_order(order)) return MVX_INVALID_ARGUMENT;
-  const Status memory =
-      mx::check_memory(model, order, options != nullptr ? options->memory_limit : 0);
+  const Status memory = mx::check_memory(model, order, mx::memory_limit_of(options));
   if (memory != Status::ok) return c_status(memory);
   std::unique_ptr<mvx_compressor> c(new (std::nothrow) mvx_compressor);
   if (!c || mx::writer_open_function(c->writer, &mvx_compressor::keep, c.get()) != Status::ok) {
     return MVX_OUT_OF_MEMORY;
   }
   mx::writer_put(c->writer, mx::header_byte(model, order));
-  c->job =
-      mx::make_encode_job(model, order, c->writer, options != nullptr ? options->size_hint : 0);
+  c->job = mx::make_encode_job(model, order, c->writer, mx::size_hint_of(options));
   if (!c->job) return MVX_OUT_OF_MEMORY;
   *compressor = c.release();
   return MVX_OK;
@@ -258,8 +256,8 @@ MVX_API mvx_status mvx_decompressor_create(mvx_decompressor** decompressor,
   if (!d || mx::writer_open_function(d->writer, &mvx_decompressor::refuse, nullptr) != Status::ok) {
     return MVX_OUT_OF_MEMORY;
   }
-  d->memory_limit = options != nullptr ? options->memory_limit : 0;
-  d->size_hint = options != nullptr ? options->size_hint : 0;
+  d->memory_limit = mx::memory_limit_of(options);
+  d->size_hint = mx::size_hint_of(options);
   *decompressor = d.release();
   return MVX_OK;
 }
