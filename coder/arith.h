@@ -156,6 +156,18 @@ struct DecoderRegisters {
   std::int32_t end_of_input;
 };
 
+// The decision of a decoding step: the bit coded under the 0-probability
+// p, with the interval narrowed to its part (before renormalisation).
+inline int decide_bit(DecoderRegisters& r, Prob32 p, std::uint64_t& mid) {
+  mid = split_interval(r.low, r.high, p);
+  if (r.code <= mid) {  // by a branch, deliberately (see "Speed")
+    r.high = mid;
+    return 1;
+  }
+  r.low = mid + 1;
+  return 0;
+}
+
 // One decoding step of a primed decoder: the bit coded under the
 // 0-probability p. Renormalisation takes bytes from fetch(), which returns
 // a byte or -1 when the input has run out; then `end_of_input` is set and
@@ -164,15 +176,7 @@ struct DecoderRegisters {
 template <class Fetch>
 inline int decode_step(DecoderRegisters& r, Prob32 p, std::uint64_t& mid, std::int32_t& last_byte,
                        Fetch&& fetch) {
-  mid = split_interval(r.low, r.high, p);
-  int bit;  // by a branch, deliberately (see "Speed")
-  if (r.code <= mid) {
-    bit = 1;
-    r.high = mid;
-  } else {
-    bit = 0;
-    r.low = mid + 1;
-  }
+  const int bit = decide_bit(r, p, mid);
   while (top_bytes_agree(r.low, r.high)) {
     const int v = fetch();
     last_byte = v;

@@ -10,9 +10,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <new>
 
 #include "coder/arith.h"
 #include "io/streams.h"
+#include "models/registry.h"
 #include "pipeline/run_length.h"
 
 namespace mx {
@@ -75,5 +77,27 @@ std::uint64_t stream_length(const DecodeJob& job);
 // the tables cannot be had.
 std::unique_ptr<DecodeJob> make_decode_job(int model, int order, ByteWriter& writer,
                                            std::uint64_t expected_bytes);
+
+// Makes JobOf<M, kPrefetch> for the class M of model `model` at `order`
+// (kPrefetch when its tables reach `prefetch_from` bytes), passing the
+// model and `args` to its constructor; null when the tables or the job
+// cannot be had.
+template <class Job, template <class, bool> class JobOf, class... Args>
+std::unique_ptr<Job> make_job_of(int model, int order, std::uint64_t prefetch_from,
+                                 Args&&... args) {
+  std::unique_ptr<Job> job;
+  (void)with_model(model, [&](auto tag) {
+    using M = typename decltype(tag)::type;
+    auto state = create_model<M>(order);
+    if (!state) return Status::out_of_memory;
+    if (state->tables().size() >= prefetch_from) {
+      job.reset(new (std::nothrow) JobOf<M, true>(std::move(state), args...));
+    } else {
+      job.reset(new (std::nothrow) JobOf<M, false>(std::move(state), args...));
+    }
+    return Status::ok;
+  });
+  return job;
+}
 
 }  // namespace mx

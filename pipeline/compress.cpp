@@ -127,21 +127,8 @@ class EncodeJobOf final : public EncodeJob {
 
 std::unique_ptr<EncodeJob> make_encode_job(int model, int order, ByteWriter& writer,
                                            std::uint64_t expected_bytes) {
-  std::unique_ptr<EncodeJob> job;
-  (void)with_model(model, [&](auto tag) {
-    using Model = typename decltype(tag)::type;
-    auto state = create_model<Model>(order);
-    if (!state) return Status::out_of_memory;
-    if (state->tables().size() >= encode_prefetch_from_bytes) {
-      job.reset(new (std::nothrow)
-                    EncodeJobOf<Model, true>(std::move(state), writer, expected_bytes));
-    } else {
-      job.reset(new (std::nothrow)
-                    EncodeJobOf<Model, false>(std::move(state), writer, expected_bytes));
-    }
-    return Status::ok;
-  });
-  return job;
+  return make_job_of<EncodeJob, EncodeJobOf>(model, order, encode_prefetch_from_bytes, writer,
+                                             expected_bytes);
 }
 
 Status stream_status(const ByteReader& reader, const ByteWriter& writer) {

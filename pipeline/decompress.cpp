@@ -163,15 +163,8 @@ class DecodeJobOf final : public DecodeJob {
   // One bit through predict and update, as decode_step decodes it.
   void decode_bit(ByteReader& input, bool final) {
     OwnedModel<Model>& model = *model_;
-    const std::uint64_t mid = split_interval(coder.low, coder.high, model.predict());
-    int bit;
-    if (coder.code <= mid) {
-      bit = 1;
-      coder.high = mid;
-    } else {
-      bit = 0;
-      coder.low = mid + 1;
-    }
+    std::uint64_t mid;
+    const int bit = decide_bit(coder, model.predict(), mid);
     model.update(bit);
     while (top_bytes_agree(coder.low, coder.high)) {
       coder.high = (coder.high << 8) | 0xFF;
@@ -200,21 +193,8 @@ class DecodeJobOf final : public DecodeJob {
 
 std::unique_ptr<DecodeJob> make_decode_job(int model, int order, ByteWriter& writer,
                                            std::uint64_t expected_bytes) {
-  std::unique_ptr<DecodeJob> job;
-  (void)with_model(model, [&](auto tag) {
-    using Model = typename decltype(tag)::type;
-    auto state = create_model<Model>(order);
-    if (!state) return Status::out_of_memory;
-    if (state->tables().size() >= decode_prefetch_from_bytes) {
-      job.reset(new (std::nothrow)
-                    DecodeJobOf<Model, true>(std::move(state), writer, expected_bytes));
-    } else {
-      job.reset(new (std::nothrow)
-                    DecodeJobOf<Model, false>(std::move(state), writer, expected_bytes));
-    }
-    return Status::ok;
-  });
-  return job;
+  return make_job_of<DecodeJob, DecodeJobOf>(model, order, decode_prefetch_from_bytes, writer,
+                                             expected_bytes);
 }
 
 std::uint64_t stream_length(const DecodeJob& job) {

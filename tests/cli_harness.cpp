@@ -56,19 +56,6 @@ bool exists_no_follow(const std::string& path) {
   return lstat(path.c_str(), &st) == 0;
 }
 
-std::string visible(const std::string& s) {
-  std::string out;
-  for (char c : s) {
-    if (c == '\r')
-      out += "\\r";
-    else if (c == '\n')
-      out += "\\n";
-    else
-      out += c;
-  }
-  return out;
-}
-
 RunResult run_program(const std::vector<std::string>& args, const RunOptions& opt,
                       const std::string& capture_dir) {
   RunResult result;

@@ -42,9 +42,6 @@ inline Bytes to_bytes(const std::string& s) { return Bytes(s.begin(), s.end()); 
 // True when `path` names anything, a dangling symbolic link included.
 bool exists_no_follow(const std::string& path);
 
-// Makes console bytes readable in failure messages (CR/LF are the point).
-std::string visible(const std::string& s);
-
 // ---------------------------------------------------------------------------
 // Running the program
 // ---------------------------------------------------------------------------

@@ -187,6 +187,28 @@ inline std::string failure_err(const std::string& progress, const std::string& m
   return kBanner + progress + message + "\r\n\r\n";
 }
 
+// Makes console bytes readable in failure messages: CR and LF (the point
+// of many checks) and other control bytes are shown as escapes.
+inline std::string visible(const std::string& s) {
+  static const char digits[] = "0123456789ABCDEF";
+  std::string out;
+  for (char c : s) {
+    const auto b = static_cast<unsigned char>(c);
+    if (c == '\r') {
+      out += "\\r";
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (b < 0x20 || b >= 0x7F) {
+      out += "\\x";
+      out += digits[b >> 4];
+      out += digits[b & 15];
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
 // ---------------------------------------------------------------------------
 // Generated data, the same on every run so that failures reproduce
 // ---------------------------------------------------------------------------

@@ -62,6 +62,7 @@ using mx::test::kReadIn;
 using mx::test::kUsage;
 using mx::test::to_hex;
 using mx::test::usage_err;
+using mx::test::visible;
 
 const Bytes kHello = "hello";
 // kHello at order 8, per model.
@@ -69,25 +70,6 @@ Bytes hello_stream(int model) { return mx::test::known_stream<Bytes>(model, 8, k
 // Empty input at order 0, models 0 and 1.
 const Bytes kEmptyModel0Order0 = mx::test::known_stream<Bytes>(0, 0, "");
 const Bytes kEmptyModel1Order0 = mx::test::known_stream<Bytes>(1, 0, "");
-
-// Console bytes made readable in failure reports (CR and LF are the point).
-std::string visible(const std::string& s) {
-  std::string out;
-  for (char c : s) {
-    if (c == '\r')
-      out += "\\r";
-    else if (c == '\n')
-      out += "\\n";
-    else if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7F) {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\x%02X", static_cast<unsigned char>(c));
-      out += buf;
-    } else {
-      out += c;
-    }
-  }
-  return out;
-}
 
 // ---------------------------------------------------------------------------
 // Test data
