@@ -13,7 +13,8 @@
 #   2. runs moltavex_bench: every model/order pair in-process, data and
 #      output in memory (size, bits per byte, MB/s each way, peak memory);
 #   3. times the built moltavex program as a whole process (start-up, file
-#      reading and writing included) and the peers gzip -9, bzip2 -9,
+#      reading and writing included), its automatic choice (moltavex a,
+#      shown with the setting it chose) and the peers gzip -9, bzip2 -9,
 #      xz -6 and zstd -19 (single-threaded) on the same files, with
 #      moltavex_proctime: median of --runs runs after one warm-up, inputs
 #      from the page cache, outputs to a temporary directory; every round
@@ -418,6 +419,19 @@ moltavex_process() { # build program set pair
     :: --stdout /dev/null -- "$exe" d "$work/p.mx" "$work/p.out"
 }
 
+# The automatic choice as a whole process: `moltavex a`, then `d` of its
+# stream, shown beside the peers with the model and order it chose.
+auto_process() { # set
+  local file=$1 in header
+  in=$(set_path "$file")
+  "$program" a "$in" "$work/a.mx" 2>/dev/null || { say "moltavex a failed on $file"; return 1; }
+  header=$(od -An -tu1 -N1 "$work/a.mx" | tr -d ' ')
+  process_row current "moltavex-a" "$file" "$((header >> 5))" "$((header & 31))" \
+    "$(wc -c <"$in")" "$in" "$work/a.mx" "$work/a.out" \
+    --stdout /dev/null -- "$program" a "$in" "$work/a.mx" \
+    :: --stdout /dev/null -- "$program" d "$work/a.mx" "$work/a.out"
+}
+
 peer() { # set label level ext COMPRESS-COMMAND... :: DECOMPRESS-COMMAND...
   local file=$1 label=$2 level=$3 ext=$4 in
   shift 4
@@ -446,6 +460,10 @@ for s in "${sets[@]}"; do
       moltavex_process baseline "$base_program" "$s" "$p" || failures=$((failures + 1))
     fi
   done
+  if [ "$map" = 0 ]; then
+    say "$s: moltavex a"
+    auto_process "$s" || failures=$((failures + 1))
+  fi
   if [ "$peers" = 1 ]; then
     say "$s: peers"
     peer "$s" gzip -9 gz gzip -9 -c :: gzip -d -c || failures=$((failures + 1))
