@@ -98,7 +98,7 @@ constexpr std::size_t push_piece = std::size_t{1} << 20;
 constexpr std::size_t push_room = std::size_t{64} << 10;
 
 moltavex::Status push_compress(const Bytes& input, Bytes& output, int model, int order) {
-  mvx_options options{};
+  moltavex::Options options;
   options.size_hint = input.size();  // as a caller that knows it would
   mvx_compressor* c = nullptr;
   mvx_status s = mvx_compressor_create(&c, model, order, &options);
@@ -123,8 +123,11 @@ moltavex::Status push_compress(const Bytes& input, Bytes& output, int model, int
 }
 
 moltavex::Status push_decompress(const Bytes& input, Bytes& output) {
-  mvx_options options{};
+  moltavex::Options options;
   options.size_hint = input.size();
+#ifdef MVX_NO_MEMORY_LIMIT
+  options.memory_limit = MVX_NO_MEMORY_LIMIT;  // the benchmark's own streams, up to order 31
+#endif
   mvx_decompressor* d = nullptr;
   mvx_status s = mvx_decompressor_create(&d, &options);
   std::size_t at = 0;
@@ -298,7 +301,13 @@ moltavex::Status decompress_job(const Bytes& input, Bytes& output) {
 #if defined(MOLTAVEX_BENCH_PUSH_PATH)
   if (use_push_path) return push_decompress(input, output);
 #endif
+#ifdef MVX_NO_MEMORY_LIMIT
+  moltavex::Options options;
+  options.memory_limit = MVX_NO_MEMORY_LIMIT;  // the benchmark's own streams, up to order 31
+  return moltavex::decompress(input.data(), input.size(), output, nullptr, &options);
+#else
   return moltavex::decompress(input.data(), input.size(), output);
+#endif
 }
 
 // True when the library's drivers code `input` into `stream` too.

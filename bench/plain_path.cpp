@@ -6,6 +6,7 @@
 #include "io/memory_streams.h"
 #include "models/registry.h"
 #include "pipeline/drivers.h"
+#include "pipeline/header.h"
 #include "pipeline/run_length.h"
 
 namespace mx::bench {
@@ -72,18 +73,15 @@ Status compress_streams_plainly(ByteReader& reader, ByteWriter& writer, int mode
   }
   if (stream_status(reader, writer) != Status::ok) return stream_status(reader, writer);
   encoder_finish(encoder);
-  reader_close(reader);
-  if (!writer_close(writer)) return stream_status(reader, writer);
-  if (!writer_publish(writer)) return stream_status(reader, writer);
+  if (!writer_commit(writer)) return stream_status(reader, writer);
   return Status::ok;
 }
 
 Status decompress_streams_plainly(ByteReader& reader, ByteWriter& writer) {
   const int header = reader_get(reader);
   if (header < 0) return reader.failed ? stream_status(reader, writer) : Status::invalid_stream;
-  const int model = header >> 5;
-  const int order = header & 0x1F;
-  if (find_model(model) == nullptr) return Status::invalid_stream;
+  int model = 0, order = 0;
+  if (!parse_header(static_cast<std::uint8_t>(header), model, order)) return Status::invalid_stream;
   PlainModel coding(model, order);
   if (coding.state == nullptr) return Status::out_of_memory;
   ArithDecoder decoder;
@@ -100,11 +98,9 @@ Status decompress_streams_plainly(ByteReader& reader, ByteWriter& writer) {
     }
     if (k < 0) plain_unpacker_put(unpacker, byte);  // an incomplete byte is dropped
   }
-  reader_close(reader);
   if (stream_status(reader, writer) != Status::ok) return stream_status(reader, writer);
   if (unpacker.end == 0) return Status::truncated_stream;
-  if (!writer_close(writer)) return stream_status(reader, writer);
-  if (!writer_publish(writer)) return stream_status(reader, writer);
+  if (!writer_commit(writer)) return stream_status(reader, writer);
   return Status::ok;
 }
 
@@ -127,15 +123,17 @@ Status run_in_memory(const std::vector<std::uint8_t>& input, std::vector<std::ui
 
 }  // namespace
 
-Status plain_compress(const std::vector<std::uint8_t>& input, std::vector<std::uint8_t>& output,
-                      int model, int order) {
-  return run_in_memory(input, output, [&](ByteReader& reader, ByteWriter& writer) {
-    return compress_streams_plainly(reader, writer, model, order);
-  });
+moltavex::Status plain_compress(const std::vector<std::uint8_t>& input,
+                                std::vector<std::uint8_t>& output, int model, int order) {
+  return static_cast<moltavex::Status>(
+      run_in_memory(input, output, [&](ByteReader& reader, ByteWriter& writer) {
+        return compress_streams_plainly(reader, writer, model, order);
+      }));
 }
 
-Status plain_decompress(const std::vector<std::uint8_t>& input, std::vector<std::uint8_t>& output) {
-  return run_in_memory(input, output, decompress_streams_plainly);
+moltavex::Status plain_decompress(const std::vector<std::uint8_t>& input,
+                                  std::vector<std::uint8_t>& output) {
+  return static_cast<moltavex::Status>(run_in_memory(input, output, decompress_streams_plainly));
 }
 
 }  // namespace mx::bench

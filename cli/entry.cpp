@@ -5,6 +5,7 @@
 #include <string>
 
 #include "cli/console.h"
+#include "cli/job_files.h"
 #include "cli/process.h"
 #include "cli/progress.h"
 #include "cli/tokenizer.h"
@@ -35,7 +36,11 @@ void announce(void* context, bool decompressing, const char* model_name) {
 
 int finish(moltavex::Status status) {
   if (status == moltavex::Status::ok) return exit_success;
-  print_line(moltavex::status_message(status));
+  // The program has always said "Out of memory." for tables over its
+  // limit too.
+  print_line(status == moltavex::Status::memory_limit
+                 ? moltavex::status_message(moltavex::Status::out_of_memory)
+                 : moltavex::status_message(status));
   if (status == moltavex::Status::interrupted && interrupt_signal != 0) {
     return 128 + interrupt_signal;
   }
@@ -67,10 +72,72 @@ bool memory_limit(moltavex::Options& options) {
   return parse_byte_count(text, options.memory_limit);
 }
 
+// ":" (any name that starts with it) is the standard stream: the name a
+// job's files take (null for the standard stream).
+const char* file_name(const char* name) { return name[0] == ':' ? nullptr : name; }
+
 std::uint64_t input_size(const char* input_name) {
   const platform::FileId id = input_name[0] == ':' ? platform::identify(platform::std_input())
                                                    : platform::identify(input_name);
   return id.regular ? id.size : 0;
+}
+
+// The size hint and memory limit of a job on `input`.
+moltavex::Options with_size(const moltavex::Options* options, const JobInput& input) {
+  moltavex::Options sized = *options;
+  sized.size_hint = input.known_size();
+  return sized;
+}
+
+// Compresses `input_name` into `output_name` (":" for the standard
+// streams): the input opened first, the memory checked before the output is
+// touched, the output complete only once the job has succeeded.
+moltavex::Status compress_named(const char* input_name, const char* output_name, int model,
+                                int order, const moltavex::Observer* observer,
+                                const moltavex::Options* options) {
+  JobInput input;
+  JobOutput output;
+  moltavex::Status status = input.open(file_name(input_name), observer->stop);
+  if (status != moltavex::Status::ok) return status;
+  if (moltavex::model_memory(model, order) > options->memory_limit) {
+    return moltavex::Status::memory_limit;
+  }
+  status = output.open(file_name(output_name), input, observer->stop);
+  if (status != moltavex::Status::ok) return status;
+  const moltavex::Options sized = with_size(options, input);
+  status = moltavex::compress_stream(&JobInput::read, &input, &JobOutput::write, &output, model,
+                                     order, observer, &sized);
+  if (status == moltavex::Status::ok && !output.commit()) status = moltavex::Status::write_failed;
+  return status;
+}
+
+// Decompresses as compress_named compresses; the stream's header is read
+// (and checked, with the memory it names) before the output is touched.
+moltavex::Status decompress_named(const char* input_name, const char* output_name,
+                                  const moltavex::Observer* observer,
+                                  const moltavex::Options* options) {
+  JobInput input;
+  JobOutput output;
+  moltavex::Status status = input.open(file_name(input_name), observer->stop);
+  if (status != moltavex::Status::ok) return status;
+  const int header = input.peek();
+  if (header == -2) {
+    return *observer->stop != 0 ? moltavex::Status::interrupted : moltavex::Status::read_failed;
+  }
+  int model = 0, order = 0;
+  if (header < 0 || !moltavex::read_header(static_cast<std::uint8_t>(header), &model, &order)) {
+    return moltavex::Status::invalid_stream;
+  }
+  if (moltavex::model_memory(model, order) > options->memory_limit) {
+    return moltavex::Status::memory_limit;
+  }
+  status = output.open(file_name(output_name), input, observer->stop);
+  if (status != moltavex::Status::ok) return status;
+  const moltavex::Options sized = with_size(options, input);
+  status = moltavex::decompress_stream(&JobInput::read, &input, &JobOutput::write, &output,
+                                       observer, &sized);
+  if (status == moltavex::Status::ok && !output.commit()) status = moltavex::Status::write_failed;
+  return status;
 }
 
 // Runs a job, given as a function of its observer and options, with the
@@ -81,6 +148,7 @@ template <class Job>
 int run_job(const char* input_name, Job job, bool summary = true) {
   moltavex::Options options;
   if (!memory_limit(options)) return fail("Invalid memory limit in MOLTAVEX_MEMLIMIT.", exit_usage);
+  if (options.memory_limit == 0) options.memory_limit = MVX_NO_MEMORY_LIMIT;
   ProgressLine progress(is_terminal(platform::std_error()), input_size(input_name));
   moltavex::Observer observer;
   observer.started = &announce;
@@ -118,23 +186,41 @@ int run_compress(char** slots, bool strip_name_quotes) {
   if (output_name[0] == ':' && is_terminal(platform::std_output())) {
     return fail(not_to_terminal);
   }
-  return run_job(
-      input_name, [&](const moltavex::Observer* observer, const moltavex::Options* options) {
-        return moltavex::compress_file(input_name, output_name, model, order, observer, options);
-      });
+  return run_job(input_name,
+                 [&](const moltavex::Observer* observer, const moltavex::Options* options) {
+                   return compress_named(input_name, output_name, model, order, observer, options);
+                 });
 }
 
-// The console of `a`: the setting the library chose (filled in before
-// coding starts) and the observer of run_job, whose progress it passes on.
+// The console and the output of `a`: the setting the library chose (filled
+// in before coding starts), the observer of run_job, whose progress it
+// passes on, and the output, opened once the choice is made (before the
+// first byte is written), so that a choice that fails leaves it untouched.
 struct ChoiceConsole {
   const moltavex::Observer* job = nullptr;
   moltavex::Setting setting;
+  const char* output_name = nullptr;
+  const JobInput* input = nullptr;
+  JobOutput output;
+  bool opened = false;
+  moltavex::Status open_status = moltavex::Status::ok;
+
+  static bool write(void* context, const std::uint8_t* data, std::size_t size) {
+    auto* self = static_cast<ChoiceConsole*>(context);
+    return self->opened && JobOutput::write(&self->output, data, size);
+  }
 };
 
-// Prints the empty line, "Chose model <m> at order <o>." and "Encoding
-// using <model>..." when coding starts.
+// When coding starts: opens the output, then prints the empty line, "Chose
+// model <m> at order <o>." and "Encoding using <model>...". An output that
+// cannot be opened is reported by the job's end instead (its first write
+// fails).
 void announce_choice(void* context, bool decompressing, const char* model_name) {
-  const auto& console = *static_cast<const ChoiceConsole*>(context);
+  auto& console = *static_cast<ChoiceConsole*>(context);
+  console.open_status =
+      console.output.open(file_name(console.output_name), *console.input, console.job->stop);
+  console.opened = console.open_status == moltavex::Status::ok;
+  if (!console.opened) return;
   const std::string line = "Chose model " + std::to_string(console.setting.model) + " at order " +
                            std::to_string(console.setting.order) + ".";
   print_line("");
@@ -158,17 +244,30 @@ int run_auto(char** slots, bool strip_name_quotes) {
   if (output_name[0] == ':' && is_terminal(platform::std_output())) {
     return fail(not_to_terminal);
   }
-  return run_job(input_name,
-                 [&](const moltavex::Observer* observer, const moltavex::Options* options) {
-                   ChoiceConsole console;
-                   console.job = observer;
-                   moltavex::Observer choice = *observer;
-                   choice.started = &announce_choice;
-                   if (observer->progress != nullptr) choice.progress = &pass_progress;
-                   choice.context = &console;
-                   return moltavex::compress_file_auto(input_name, output_name, &console.setting,
-                                                       &choice, options);
-                 });
+  return run_job(
+      input_name, [&](const moltavex::Observer* observer, const moltavex::Options* options) {
+        JobInput input;
+        moltavex::Status status = input.open(file_name(input_name), observer->stop);
+        if (status != moltavex::Status::ok) return status;
+        ChoiceConsole console;
+        console.job = observer;
+        console.output_name = output_name;
+        console.input = &input;
+        moltavex::Observer choice = *observer;
+        choice.started = &announce_choice;
+        if (observer->progress != nullptr) choice.progress = &pass_progress;
+        choice.context = &console;
+        const moltavex::Options sized = with_size(options, input);
+        status = moltavex::compress_stream_auto(&JobInput::read, &input, &ChoiceConsole::write,
+                                                &console, &console.setting, &choice, &sized);
+        if (!console.opened && console.open_status != moltavex::Status::ok) {
+          return console.open_status;
+        }
+        if (status == moltavex::Status::ok && !console.output.commit()) {
+          status = moltavex::Status::write_failed;
+        }
+        return status;
+      });
 }
 
 int run_decompress(char** slots, bool strip_name_quotes) {
@@ -184,7 +283,7 @@ int run_decompress(char** slots, bool strip_name_quotes) {
   }
   return run_job(input_name,
                  [&](const moltavex::Observer* observer, const moltavex::Options* options) {
-                   return moltavex::decompress_file(input_name, output_name, observer, options);
+                   return decompress_named(input_name, output_name, observer, options);
                  });
 }
 
@@ -200,7 +299,11 @@ int run_test(char** slots, bool strip_name_quotes) {
   const int status = run_job(
       input_name,
       [&](const moltavex::Observer* observer, const moltavex::Options* options) {
-        return moltavex::test_file(input_name, &info, observer, options);
+        JobInput input;
+        const moltavex::Status status = input.open(file_name(input_name), observer->stop);
+        if (status != moltavex::Status::ok) return status;
+        const moltavex::Options sized = with_size(options, input);
+        return moltavex::test_stream(&JobInput::read, &input, &info, observer, &sized);
       },
       false);
   if (status == exit_success) {

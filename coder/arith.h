@@ -27,8 +27,8 @@
 
 #include <cstdint>
 
-#include "coder/prob32.h"
 #include "common/compiler.h"
+#include "common/prob32.h"
 #include "io/streams.h"
 
 namespace mx {

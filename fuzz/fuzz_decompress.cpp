@@ -61,6 +61,7 @@
 #include "coder/arith.h"
 #include "fuzz_support.h"
 #include "models/registry.h"
+#include "pipeline/header.h"
 
 namespace {
 

@@ -7,12 +7,12 @@
 // once per 65536 bytes.
 //
 // A stream reads from or writes to an operating-system handle (a file or a
-// standard stream), or, for callers that embed the library, through a
-// function of their own. Failures are sticky flags rather than return values
-// on the byte path: a read error makes reader_get return -1 like the end of
-// input, but sets `failed`, so the job can tell the two apart; a failed
-// write sets the writer's `failed` and later writes are dropped. The drivers
-// test the flags and report read_failed or write_failed.
+// standard stream, owned by whoever opened it: see platform/files.h), or,
+// for callers that embed the library, through a function of their own. Failures are sticky flags
+// rather than return values on the byte path: a read error makes reader_get return -1 like the end
+// of input, but sets `failed`, so the job can tell the two apart; a failed write sets the writer's
+// `failed` and later writes are dropped. The drivers test the flags and report read_failed or
+// write_failed.
 //
 // The writer buffers lazily: a full buffer is written out only when the
 // next byte arrives, so writing exactly 65536 bytes leaves them all buffered
@@ -30,8 +30,8 @@ namespace mx {
 
 inline constexpr std::int32_t stream_buffer_size = 65536;
 
-using moltavex::ReadFunction;
-using moltavex::WriteFunction;
+using ReadFunction = mvx_read_function;
+using WriteFunction = mvx_write_function;
 
 struct ByteReader;
 struct ByteWriter;
@@ -47,7 +47,6 @@ struct JobWatch {
 
 struct ByteReader {
   platform::Handle handle = platform::invalid_handle;
-  bool owns_handle = false;              // close the handle when done (not for stdin)
   ReadFunction read_function = nullptr;  // used instead of the handle when set
   void* read_context = nullptr;
   std::int32_t capacity = stream_buffer_size;
@@ -59,21 +58,15 @@ struct ByteReader {
   bool failed = false;               // a read error was seen (or the job was stopped)
   bool interrupted = false;          // the job's stop flag was raised
   const JobWatch* watch = nullptr;
-  // A regular file opened by name: its permissions and times as they were
-  // when it was opened (reading it may move its access time), for the
-  // output to take over.
-  platform::FileAttributes attributes;
   ZeroedBlock storage;
 
   ByteReader() = default;
-  ~ByteReader();
   ByteReader(const ByteReader&) = delete;
   ByteReader& operator=(const ByteReader&) = delete;
 };
 
 struct ByteWriter {
   platform::Handle handle = platform::invalid_handle;
-  bool owns_handle = false;                // close the handle when done (not for stdout)
   WriteFunction write_function = nullptr;  // used instead of the handle when set
   void* write_context = nullptr;
   std::int32_t capacity = stream_buffer_size;
@@ -83,31 +76,18 @@ struct ByteWriter {
   bool failed = false;       // a write, flush or close failed (or the job was stopped)
   bool interrupted = false;  // the job's stop flag was raised
   const JobWatch* watch = nullptr;
-
-  // A named output that is, or will be, a regular file is written to a
-  // temporary file beside it, which writer_publish renames onto the output
-  // name once the job has succeeded: until then nothing under that name
-  // changes. Unless published, the temporary file is removed when the
-  // writer goes away.
-  const char* temporary_name = nullptr;  // in name_storage
-  const char* final_name = nullptr;      // in name_storage
-  platform::FileId temporary_id;
-  platform::FileAttributes times_from;  // given to the file at close, when valid
-  bool complete = false;                // published, or nothing to publish
   ZeroedBlock storage;
-  ZeroedBlock name_storage;
 
   ByteWriter() = default;
-  ~ByteWriter();
   ByteWriter(const ByteWriter&) = delete;
   ByteWriter& operator=(const ByteWriter&) = delete;
 };
 
-// Sets up a reader over a handle (owned or not) or over a caller's function.
-// out_of_memory when the buffer cannot be allocated.
-Status reader_open_handle(ByteReader& reader, platform::Handle handle, bool owns_handle);
+// Sets up a reader over a handle (which it does not close) or over a
+// caller's function. out_of_memory when the buffer cannot be allocated.
+Status reader_open_handle(ByteReader& reader, platform::Handle handle);
 Status reader_open_function(ByteReader& reader, ReadFunction function, void* context);
-Status writer_open_handle(ByteWriter& writer, platform::Handle handle, bool owns_handle);
+Status writer_open_handle(ByteWriter& writer, platform::Handle handle);
 Status writer_open_function(ByteWriter& writer, WriteFunction function, void* context);
 
 int reader_refill(ByteReader& reader);
@@ -164,15 +144,6 @@ inline void writer_put(ByteWriter& writer, std::uint8_t byte) {
 // writer_drain, then a flush of the handle. False once anything failed.
 bool writer_commit(ByteWriter& writer);
 
-// Closes the reader's handle if it owns one.
-void reader_close(ByteReader& reader);
-// Commits and closes the writer's handle if it owns one; false (and
-// `failed` set) when any write, flush or the close failed.
-bool writer_close(ByteWriter& writer);
-// Marks a closed writer's output complete: a temporary file replaces the
-// output name now. False (and `failed` set) when that fails.
-bool writer_publish(ByteWriter& writer);
-
 // Stop flag of the watch, if any.
 inline platform::StopFlag stop_flag(const JobWatch* watch) {
   return watch != nullptr && watch->observer != nullptr ? watch->observer->stop : nullptr;
@@ -193,32 +164,6 @@ inline void watch_streams(JobWatch& watch, const mvx_observer* observer, ByteRea
   reader.watch = &watch;
   writer.watch = &watch;
 }
-
-// The two ends of one job.
-struct StreamPair {
-  ByteReader reader;
-  ByteWriter writer;
-};
-
-// Opens a job's input: a name starting with ':' selects standard input.
-// Blocked in the open (a FIFO without a writer), it gives up when `stop`
-// is raised (interrupted).
-Status open_input_stream(const char* name, ByteReader& reader, platform::StopFlag stop = nullptr);
-
-// Opens a job's output, given its opened input: a name starting with ':'
-// selects standard output. An output that is the input file itself (same
-// device and inode, through any name) is refused before it is touched. A
-// name that holds a regular file, a symbolic link or nothing gets a
-// temporary file beside it (see ByteWriter), with the permissions of a
-// regular input file (else 0666 less the umask) set before any data and
-// its times set at close; other files (devices, FIFOs) are written in
-// place. Names are used exactly as given.
-Status open_output_stream(const char* name, const ByteReader& input, ByteWriter& writer,
-                          platform::StopFlag stop = nullptr);
-
-// Both, the input first, so that a missing input never touches the output.
-Status open_streams(const char* input_name, const char* output_name, StreamPair& pair,
-                    platform::StopFlag stop = nullptr);
 
 // The next byte `reader` will yield (0..255), or -1 at the end of the
 // input or after a read error, without taking it.

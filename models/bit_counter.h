@@ -20,8 +20,8 @@
 #include <cstdint>
 #include <cstring>
 
-#include "coder/prob32.h"
 #include "common/compiler.h"
+#include "common/prob32.h"
 
 namespace mx {
 

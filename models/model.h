@@ -52,14 +52,15 @@
 #include <type_traits>
 #include <utility>
 
-#include "coder/prob32.h"
 #include "common/compiler.h"
-#include "moltavex/moltavex.hpp"
+#include "common/prob32.h"
+#include "moltavex/moltavex.h"
 #include "platform/zeroed_block.h"
 
 namespace mx {
 
-using moltavex::max_order;
+// Orders run from 0 to max_order: the header keeps five bits of it.
+inline constexpr std::int32_t max_order = MVX_MAX_ORDER;
 
 inline bool valid_order(std::int32_t order) { return order >= 0 && order <= max_order; }
 

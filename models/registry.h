@@ -13,14 +13,13 @@
 #include <array>
 #include <cstdint>
 
-#include "io/status.h"
 #include "models/adaptive_bitwise.h"
 #include "models/bytewise_hashed.h"
 #include "models/combined.h"
 #include "models/hashed_bitwise.h"
 #include "models/indexed_bitwise_array.h"
 #include "models/simple_bitwise.h"
-#include "moltavex/moltavex.hpp"
+#include "moltavex/moltavex.h"
 
 namespace mx {
 
@@ -38,7 +37,8 @@ struct ModelList {
 using Models = ModelList<BytewiseHashedModel, SimpleBitwiseModel, AdaptiveBitwiseModel,
                          IndexedBitwiseModelArray, HashedBitwiseModel, CombinedModel>;
 
-using moltavex::model_count;
+// Model numbers run from 0 to model_count - 1 (header bits 7..5).
+inline constexpr int model_count = MVX_MODEL_COUNT;
 static_assert(Models::size == model_count, "one class per model number");
 static_assert(Models::numbered_in_order(), "the list is in model number order");
 
@@ -64,17 +64,15 @@ struct ModelTag {
 
 namespace detail {
 template <class... Ms, class F>
-Status dispatch(ModelList<Ms...>, int model, F& f) {
-  Status status = Status::invalid_argument;
-  (void)((model == Ms::info.number ? (status = f(ModelTag<Ms>{}), true) : false) || ...);
-  return status;
+bool dispatch(ModelList<Ms...>, int model, F& f) {
+  return ((model == Ms::info.number ? (f(ModelTag<Ms>{}), true) : false) || ...);
 }
 }  // namespace detail
 
-// Returns f(ModelTag<M>{}), a Status, for the class M of model number
-// `model`; invalid_argument for a number that names no model.
+// Calls f(ModelTag<M>{}) for the class M of model number `model`; false
+// (and no call) for a number that names no model.
 template <class F>
-Status with_model(int model, F&& f) {
+bool with_model(int model, F&& f) {
   return detail::dispatch(Models{}, model, f);
 }
 

@@ -1,6 +1,7 @@
 // Compression driver: header byte, then every transformed byte coded bit by
 // bit (predict, encode, update), then the coder's finish.
 #include <algorithm>
+#include <cstring>
 #include <memory>
 #include <new>
 
@@ -8,6 +9,7 @@
 #include "models/registry.h"
 #include "pipeline/coding_jobs.h"
 #include "pipeline/drivers.h"
+#include "pipeline/header.h"
 #include "pipeline/page_policy.h"
 #include "pipeline/run_length.h"
 
@@ -138,22 +140,32 @@ Status stream_status(const ByteReader& reader, const ByteWriter& writer) {
   return Status::ok;
 }
 
+Status finish_job(ByteReader& reader, ByteWriter& writer, const JobWatch& watch) {
+  if (stream_status(reader, writer) != Status::ok) return stream_status(reader, writer);
+  if (!writer_commit(writer)) return stream_status(reader, writer);
+  report_progress(&watch);
+  return Status::ok;
+}
+
 Status check_memory(int model, int order, std::uint64_t memory_limit) {
   const std::uint64_t bytes = model_table[model].info.table_bytes(order);
-  return memory_limit != 0 && bytes > memory_limit ? Status::out_of_memory : Status::ok;
+  return memory_limit != 0 && bytes > memory_limit ? Status::memory_limit : Status::ok;
+}
+
+void announce_start(const Observer* observer, bool decompressing, int model) {
+  if (observer != nullptr && observer->started != nullptr) {
+    observer->started(observer->context, decompressing, model_table[model].info.name);
+  }
 }
 
 Status compress_streams(ByteReader& reader, ByteWriter& writer, int model, int order,
                         const Observer* observer, std::uint64_t memory_limit) {
-  const ModelDescriptor* const descriptor = find_model(model);
-  if (descriptor == nullptr || !valid_order(order)) return Status::invalid_argument;
+  if (find_model(model) == nullptr || !valid_order(order)) return Status::invalid_argument;
   const Status memory = check_memory(model, order, memory_limit);
   if (memory != Status::ok) return memory;
   JobWatch watch;
   watch_streams(watch, observer, reader, writer);
-  if (observer != nullptr && observer->started != nullptr) {
-    observer->started(observer->context, false, descriptor->info.name);
-  }
+  announce_start(observer, false, model);
 
   writer_put(writer, header_byte(model, order));
   if (!writer_commit(writer)) return stream_status(reader, writer);
@@ -171,12 +183,29 @@ Status compress_streams(ByteReader& reader, ByteWriter& writer, int model, int o
   }
   if (stream_status(reader, writer) != Status::ok) return stream_status(reader, writer);
   encoder_finish(job->encoder);
-  if (writer.failed) return Status::write_failed;
+  return finish_job(reader, writer, watch);
+}
 
-  reader_close(reader);
-  if (!writer_close(writer) || !writer_publish(writer)) return stream_status(reader, writer);
-  report_progress(&watch);
-  return Status::ok;
+Status emit_stream(const std::vector<std::uint8_t>& stream, int model, ByteWriter& writer,
+                   std::uint64_t bytes_in, const Observer* observer) {
+  ByteReader reader;  // never read: it counts the input for the observer
+  reader.bytes_read = bytes_in;
+  JobWatch watch;
+  watch_streams(watch, observer, reader, writer);
+  announce_start(observer, false, model);
+  std::size_t done = 0;
+  while (done < stream.size() && !writer.failed) {
+    StreamWindow<std::uint8_t> window = writer_window(writer);
+    if (window.size == 0) {
+      writer_drain(writer);
+      continue;
+    }
+    const std::size_t n = std::min(window.size, stream.size() - done);
+    std::memcpy(window.data, stream.data() + done, n);
+    writer_produce(writer, n);
+    done += n;
+  }
+  return finish_job(reader, writer, watch);
 }
 
 }  // namespace mx

@@ -8,6 +8,7 @@
 #include "models/registry.h"
 #include "pipeline/coding_jobs.h"
 #include "pipeline/drivers.h"
+#include "pipeline/header.h"
 #include "pipeline/page_policy.h"
 #include "pipeline/run_length.h"
 
@@ -209,16 +210,13 @@ Status decompress_streams(ByteReader& reader, ByteWriter& writer, const Observer
   if (header < 0) {
     return reader.failed ? stream_status(reader, writer) : Status::invalid_stream;
   }
-  const int model = header >> 5;
-  const int order = header & 0x1F;
-  const ModelDescriptor* const descriptor = find_model(model);
-  if (descriptor == nullptr) return Status::invalid_stream;
+  int model = 0, order = 0;
+  if (!parse_header(static_cast<std::uint8_t>(header), model, order)) {
+    return Status::invalid_stream;
+  }
   const Status memory = check_memory(model, order, memory_limit);
   if (memory != Status::ok) return memory;
-
-  if (observer != nullptr && observer->started != nullptr) {
-    observer->started(observer->context, true, descriptor->info.name);
-  }
+  announce_start(observer, true, model);
 
   // The compressed size is all that is known in advance: the restored data
   // is at least about as long.
@@ -243,18 +241,16 @@ Status decompress_streams(ByteReader& reader, ByteWriter& writer, const Observer
     }
   }
 
-  reader_close(reader);
   if (stream_status(reader, writer) != Status::ok) return stream_status(reader, writer);
   if (job->unpacker.end == 0) return Status::truncated_stream;
-  if (!writer_close(writer) || !writer_publish(writer)) return stream_status(reader, writer);
-  report_progress(&watch);
-  if (info != nullptr) {
+  const Status status = finish_job(reader, writer, watch);
+  if (status == Status::ok && info != nullptr) {
     info->model = model;
     info->order = order;
     info->compressed_bytes = stream_length(*job);
     info->original_bytes = writer.bytes_written;
   }
-  return Status::ok;
+  return status;
 }
 
 }  // namespace mx

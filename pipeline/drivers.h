@@ -1,7 +1,7 @@
 // The compression and decompression drivers: one job each, between two
 // open streams.
 //
-// A compression job writes the header byte (model * 32 + order), then
+// A compression job writes the header byte (pipeline/header.h), then
 // codes every byte of the transformed data (run_length.h), end marker
 // included, bit by bit, most significant first, each bit under the
 // probability its model predicts; then the coder's finishing bytes. A
@@ -13,11 +13,17 @@
 // A job reports its outcome as a Status and prints nothing. An optional
 // observer hears when coding starts (after the streams are open and, for
 // decompression, the header has named a model), gets progress after every
-// block, and can stop the job with its flag. A failed job leaves its output
-// unpublished (see ByteWriter).
+// block, and can stop the job with its flag. A job that succeeds has
+// handed all its output to the writer's sink (and flushed a handle); what
+// becomes of a file output then (kept, renamed into place) is the caller's
+// business (platform/files.h).
+//
+// Memory limits here are plain byte counts, 0 for none (the C API's
+// defaults are resolved before a job starts, in api/).
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "io/status.h"
 #include "io/streams.h"
@@ -26,21 +32,7 @@ namespace mx {
 
 using Observer = mvx_observer;
 
-// The C API's view of a status, and what a job's optional arguments say.
-inline mvx_status c_status(Status status) { return static_cast<mvx_status>(status); }
-inline std::uint64_t memory_limit_of(const mvx_options* options) {
-  return options != nullptr ? options->memory_limit : 0;
-}
-inline std::uint64_t size_hint_of(const mvx_options* options) {
-  return options != nullptr ? options->size_hint : 0;
-}
-inline platform::StopFlag stop_flag_of(const mvx_observer* observer) {
-  return observer != nullptr ? observer->stop : nullptr;
-}
-
-inline std::uint8_t header_byte(int model, int order) {
-  return static_cast<std::uint8_t>((model << 5) | order);
-}
+inline constexpr std::uint64_t no_memory_limit = 0;
 
 // Tables up to these sizes stay in the caches of one core, where asking
 // for entries ahead only costs instructions: the coding loops prefetch only
@@ -51,23 +43,39 @@ inline constexpr std::uint64_t encode_prefetch_from_bytes = std::uint64_t{2} << 
 inline constexpr std::uint64_t decode_prefetch_from_bytes = std::uint64_t{1} << 20;
 
 // The tables of `model` at `order` within `memory_limit` bytes (0: no
-// limit): ok, or out_of_memory. The model must be valid.
+// limit): ok, or memory_limit. The model must be valid.
 Status check_memory(int model, int order, std::uint64_t memory_limit);
 
 // Compresses everything `reader` yields into `writer` with model 0..5 at
-// order 0..31, then commits, closes and publishes the output.
+// order 0..31.
 Status compress_streams(ByteReader& reader, ByteWriter& writer, int model, int order,
-                        const Observer* observer = nullptr, std::uint64_t memory_limit = 0);
+                        const Observer* observer = nullptr,
+                        std::uint64_t memory_limit = no_memory_limit);
+
+// Hands a finished stream of `setting` (the automatic choice's trial on
+// the whole input) to `writer` as compress_streams would have written it:
+// the observer hears the start and the progress, with `bytes_in` as the
+// input's count.
+Status emit_stream(const std::vector<std::uint8_t>& stream, int model, ByteWriter& writer,
+                   std::uint64_t bytes_in, const Observer* observer = nullptr);
 
 // Restores the data of the compressed stream that `reader` yields into
-// `writer`, then commits, closes and publishes the output. On success,
-// `info` (if given) receives the stream's model, order and exact length
-// (bytes after the stream are not counted) and the restored size.
+// `writer`. On success, `info` (if given) receives the stream's model,
+// order and exact length (bytes after the stream are not counted) and the
+// restored size.
 Status decompress_streams(ByteReader& reader, ByteWriter& writer,
-                          const Observer* observer = nullptr, std::uint64_t memory_limit = 0,
+                          const Observer* observer = nullptr,
+                          std::uint64_t memory_limit = no_memory_limit,
                           mvx_stream_info* info = nullptr);
 
 // The status of a job whose streams failed or were stopped, or ok.
 Status stream_status(const ByteReader& reader, const ByteWriter& writer);
+
+// Tells the observer that coding starts, with the model's name.
+void announce_start(const Observer* observer, bool decompressing, int model);
+
+// The end of every job: the streams' status, then all output handed to
+// the sink and flushed, then the final progress report.
+Status finish_job(ByteReader& reader, ByteWriter& writer, const JobWatch& watch);
 
 }  // namespace mx

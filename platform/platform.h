@@ -3,8 +3,9 @@
 // Everything Moltavex needs from the operating system goes through this small
 // set of calls, so that the rest of the code is the same on every system:
 // the standard handles, opening an input file, creating an output file,
-// reading, writing, flushing and closing, file identity (to refuse writing
-// over the input), removing an incomplete output and zero-filled memory.
+// reading, writing, flushing, syncing and closing, file identity (to refuse
+// writing over the input), removing an incomplete output and zero-filled
+// memory. platform/files.h builds a job's input and output files on them.
 // Process concerns (signals, terminals, the end of the process) belong to
 // the program, in cli/process.h. platform_posix.cpp implements this layer
 // for Linux and other POSIX systems, platform_win32.cpp for Windows.
@@ -94,6 +95,13 @@ std::int64_t read(Handle h, void* buffer, std::size_t size, StopFlag stop = null
 bool write_all(Handle h, const void* data, std::size_t size, StopFlag stop = nullptr);
 // Hands data written so far to the system. False on failure.
 bool flush(Handle h);
+// Waits until the file's data has reached its device (fsync). False on
+// failure.
+bool sync(Handle h);
+// Syncs the directory that holds the path `name` (its last component's
+// directory), so that a rename there survives a crash. True where the
+// system needs no such step.
+bool sync_directory_of(const char* name);
 // Closes the handle. False when the system reports an error on close.
 bool close(Handle h);
 

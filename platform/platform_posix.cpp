@@ -18,6 +18,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <new>
 
 #include "platform/platform.h"
 
@@ -178,6 +180,31 @@ bool write_all(Handle h, const void* data, std::size_t size, StopFlag stop) {
 // compressors, durability on disk is left to the file system. Errors of
 // delayed writes surface at close().
 bool flush(Handle) { return true; }
+
+bool sync(Handle h) {
+  for (;;) {
+    if (::fsync(static_cast<int>(h)) == 0) return true;
+    if (errno != EINTR) return false;
+  }
+}
+
+bool sync_directory_of(const char* name) {
+  const char* slash = std::strrchr(name, '/');
+  const std::size_t length = slash == nullptr ? 0 : static_cast<std::size_t>(slash - name) + 1;
+  std::unique_ptr<char[]> directory(new (std::nothrow) char[length + 2]);
+  if (!directory) return false;
+  if (length == 0) {
+    std::memcpy(directory.get(), ".", 2);
+  } else {
+    std::memcpy(directory.get(), name, length);
+    directory[length] = '\0';
+  }
+  const int fd = ::open(directory.get(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool ok = sync(fd);
+  ::close(fd);
+  return ok;
+}
 
 bool close(Handle h) {
   // On Linux the descriptor is released even when close reports EINTR, so it

@@ -202,8 +202,7 @@ current_rev=$(git -C "$root" rev-parse --short HEAD 2>/dev/null || echo '?')
 say "building the working tree ($current_rev) into $build_dir"
 mkdir -p "$build_dir"
 build_log=$build_dir/bench-build.log
-cmake -S "$root" -B "$build_dir" -DCMAKE_BUILD_TYPE=Release -DMOLTAVEX_BUILD_TESTS=OFF \
-  -DMOLTAVEX_BUILD_BENCH=ON >"$build_log" 2>&1 || { cat "$build_log" >&2; exit 1; }
+cmake --preset bench -S "$root" -B "$build_dir" >"$build_log" 2>&1 || { cat "$build_log" >&2; exit 1; }
 targets=(moltavex_program moltavex_bench moltavex_proctime)
 [ "$micro" = 1 ] && targets+=(moltavex_microbench)
 cmake --build "$build_dir" -j"$jobs" --target "${targets[@]}" >>"$build_log" 2>&1 ||

@@ -48,15 +48,12 @@ jobs="$(nproc 2>/dev/null || echo 2)"
 build_one() {
   local arch="$1" dir="$2"
   echo "build-windows: $arch -> $dir"
-  cmake -S "$repo_root" -B "$dir" \
-    -DCMAKE_TOOLCHAIN_FILE="$repo_root/cmake/mingw-w64-$arch.cmake" \
-    -DCMAKE_BUILD_TYPE="$build_type" \
-    -DMOLTAVEX_BUILD_TESTS=OFF
+  cmake --preset "$arch" -B "$dir" -DCMAKE_BUILD_TYPE="$build_type"
   cmake --build "$dir" --parallel "$jobs"
 }
 
-build_one x86_64 "$win64_dir"
-build_one i686 "$win32_dir"
+build_one win64 "$win64_dir"
+build_one win32 "$win32_dir"
 
 echo "build-windows: done:"
 ls -l "$win64_dir/moltavex.exe" "$win32_dir/moltavex.exe"

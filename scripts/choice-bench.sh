@@ -59,8 +59,7 @@ say() { echo "choice-bench.sh: $*" >&2; }
 mkdir -p "$build_dir"
 log=$build_dir/choice-build.log
 say "building into $build_dir"
-cmake -S "$root" -B "$build_dir" -DCMAKE_BUILD_TYPE=Release -DMOLTAVEX_BUILD_TESTS=OFF \
-  -DMOLTAVEX_BUILD_BENCH=ON >"$log" 2>&1 || { cat "$log" >&2; exit 1; }
+cmake --preset bench -S "$root" -B "$build_dir" >"$log" 2>&1 || { cat "$log" >&2; exit 1; }
 cmake --build "$build_dir" -j"$jobs" --target moltavex_program moltavex_choice moltavex_proctime \
   >>"$log" 2>&1 || { tail -40 "$log" >&2; say "build failed (is Google Benchmark installed?)"; exit 1; }
 program=$build_dir/moltavex

@@ -6,9 +6,8 @@
 #   scripts/demo.sh [FILE] [MODEL] [ORDER]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-cmake -S . -B build-demo -DCMAKE_BUILD_TYPE=Release -DMOLTAVEX_BUILD_TESTS=OFF \
-  -DMOLTAVEX_BUILD_BENCH=OFF >/dev/null
-cmake --build build-demo --target moltavex_program -j"$(nproc)" >/dev/null
+cmake --preset demo >/dev/null
+cmake --build --preset demo --target moltavex_program -j"$(nproc)" >/dev/null
 
 sample=${1:-../shared/corpus/alice29.txt}
 [ -f "$sample" ] || sample=README.md

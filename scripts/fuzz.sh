@@ -59,14 +59,12 @@ if ! toolchain_works; then
   toolchain_works || { echo "no working libFuzzer toolchain ($cxx)" >&2; exit 2; }
 fi
 
-# build DIR SANITIZERS TARGET...
+# build DIR PRESET TARGET... (the presets fuzz and fuzz-ubsan, with this compiler)
 build_targets() {
-  local dir=$1 sanitizers=$2
+  local dir=$1 preset=$2
   shift 2
   mkdir -p "$dir"
-  cmake -S . -B "$dir" -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DMOLTAVEX_BUILD_FUZZ=ON -DMOLTAVEX_SANITIZE="$sanitizers" \
-    -DMOLTAVEX_BUILD_TESTS=OFF -DMOLTAVEX_BUILD_BENCH=OFF >"$dir/fuzz-configure.log" 2>&1 ||
+  cmake --preset "$preset" -B "$dir" -DCMAKE_CXX_COMPILER="$cxx" >"$dir/fuzz-configure.log" 2>&1 ||
     { tail -30 "$dir/fuzz-configure.log"; exit 2; }
   cmake --build "$dir" -j"$jobs" --target "$@" >"$dir/fuzz-build.log" 2>&1 ||
     { tail -30 "$dir/fuzz-build.log"; exit 2; }
@@ -79,8 +77,8 @@ for run in $runs; do
     *) main_targets+=("$run") ;;
   esac
 done
-build_targets "$build" address,undefined ${main_targets[@]+"${main_targets[@]}"} fuzz_seeds
-[ ${#ubsan_targets[@]} -eq 0 ] || build_targets "$build/ubsan" undefined "${ubsan_targets[@]}"
+build_targets "$build" fuzz ${main_targets[@]+"${main_targets[@]}"} fuzz_seeds
+[ ${#ubsan_targets[@]} -eq 0 ] || build_targets "$build/ubsan" fuzz-ubsan "${ubsan_targets[@]}"
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:symbolize=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}

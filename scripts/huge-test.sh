@@ -39,7 +39,7 @@ size=$(awk -v s="$size_arg" 'BEGIN {
 
 exe=${MOLTAVEX:-./build/moltavex}
 if [ ! -x "$exe" ]; then
-  cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
+  cmake --preset release >/dev/null
   cmake --build build -j"$(nproc)" --target moltavex_program >/dev/null
 fi
 corpus=${MOLTAVEX_CORPUS:-../shared/corpus}

@@ -12,8 +12,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 prefix=$work/prefix
 
-cmake -S . -B "$work/build" -DCMAKE_BUILD_TYPE=Release -DMOLTAVEX_BUILD_TESTS=OFF \
-  -DMOLTAVEX_BUILD_BENCH=OFF -DCMAKE_INSTALL_PREFIX=/usr/local >/dev/null
+cmake --preset library -B "$work/build" -DCMAKE_INSTALL_PREFIX=/usr/local >/dev/null
 cmake --build "$work/build" -j"$(nproc)" >/dev/null
 cmake --install "$work/build" --prefix "$prefix" >/dev/null
 echo "Installed tree:"
@@ -24,10 +23,10 @@ for f in bin/moltavex include/moltavex/moltavex.h include/moltavex/moltavex.hpp 
   share/man/man1/moltavex.1; do
   [ -f "$prefix/$f" ] || { echo "missing $f" >&2; exit 1; }
 done
-[ -f "$libdir/libmoltavex.so.1" ] || { echo "missing libmoltavex.so.1" >&2; exit 1; }
-soname=$(objdump -p "$libdir/libmoltavex.so.1" | awk '$1 == "SONAME" { print $2 }')
-[ "$soname" = libmoltavex.so.1 ] || { echo "soname is '$soname'" >&2; exit 1; }
-exported=$(nm -D --defined-only "$libdir/libmoltavex.so.1" | awk '{ print $3 }' | sort)
+[ -f "$libdir/libmoltavex.so.2" ] || { echo "missing libmoltavex.so.2" >&2; exit 1; }
+soname=$(objdump -p "$libdir/libmoltavex.so.2" | awk '$1 == "SONAME" { print $2 }')
+[ "$soname" = libmoltavex.so.2 ] || { echo "soname is '$soname'" >&2; exit 1; }
+exported=$(nm -D --defined-only "$libdir/libmoltavex.so.2" | awk '{ print $3 }' | sort)
 echo "Exported symbols:"
 echo "$exported" | sed 's/^/  /'
 if echo "$exported" | grep -v '^mvx_' | grep -q .; then

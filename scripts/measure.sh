@@ -7,7 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 corpus=${MOLTAVEX_CORPUS:-../shared/corpus}
 exe=./build/moltavex
-[ -x "$exe" ] || { cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null && cmake --build build -j"$(nproc)" >/dev/null; }
+[ -x "$exe" ] || { cmake --preset release >/dev/null && cmake --build --preset release -j"$(nproc)" >/dev/null; }
 [ -d "$corpus" ] || { echo "corpus not found at $corpus" >&2; exit 1; }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

@@ -41,7 +41,7 @@ fi
 build() {  # DIR TARGETS EXTRA-CMAKE-ARGS...
   local dir=$1 targets=$2
   shift 2
-  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release -DMOLTAVEX_BUILD_TESTS=OFF "$@" >/dev/null
+  cmake --preset bench -B "$dir" "$@" >/dev/null
   # shellcheck disable=SC2086
   cmake --build "$dir" -j"$(nproc)" --target $targets >/dev/null
 }

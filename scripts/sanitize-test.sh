@@ -5,8 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 dir=${1:-build-asan}
-cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMOLTAVEX_SANITIZE=address,undefined \
-  -DMOLTAVEX_BUILD_BENCH=OFF
+cmake --preset asan -B "$dir"
 cmake --build "$dir" -j"$(nproc)"
 # Huge model tables must come back as null, not abort the process.
 export ASAN_OPTIONS=allocator_may_return_null=1:detect_leaks=1:abort_on_error=1

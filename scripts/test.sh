@@ -38,6 +38,6 @@ if ((${#python_packages[@]} > 0)); then
   fi
 fi
 
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DMOLTAVEX_BUILD_TESTS=ON
-cmake --build build -j"$(nproc)"
-ctest --test-dir build --output-on-failure -j"$(nproc)"
+cmake --preset release
+cmake --build --preset release -j"$(nproc)"
+ctest --preset release -j"$(nproc)"

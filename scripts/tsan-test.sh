@@ -8,8 +8,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 dir=${1:-build-tsan}
-cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMOLTAVEX_SANITIZE=thread \
-  -DMOLTAVEX_BUILD_BENCH=OFF -DMOLTAVEX_BUILD_SHARED=OFF >/dev/null
+cmake --preset tsan -B "$dir" >/dev/null
 cmake --build "$dir" -j"$(nproc)" --target moltavex_tests
 export TSAN_OPTIONS=halt_on_error=1:abort_on_error=1:allocator_may_return_null=1
 filter='Threads.*:CApi.*:Api.*'

@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 command -v valgrind >/dev/null || { apt-get update && apt-get install -y valgrind; }
-[ -x build/moltavex ] || { cmake -S . -B build -DCMAKE_BUILD_TYPE=Release && cmake --build build -j"$(nproc)"; }
+[ -x build/moltavex ] || { cmake --preset release && cmake --build --preset release -j"$(nproc)"; }
 file=${1:-../shared/corpus/alice29.txt}
 [ -f "$file" ] || file=README.md
 model=${2:-5}

@@ -9,13 +9,11 @@ variants=("$@")
 [ ${#variants[@]} -gt 0 ] || variants=(portable clang)
 for variant in "${variants[@]}"; do
   case "$variant" in
-    portable) args=(-DMOLTAVEX_PORTABLE=ON) ;;
-    clang) args=(-DCMAKE_CXX_COMPILER=clang++) ;;
+    portable | clang) ;;
     *) echo "variant-test: unknown variant $variant" >&2; exit 2 ;;
   esac
-  dir=build-$variant
-  echo "variant-test: $variant build in $dir/"
-  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release -DMOLTAVEX_BUILD_BENCH=OFF "${args[@]}" >/dev/null
-  cmake --build "$dir" -j"$(nproc)"
-  ctest --test-dir "$dir" --output-on-failure -j"$(nproc)"
+  echo "variant-test: $variant build in build-$variant/ (CMakePresets.json)"
+  cmake --preset "$variant" >/dev/null
+  cmake --build --preset "$variant" -j"$(nproc)"
+  ctest --preset "$variant" -j"$(nproc)"
 done

@@ -150,8 +150,7 @@ if grep -q "warning:" "$logs/driver-build.log"; then
 else
   pass
 fi
-if ! { cmake -S . -B "$build_dir/linux" -DCMAKE_BUILD_TYPE=Release \
-         -DMOLTAVEX_BUILD_TESTS=OFF -DMOLTAVEX_BUILD_BENCH=OFF &&
+if ! { cmake --preset demo -B "$build_dir/linux" &&
        cmake --build "$build_dir/linux" --parallel "$(nproc 2>/dev/null || echo 2)"; } \
      >"$logs/build-linux.log" 2>&1; then
   tail -30 "$logs/build-linux.log" >&2

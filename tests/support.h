@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "api/files.h"
 #include "io/memory_streams.h"
 #include "io/streams.h"
 #include "known_data.h"  // from_hex, the known streams, random_bytes
@@ -64,6 +65,21 @@ inline JobResult decompress_bytes(const Bytes& input) {
 }
 
 inline Bytes from_text(const std::string& text) { return Bytes(text.begin(), text.end()); }
+
+// A job's named files with the streams over them, set up as the library's
+// file jobs set them up (api/files.h): the input first.
+struct StreamPair {
+  platform::InputFile input;
+  platform::OutputFile output;
+  ByteReader reader;
+  ByteWriter writer;
+};
+
+inline Status open_streams(const char* input_name, const char* output_name, StreamPair& pair) {
+  const Status status = api::open_input(input_name, nullptr, pair.input, pair.reader);
+  if (status != Status::ok) return status;
+  return api::open_output(output_name, pair.input, nullptr, pair.output, pair.writer);
+}
 
 #ifndef MOLTAVEX_CORPUS_DIR
 #define MOLTAVEX_CORPUS_DIR "../shared/corpus"

@@ -130,7 +130,7 @@ TEST(CApi, PushedStreamsFailAsOneShotOnes) {
   EXPECT_EQ(decompress_in_pieces(Bytes{0xE5, 1, 2, 3}, random).status, MVX_INVALID_STREAM);
   EXPECT_EQ(decompress_in_pieces(Bytes{}, random).status, MVX_INVALID_STREAM);
   // The memory limit holds for contexts as for jobs.
-  mvx_options options{};
+  mvx_options options = MVX_OPTIONS_INIT;
   options.memory_limit = mvx_model_memory(3, 16) - 1;
   mvx_decompressor* d = nullptr;
   ASSERT_EQ(mvx_decompressor_create(&d, &options), MVX_OK);
@@ -139,10 +139,10 @@ TEST(CApi, PushedStreamsFailAsOneShotOnes) {
   std::uint8_t room[64];
   EXPECT_EQ(mvx_decompressor_decompress(d, stream.data(), stream.size(), &consumed, room,
                                         sizeof room, &written, &ended),
-            MVX_OUT_OF_MEMORY);
+            MVX_MEMORY_LIMIT);
   mvx_decompressor_free(d);
   mvx_compressor* c = nullptr;
-  EXPECT_EQ(mvx_compressor_create(&c, 3, 16, &options), MVX_OUT_OF_MEMORY);
+  EXPECT_EQ(mvx_compressor_create(&c, 3, 16, &options), MVX_MEMORY_LIMIT);
   EXPECT_EQ(c, nullptr);
   EXPECT_EQ(mvx_compressor_create(&c, 6, 16, nullptr), MVX_INVALID_ARGUMENT);
 }
@@ -195,6 +195,78 @@ TEST(CApi, TheBoundHoldsForEveryModelAndOrder) {
   EXPECT_EQ(mvx_compress_bound(SIZE_MAX / 2), SIZE_MAX);
 }
 
+// Streams from elsewhere: by default no header may claim more tables than
+// every setting up to order 26 takes, in any kind of decompression; the
+// caller raises the limit or removes it explicitly.
+TEST(CApi, DecompressionRefusesHugeTablesByDefault) {
+  Bytes foreign = {3 * 32 + 27};  // model 3 at order 27: 2.1 GiB of tables
+  const Bytes tail = test::random_bytes(2000, 5);
+  foreign.insert(foreign.end(), tail.begin(), tail.end());
+  Bytes out(64);
+  std::size_t written = 0;
+  EXPECT_EQ(mvx_decompress(foreign.data(), foreign.size(), out.data(), out.size(), &written),
+            MVX_MEMORY_LIMIT);
+  mvx_decompressor* d = nullptr;
+  ASSERT_EQ(mvx_decompressor_create(&d, nullptr), MVX_OK);
+  std::size_t consumed = 0;
+  bool ended = false;
+  EXPECT_EQ(mvx_decompressor_decompress(d, foreign.data(), foreign.size(), &consumed, out.data(),
+                                        out.size(), &written, &ended),
+            MVX_MEMORY_LIMIT);
+  mvx_decompressor_free(d);
+  mvx_stream_info info = MVX_STREAM_INFO_INIT;
+  MemorySource source = test::source_of(foreign);
+  EXPECT_EQ(mvx_test_stream(&MemorySource::read, &source, &info, nullptr, nullptr),
+            MVX_MEMORY_LIMIT);
+  // Every setting up to order 26 passes the default; beyond it, a limit
+  // the caller sets.
+  EXPECT_EQ(MVX_DEFAULT_MEMORY_LIMIT, mvx_model_memory(5, 26));
+  mvx_options options = MVX_OPTIONS_INIT;
+  options.memory_limit = MVX_NO_MEMORY_LIMIT;
+  EXPECT_EQ(mvx_decompress_with(foreign.data(), foreign.size(), out.data(), out.size(), &written,
+                                &options),
+            MVX_TRUNCATED_STREAM);  // decoded as far as the random bytes go
+}
+
+// The structures' sizes: an older caller's smaller structure is read as
+// far as it goes (tests/abi/old_layout.c); a newer caller's larger one is
+// accepted while the members this library does not know are zero, and
+// refused otherwise, as is a size that makes no sense.
+TEST(CApi, StructureSizesAllowGrowthAndRefuseNonsense) {
+  const Bytes data = test::random_bytes(3000, 2);
+  Bytes out(mvx_compress_bound(data.size()));
+  std::size_t written = 0;
+  struct Newer {
+    mvx_options options;
+    std::uint64_t unknown;
+  } newer{};
+  newer.options = MVX_OPTIONS_INIT;
+  newer.options.size = sizeof newer;
+  newer.options.memory_limit = mvx_model_memory(1, 16);
+  EXPECT_EQ(mvx_compress_with(data.data(), data.size(), 1, 16, out.data(), out.size(), &written,
+                              &newer.options),
+            MVX_OK);
+  newer.unknown = 1;
+  EXPECT_EQ(mvx_compress_with(data.data(), data.size(), 1, 16, out.data(), out.size(), &written,
+                              &newer.options),
+            MVX_INVALID_CALL);
+  mvx_options zeroed{};  // no size: not built from MVX_OPTIONS_INIT
+  EXPECT_EQ(
+      mvx_compress_with(data.data(), data.size(), 1, 16, out.data(), out.size(), &written, &zeroed),
+      MVX_INVALID_CALL);
+  mvx_observer observer{};
+  MemorySource source = test::source_of(data);
+  CountingSink sink;
+  EXPECT_EQ(mvx_compress_stream(&MemorySource::read, &source, &CountingSink::write, &sink, 1, 16,
+                                &observer, nullptr),
+            MVX_INVALID_CALL);
+  mvx_stream_info info{};
+  EXPECT_EQ(mvx_test_file("/dev/null", &info, nullptr, nullptr), MVX_INVALID_CALL);
+  EXPECT_STREQ(mvx_status_message(MVX_INVALID_CALL),
+               "Invalid call: a null pointer or an impossible size.");
+  EXPECT_STREQ(mvx_status_message(MVX_MEMORY_LIMIT), "Memory limit exceeded.");
+}
+
 TEST(CApi, OneShotIntoBuffersThatAreTooSmall) {
   const Bytes data = test::sample_text<Bytes>(10000);
   const Bytes stream = one_shot(data, 1, 16);
@@ -210,8 +282,7 @@ TEST(CApi, OneShotIntoBuffersThatAreTooSmall) {
   EXPECT_TRUE(back == data);
   EXPECT_EQ(mvx_decompress(stream.data(), stream.size(), back.data(), back.size() - 1, &written),
             MVX_OUTPUT_TOO_SMALL);
-  EXPECT_EQ(mvx_compress(data.data(), data.size(), 1, 16, nullptr, 0, nullptr),
-            MVX_INVALID_ARGUMENT);
+  EXPECT_EQ(mvx_compress(data.data(), data.size(), 1, 16, nullptr, 0, nullptr), MVX_INVALID_CALL);
   EXPECT_STREQ(mvx_status_message(MVX_OUTPUT_TOO_SMALL), "Output buffer too small.");
   EXPECT_STREQ(mvx_version_string(), MVX_VERSION_STRING);
 }

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "io/streams.h"
+#include "moltavex/moltavex.hpp"
 #include "pipeline/drivers.h"
 #include "support.h"
 
@@ -17,6 +18,8 @@ namespace mx {
 namespace {
 
 using test::Bytes;
+using test::open_streams;
+using test::StreamPair;
 
 class TempDir {
  public:
@@ -49,8 +52,9 @@ TEST(ByteReader, ReadsThroughBufferBoundaries) {
     const Bytes data = test::random_bytes(size, size);
     write_file(dir.file("in"), data);
     ByteReader reader;
-    ASSERT_EQ(reader_open_handle(reader, platform::open_input(dir.file("in").c_str()), true),
-              Status::ok);
+    platform::InputFile input;
+    ASSERT_EQ(input.open(dir.file("in").c_str()), platform::FileError::none);
+    ASSERT_EQ(reader_open_handle(reader, input.handle()), Status::ok);
     Bytes got;
     for (int c = reader_get(reader); c >= 0; c = reader_get(reader)) {
       got.push_back(static_cast<std::uint8_t>(c));
@@ -65,9 +69,9 @@ TEST(ByteReader, ReadsThroughBufferBoundaries) {
 TEST(ByteReader, ADirectoryIsAReadErrorNotAnEmptyInput) {
   TempDir dir;
   ByteReader reader;
-  const platform::Handle h = platform::open_input("/tmp");
-  ASSERT_NE(h, platform::invalid_handle);
-  ASSERT_EQ(reader_open_handle(reader, h, true), Status::ok);
+  platform::InputFile input;
+  ASSERT_EQ(input.open("/tmp"), platform::FileError::none);
+  ASSERT_EQ(reader_open_handle(reader, input.handle()), Status::ok);
   EXPECT_EQ(reader_get(reader), -1);
   EXPECT_TRUE(reader.failed);
 }
@@ -77,22 +81,25 @@ TEST(ByteWriter, WritesLazilyAndReportsFailures) {
   {
     ByteWriter writer;
     const int fd = ::open(dir.file("out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    ASSERT_EQ(writer_open_handle(writer, fd, true), Status::ok);
+    ASSERT_EQ(writer_open_handle(writer, fd), Status::ok);
     for (int i = 0; i < 65536; ++i) writer_put(writer, static_cast<std::uint8_t>(i));
     EXPECT_EQ(writer.length, 65536);
     EXPECT_EQ(writer.bytes_written, 0u);
     writer_put(writer, 7);
     EXPECT_EQ(writer.bytes_written, 65536u);
     EXPECT_EQ(writer.length, 1);
-    EXPECT_TRUE(writer_close(writer));
+    EXPECT_TRUE(writer_commit(writer));
+    EXPECT_TRUE(platform::close(fd));
   }
   EXPECT_EQ(read_file(dir.file("out")).size(), 65537u);
 
   ByteWriter full;
-  ASSERT_EQ(writer_open_handle(full, platform::open_in_place("/dev/full"), true), Status::ok);
+  const platform::Handle device = platform::open_in_place("/dev/full");
+  ASSERT_EQ(writer_open_handle(full, device), Status::ok);
   writer_put(full, 1);
-  EXPECT_FALSE(writer_close(full));
+  EXPECT_FALSE(writer_commit(full));
   EXPECT_TRUE(full.failed);
+  platform::close(device);
 }
 
 TEST(OpenStreams, OpensInputFirstAndRefusesToOverwriteIt) {
@@ -126,9 +133,9 @@ TEST(OpenStreams, OpensInputFirstAndRefusesToOverwriteIt) {
     StreamPair pair;
     ASSERT_EQ(open_streams(dir.file("in").c_str(), dir.file("old").c_str(), pair), Status::ok);
     writer_put(pair.writer, 'x');
-    EXPECT_TRUE(writer_close(pair.writer));
+    EXPECT_TRUE(writer_commit(pair.writer));
     EXPECT_EQ(read_file(dir.file("old")), old);
-    EXPECT_TRUE(writer_publish(pair.writer));
+    EXPECT_TRUE(pair.output.commit());
   }
   EXPECT_EQ(read_file(dir.file("old")), test::from_text("x"));
 }
@@ -141,8 +148,8 @@ TEST(OpenStreams, UnpublishedTemporaryFileIsRemovedOnlyIfItIsStillOurs) {
     StreamPair pair;
     ASSERT_EQ(open_streams(dir.file("in").c_str(), dir.file("out").c_str(), pair), Status::ok);
     writer_put(pair.writer, 1);
-    ASSERT_NE(pair.writer.temporary_name, nullptr);
-    temporary = pair.writer.temporary_name;
+    ASSERT_NE(pair.output.temporary_name(), nullptr);
+    temporary = pair.output.temporary_name();
     EXPECT_TRUE(exists(temporary));
     EXPECT_FALSE(exists(dir.file("out")));
   }
@@ -152,7 +159,7 @@ TEST(OpenStreams, UnpublishedTemporaryFileIsRemovedOnlyIfItIsStillOurs) {
     // The name was taken by another file meanwhile: leave that one alone.
     StreamPair pair;
     ASSERT_EQ(open_streams(dir.file("in").c_str(), dir.file("out").c_str(), pair), Status::ok);
-    temporary = pair.writer.temporary_name;
+    temporary = pair.output.temporary_name();
     ASSERT_EQ(::rename(dir.file("in").c_str(), temporary.c_str()), 0);
   }
   EXPECT_EQ(read_file(temporary), test::from_text("abc"));
@@ -160,7 +167,7 @@ TEST(OpenStreams, UnpublishedTemporaryFileIsRemovedOnlyIfItIsStillOurs) {
     // Devices are written in place and never removed.
     StreamPair pair;
     ASSERT_EQ(open_streams(temporary.c_str(), "/dev/null", pair), Status::ok);
-    EXPECT_EQ(pair.writer.temporary_name, nullptr);
+    EXPECT_EQ(pair.output.temporary_name(), nullptr);
   }
   EXPECT_TRUE(exists("/dev/null"));
 }
@@ -170,12 +177,12 @@ TEST(Jobs, FailedFileJobsLeaveNoOutput) {
   const Bytes data = test::random_bytes(300000, 9);
   write_file(dir.file("in"), data);
   EXPECT_EQ(moltavex::compress_file(dir.file("in").c_str(), dir.file("in.mx").c_str(), 1, 12),
-            Status::ok);
+            moltavex::Status::ok);
   EXPECT_EQ(moltavex::compress_file("/tmp", dir.file("dir.mx").c_str(), 1, 12),
-            Status::read_failed);
+            moltavex::Status::read_failed);
   EXPECT_FALSE(exists(dir.file("dir.mx")));
   EXPECT_EQ(moltavex::compress_file(dir.file("in").c_str(), "/dev/full", 1, 12),
-            Status::write_failed);
+            moltavex::Status::write_failed);
 
   Bytes stream = read_file(dir.file("in.mx"));
   stream.resize(stream.size() / 2);
@@ -192,6 +199,7 @@ TEST(Jobs, FailedFileJobsLeaveNoOutput) {
     ASSERT_EQ(open_streams(dir.file("in.mx").c_str(), dir.file("restored").c_str(), pair),
               Status::ok);
     EXPECT_EQ(decompress_streams(pair.reader, pair.writer), Status::ok);
+    EXPECT_TRUE(pair.output.commit());
   }
   EXPECT_EQ(read_file(dir.file("restored")), data);
 }

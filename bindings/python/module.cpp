@@ -78,15 +78,18 @@ py::bytes to_bytes(const Bytes& data) {
   return py::bytes(reinterpret_cast<const char*>(data.data()), data.size());
 }
 
-// memory_limit: None or 0 for no limit, or a byte count.
+// memory_limit: None for the library's default (when decompressing,
+// streams that need more than MVX_DEFAULT_MEMORY_LIMIT are refused), 0 for
+// no limit, or a byte count.
 mvx_options options_of(const py::object& memory_limit) {
-  mvx_options options{};
+  mvx_options options = MVX_OPTIONS_INIT;
   if (memory_limit.is_none()) return options;
   if (!PyLong_Check(memory_limit.ptr()))
     throw py::type_error("memory_limit must be an int or None");
   if (memory_limit < py::int_(0)) throw py::value_error("memory_limit must not be negative");
   options.memory_limit = PyLong_AsUnsignedLongLong(memory_limit.ptr());
   if (PyErr_Occurred() != nullptr) throw py::error_already_set();
+  if (options.memory_limit == 0) options.memory_limit = MVX_NO_MEMORY_LIMIT;
   return options;
 }
 

@@ -39,10 +39,12 @@
  * the data touches are used, so high orders work on small inputs (on
  * Linux, a table that the data will touch nearly all over gets 2 MiB pages
  * for speed). A table that cannot be allocated makes the job fail with
- * MVX_OUT_OF_MEMORY; so does one beyond mvx_options.memory_limit, before
- * anything is coded. A stream's header alone sets the memory its
- * decompression takes (up to 34 GiB at model 3 or 5, order 31): set a
- * limit when the stream comes from elsewhere.
+ * MVX_OUT_OF_MEMORY; one beyond mvx_options.memory_limit fails with
+ * MVX_MEMORY_LIMIT, before anything is coded. A stream's header alone sets
+ * the memory its decompression takes (up to 34 GiB at model 3 or 5, order
+ * 31), so decompression refuses by default what needs more than
+ * MVX_DEFAULT_MEMORY_LIMIT (every setting up to order 26): a caller that
+ * trusts its streams raises the limit or removes it (MVX_NO_MEMORY_LIMIT).
  *
  * ERRORS AND THREADS
  *
@@ -51,7 +53,21 @@
  * no state between calls: any number of jobs and contexts may run on
  * different threads at once. A context (mvx_compressor, mvx_decompressor)
  * is used by one thread at a time, and a failed context keeps returning
- * its status.
+ * its status. Null pointers where the call needs an object, and sizes
+ * that make no sense, give MVX_INVALID_CALL.
+ *
+ * VERSIONS AND GROWTH
+ *
+ * MVX_VERSION_NUMBER and mvx_version_number() tell the header's and the
+ * library's versions apart. The structures a caller fills (mvx_options,
+ * mvx_observer, mvx_stream_info) begin with their own size, so that a
+ * later version can add members without breaking programs built against
+ * an earlier header: start each from its _INIT macro.
+ *
+ *   if (mvx_version_number() < MVX_VERSION_NUMBER) ...  // an older library
+ *   mvx_options options = MVX_OPTIONS_INIT;
+ *   options.memory_limit = (uint64_t)4 << 30;           // trust streams up to 4 GiB
+ *   mvx_decompress_with(src, size, dst, capacity, &written, &options);
  *
  * EXAMPLES
  *
@@ -85,11 +101,17 @@
 #ifndef MOLTAVEX_MOLTAVEX_H
 #define MOLTAVEX_MOLTAVEX_H
 
-/* The library's version, the one place it is written (the build and the
- * program's banner take it from here). */
-#define MVX_VERSION_MAJOR 1
-#define MVX_VERSION_MINOR 9
-#define MVX_VERSION_STRING MVX_STRINGIZE_(MVX_VERSION_MAJOR) "." MVX_STRINGIZE_(MVX_VERSION_MINOR)
+/* The library's version, the one place it is written (the build takes it
+ * from here). MVX_VERSION_NUMBER is major * 10000 + minor * 100 + patch:
+ * compare it with mvx_version_number() to learn whether the library in use
+ * is at least as new as the header a program was built with. */
+#define MVX_VERSION_MAJOR 2
+#define MVX_VERSION_MINOR 0
+#define MVX_VERSION_PATCH 0
+#define MVX_VERSION_NUMBER (MVX_VERSION_MAJOR * 10000 + MVX_VERSION_MINOR * 100 + MVX_VERSION_PATCH)
+#define MVX_VERSION_STRING          \
+  MVX_STRINGIZE_(MVX_VERSION_MAJOR) \
+  "." MVX_STRINGIZE_(MVX_VERSION_MINOR) "." MVX_STRINGIZE_(MVX_VERSION_PATCH)
 #define MVX_STRINGIZE_(x) MVX_STRINGIZE2_(x)
 #define MVX_STRINGIZE2_(x) #x
 
@@ -126,20 +148,23 @@ typedef enum mvx_status {
   MVX_CREATE_OUTPUT_FAILED, /* "Could not create output file." (also: the output is the input) */
   MVX_READ_FAILED,          /* "Could not read input file." */
   MVX_WRITE_FAILED,         /* "Could not write output file." */
-  MVX_OUT_OF_MEMORY,        /* "Out of memory." (or beyond the memory limit) */
+  MVX_OUT_OF_MEMORY,        /* "Out of memory." (an allocation failed) */
   MVX_INVALID_STREAM,       /* "Not a valid compressed file." (no header, or model 6 or 7) */
   MVX_TRUNCATED_STREAM,     /* "Unexpected end of compressed data." */
-  MVX_INVALID_ARGUMENT,     /* "Invalid model or order." (or another argument out of range) */
+  MVX_INVALID_ARGUMENT,     /* "Invalid model or order." (a setting out of range) */
   MVX_INTERRUPTED,          /* "Interrupted." (the observer's stop flag was raised) */
-  MVX_OUTPUT_TOO_SMALL      /* "Output buffer too small." */
+  MVX_OUTPUT_TOO_SMALL,     /* "Output buffer too small." */
+  MVX_MEMORY_LIMIT,         /* "Memory limit exceeded." (the tables pass the limit) */
+  MVX_INVALID_CALL          /* "Invalid call: a null pointer or an impossible size." */
 } mvx_status;
 
 /* The fixed one-line message of a status, without line end ("" for MVX_OK). */
 MVX_API const char* mvx_status_message(mvx_status status);
 
-/* MVX_VERSION_STRING of the library in use (which may be newer than the
- * header a program was built with). */
+/* MVX_VERSION_STRING and MVX_VERSION_NUMBER of the library in use (which
+ * may be newer than the header a program was built with). */
 MVX_API const char* mvx_version_string(void);
+MVX_API unsigned mvx_version_number(void);
 
 /* The display name of a model ("Simple Bitwise Model"), or NULL outside
  * 0..5. */
@@ -153,17 +178,37 @@ MVX_API uint64_t mvx_model_memory(int model, int order);
  * model (6 or 7). */
 MVX_API bool mvx_read_header(uint8_t header, int* model, int* order);
 
-/* Settings of a job or context. Zero-initialised, or a NULL pointer, means
- * the defaults. */
+/* The default table limit of decompression and of the automatic choice:
+ * every model at every order up to 26 (17 * 2^26 bytes, plus model 5's
+ * 128 KiB), about 1.06 GiB. A stream from elsewhere whose header asks for
+ * more is refused with MVX_MEMORY_LIMIT before any memory is touched,
+ * unless the caller allows more. */
+#define MVX_DEFAULT_MEMORY_LIMIT (((uint64_t)17 << 26) + ((uint64_t)128 << 10))
+/* A memory_limit that removes the limit. */
+#define MVX_NO_MEMORY_LIMIT UINT64_MAX
+
+/* Settings of a job or context. Start from MVX_OPTIONS_INIT (or
+ * mvx_options_init), which sets `size` and the defaults, then set what you
+ * need; a NULL pointer means the defaults. `size` lets later versions add
+ * members at the end: the library reads what a caller's `size` covers and
+ * takes the defaults for the rest, and refuses (MVX_INVALID_CALL) a size
+ * below that of the first version or members it does not know that are
+ * not zero. */
 typedef struct mvx_options {
-  /* The most bytes of model tables (mvx_model_memory) a job may reserve;
-   * 0 for no limit. */
+  size_t size; /* sizeof(mvx_options) as the caller was built */
+  /* The most bytes of model tables (mvx_model_memory) a job may reserve.
+   * 0: the default, which is no limit when compressing with a given
+   * setting, and MVX_DEFAULT_MEMORY_LIMIT when decompressing or choosing a
+   * setting; MVX_NO_MEMORY_LIMIT: none. */
   uint64_t memory_limit;
   /* The size of the input, when the caller knows it (0: unknown): the
    * tables' pages are then chosen before the first touch. It changes no
    * stream, only the speed and the memory held. */
   uint64_t size_hint;
 } mvx_options;
+#define MVX_OPTIONS_INIT \
+  { sizeof(mvx_options), 0, 0 }
+MVX_API void mvx_options_init(mvx_options* options);
 
 /* The largest stream that compressing `size` bytes can give, with any
  * model and order; SIZE_MAX when that does not fit a size_t. */
@@ -222,10 +267,14 @@ MVX_API mvx_status mvx_decompressor_finish(mvx_decompressor* decompressor, void*
                                            size_t capacity, size_t* written, bool* done);
 MVX_API void mvx_decompressor_free(mvx_decompressor* decompressor);
 
-/* Optional hooks into a running job. Zero-initialised members do nothing. */
+/* Optional hooks into a running job. Start from MVX_OBSERVER_INIT (or
+ * mvx_observer_init), which sets `size` as mvx_options' does; null members
+ * do nothing. */
 typedef struct mvx_observer {
-  /* Once, when coding starts: after the streams are open and, when
-   * decompressing, after the header has named the model. */
+  size_t size; /* sizeof(mvx_observer) as the caller was built */
+  /* Once, when coding starts, before the first byte is written: after the
+   * input is open and, when decompressing, after the header has named the
+   * model (after the choice, for the automatic choice). */
   void (*started)(void* context, bool decompressing, const char* model_name);
   /* After every block of input read and of output written (64 KiB), and
    * once more at the end of a job that succeeded, with the bytes read
@@ -237,6 +286,9 @@ typedef struct mvx_observer {
    * named output as it was, and returns MVX_INTERRUPTED. */
   const volatile sig_atomic_t* stop;
 } mvx_observer;
+#define MVX_OBSERVER_INIT \
+  { sizeof(mvx_observer), NULL, NULL, NULL, NULL }
+MVX_API void mvx_observer_init(mvx_observer* observer);
 
 /* A caller's data source: fills `buffer` with up to `size` bytes and
  * returns their number, 0 at the end of the data, or -1 on a read error. */
@@ -253,9 +305,10 @@ MVX_API mvx_status mvx_decompress_stream(mvx_read_function read, void* read_cont
                                          mvx_write_function write, void* write_context,
                                          const mvx_observer* observer, const mvx_options* options);
 
-/* Named files. A name starting with ':' selects standard input or output.
- * The input is opened first (a missing input never touches the output); an
- * output that is the input file itself, under any name, is refused.
+/* Named files. The names are used as they are (the program's ":" for the
+ * standard streams is the program's own convention). The input is opened
+ * first (a missing input never touches the output); an output that is the
+ * input file itself, under any name, is refused.
  *
  * An output name that holds a regular file, a symbolic link or nothing is
  * written through a new temporary file in the same directory (created
@@ -264,52 +317,60 @@ MVX_API mvx_status mvx_decompress_stream(mvx_read_function read, void* read_cont
  * untouched and no temporary file behind, and a symbolic link is itself
  * replaced, never written through. The new file takes the permission bits
  * (without setuid, setgid and sticky) of a regular input file, its group
- * where allowed, and its access and modification times; from standard
- * input, 0666 less the umask. Other outputs (devices, FIFOs) are written
- * in place. */
+ * where allowed, and its access and modification times; otherwise 0666
+ * less the umask. Other outputs (devices, FIFOs) are written in place. */
 MVX_API mvx_status mvx_compress_file(const char* input_name, const char* output_name, int model,
                                      int order, const mvx_observer* observer,
                                      const mvx_options* options);
 MVX_API mvx_status mvx_decompress_file(const char* input_name, const char* output_name,
                                        const mvx_observer* observer, const mvx_options* options);
 
-/* What a stream holds. */
+/* What a stream holds. Start from MVX_STREAM_INFO_INIT (or
+ * mvx_stream_info_init): the library fills the members that `size`
+ * covers. */
 typedef struct mvx_stream_info {
+  size_t size; /* sizeof(mvx_stream_info) as the caller was built */
   int model;
   int order;
   uint64_t compressed_bytes; /* the stream's length; bytes after it not counted */
   uint64_t original_bytes;   /* the data it restores */
 } mvx_stream_info;
+#define MVX_STREAM_INFO_INIT \
+  { sizeof(mvx_stream_info), 0, 0, 0, 0 }
+MVX_API void mvx_stream_info_init(mvx_stream_info* info);
 
-/* Decodes the named stream (":" for standard input) to its end and
+/* Decodes the named stream, or the stream `read` yields, to its end and
  * discards the data: MVX_OK when it decodes to its end marker, and `info`
  * (if not NULL) describes it; otherwise the status decompression would
  * give. Without a checksum, only a cut stream and an invalid header are
  * detected. */
 MVX_API mvx_status mvx_test_file(const char* input_name, mvx_stream_info* info,
                                  const mvx_observer* observer, const mvx_options* options);
+MVX_API mvx_status mvx_test_stream(mvx_read_function read, void* read_context,
+                                   mvx_stream_info* info, const mvx_observer* observer,
+                                   const mvx_options* options);
 
 /* Automatic choice of model and order.
  *
  * The library tries settings on the data itself and keeps the one that
  * gives the shortest stream; the stream made with it is an ordinary one,
  * byte for byte what mvx_compress gives with that model and order, so
- * every decoder restores it. The choice depends on the data (and the
- * memory limit) alone, never on timing: the same input gives the same
- * stream. Ties go to the smaller tables, then to the lower model, then to
- * the lower order.
- *
- * Candidates are the six models at every order whose tables fit
- * mvx_options.memory_limit, which therefore also bounds decompression; the
- * trials run two at a time (two threads), and together never reserve more
- * than the limit. Trials on a first sample rank the models, and trials on
- * a second one choose among the best few: on inputs of up to 1 MiB the
- * first quarter and the whole input (up to 64 KiB, one search on the whole
- * input), and the best trial's stream is the result; on longer ones the
- * first 256 KiB and the first 1 MiB. There the order then rises by one for
- * every fourfold of the input beyond 1 MiB if it rose from the first
- * sample to the second (the tables need room for more contexts), and one
- * pass codes the whole input. */
+ * every decoder restores it. What it promises:
+ *   - The choice depends on the data and the memory limit alone, never on
+ *     timing: the same input gives the same stream. Ties go to the smaller
+ *     tables, then to the lower model, then to the lower order.
+ *   - Candidates are the six models at every order whose tables fit
+ *     mvx_options.memory_limit (by default MVX_DEFAULT_MEMORY_LIMIT, so
+ *     that every chosen stream decompresses with the defaults); the trials
+ *     run two at a time (two threads) and together never reserve more
+ *     than the limit.
+ *   - Its cost: trials on samples of the input, then one pass; on inputs
+ *     up to 1 MiB within about ten times one compression with the chosen
+ *     setting, on long inputs close to one compression.
+ * The streaming forms read up to 16 MiB ahead before they choose; an input
+ * longer than that is taken to be mvx_options.size_hint bytes long when
+ * the caller gives it (the file jobs give the file's size), else as long
+ * as what was read. */
 typedef struct mvx_setting {
   int model;
   int order;
@@ -326,10 +387,13 @@ MVX_API mvx_status mvx_compress_auto(const void* src, size_t size, void* dst, si
                                      size_t* written, mvx_setting* chosen,
                                      const mvx_observer* observer, const mvx_options* options);
 
-/* As mvx_compress_file, with the chosen setting; the output is opened only
- * once the choice is made. The choice reads up to 16 MiB ahead; the length
- * of a longer input is taken from its file size, and from a pipe (whose
- * length is unknown) as the 16 MiB read. */
+/* As mvx_compress_stream and mvx_compress_file, with the chosen setting;
+ * nothing is written (and the file job's output is not opened) before the
+ * choice is made. */
+MVX_API mvx_status mvx_compress_stream_auto(mvx_read_function read, void* read_context,
+                                            mvx_write_function write, void* write_context,
+                                            mvx_setting* chosen, const mvx_observer* observer,
+                                            const mvx_options* options);
 MVX_API mvx_status mvx_compress_file_auto(const char* input_name, const char* output_name,
                                           mvx_setting* chosen, const mvx_observer* observer,
                                           const mvx_options* options);

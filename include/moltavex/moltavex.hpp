@@ -11,7 +11,7 @@
 //   if (moltavex::compress(text, sizeof text - 1, 1, 16, packed) != moltavex::Status::ok) ...
 //   moltavex::Status s = moltavex::decompress(packed.data(), packed.size(), restored);
 //
-//   // Files; ":" names standard input or output.
+//   // Files.
 //   moltavex::Status s = moltavex::compress_file("book.txt", "book.txt.mx", 3, 16);
 //   if (s != moltavex::Status::ok) std::fprintf(stderr, "%s\n", moltavex::status_message(s));
 //
@@ -47,6 +47,8 @@ enum class Status : int {
   invalid_argument = MVX_INVALID_ARGUMENT,
   interrupted = MVX_INTERRUPTED,
   output_too_small = MVX_OUTPUT_TOO_SMALL,
+  memory_limit = MVX_MEMORY_LIMIT,
+  invalid_call = MVX_INVALID_CALL,
 };
 
 inline const char* status_message(Status status) {
@@ -65,19 +67,20 @@ inline bool read_header(std::uint8_t header, int* model, int* order) {
   return mvx_read_header(header, model, order);
 }
 inline const char* version() { return mvx_version_string(); }
+inline unsigned version_number() { return mvx_version_number(); }
 
 using ReadFunction = mvx_read_function;
 using WriteFunction = mvx_write_function;
 
-// The C structures, zero-initialised.
+// The C structures, with their size set and the defaults.
 struct Observer : mvx_observer {
-  Observer() : mvx_observer{} {}
+  Observer() : mvx_observer{} { size = sizeof(mvx_observer); }
 };
 struct Options : mvx_options {
-  Options() : mvx_options{} {}
+  Options() : mvx_options{} { size = sizeof(mvx_options); }
 };
 struct StreamInfo : mvx_stream_info {
-  StreamInfo() : mvx_stream_info{} {}
+  StreamInfo() : mvx_stream_info{} { size = sizeof(mvx_stream_info); }
 };
 struct Setting : mvx_setting {
   Setting() : mvx_setting{} {}
@@ -176,6 +179,10 @@ inline Status test_file(const char* input_name, StreamInfo* info = nullptr,
                         const Observer* observer = nullptr, const Options* options = nullptr) {
   return detail::status_of(mvx_test_file(input_name, info, observer, options));
 }
+inline Status test_stream(ReadFunction read, void* read_context, StreamInfo* info = nullptr,
+                          const Observer* observer = nullptr, const Options* options = nullptr) {
+  return detail::status_of(mvx_test_stream(read, read_context, info, observer, options));
+}
 
 // The automatic choice of model and order (see mvx_choose_setting).
 inline Status choose_setting(const void* data, std::size_t size, Setting* chosen,
@@ -196,6 +203,13 @@ inline Status compress_auto(const void* data, std::size_t size, std::vector<std:
       mvx_compress_auto(data, size, out.data(), out.size(), &written, chosen, observer, options));
   out.resize(status == Status::ok ? written : 0);
   return status;
+}
+inline Status compress_stream_auto(ReadFunction read, void* read_context, WriteFunction write,
+                                   void* write_context, Setting* chosen = nullptr,
+                                   const Observer* observer = nullptr,
+                                   const Options* options = nullptr) {
+  return detail::status_of(mvx_compress_stream_auto(read, read_context, write, write_context,
+                                                    chosen, observer, options));
 }
 inline Status compress_file_auto(const char* input_name, const char* output_name,
                                  Setting* chosen = nullptr, const Observer* observer = nullptr,

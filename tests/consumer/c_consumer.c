@@ -64,6 +64,15 @@ int main(void) {
         "pieces differ from the one-shot stream");
   check(mvx_decompress(packed, written, restored, 3, &restored_size) == MVX_OUTPUT_TOO_SMALL,
         "too small");
+  /* The header's example of versions and options. */
+  {
+    mvx_options options = MVX_OPTIONS_INIT;
+    check(mvx_version_number() >= MVX_VERSION_NUMBER, "an older library");
+    options.memory_limit = (uint64_t)4 << 30; /* trust streams up to 4 GiB */
+    check(mvx_decompress_with(packed, written, restored, sizeof restored, &restored_size,
+                              &options) == MVX_OK,
+          "decompress_with");
+  }
   free(packed);
   free(pieces);
   puts(failures == 0 ? "c_consumer: all good" : "c_consumer: FAILED");

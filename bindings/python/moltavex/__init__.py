@@ -4,8 +4,10 @@ A stream is one header byte (model * 32 + order) and an arithmetic-coded
 body that ends with its own end marker; it has no magic number, length or
 checksum. Six models (0..5) and orders 0..31; a model reserves up to
 17 * 2**order bytes of tables, and a stream's header alone decides that for
-its decompression, so pass memory_limit (a byte count; None or 0 for no
-limit) when the data comes from elsewhere.
+its decompression. memory_limit is a byte count, 0 for no limit, or None
+for the library's default: no limit when compressing, and when
+decompressing about 1.06 GiB (every setting up to order 26), so that a
+stream from elsewhere cannot claim more unless you allow it.
 
     compress(data, model=1, order=16, *, memory_limit=None) -> bytes
     decompress(data, *, memory_limit=None) -> bytes
@@ -33,7 +35,8 @@ limit) when the data comes from elsewhere.
         Every failure the library reports (an invalid or cut stream, a
         memory limit passed, an invalid model or order), with its message:
         "Not a valid compressed file.", "Unexpected end of compressed
-        data.", "Out of memory.", "Invalid model or order.".
+        data.", "Memory limit exceeded.", "Out of memory.", "Invalid model
+        or order.".
 
 Data may be any C-contiguous buffer (bytes, bytearray, memoryview); it is
 read in place, and the GIL is released while it is coded. Compressor and

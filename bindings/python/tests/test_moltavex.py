@@ -130,7 +130,7 @@ def test_a_cut_stream_fails_at_the_end_of_the_input():
 def test_errors_carry_the_library_messages():
     invalid_stream = r"^Not a valid compressed file\.$"
     invalid_argument = r"^Invalid model or order\.$"
-    out_of_memory = r"^Out of memory\.$"
+    over_the_limit = r"^Memory limit exceeded\.$"
     for stream in (b"", b"\xe5\x01\x02\x03", b"\xff"):
         with pytest.raises(moltavex.MoltavexError, match=invalid_stream):
             moltavex.decompress(stream)
@@ -143,14 +143,22 @@ def test_errors_carry_the_library_messages():
     # stream's header is checked before its tables are taken.
     stream = moltavex.compress(TEXT, 3, 16)
     limit = 17 * 2**16 - 1
-    with pytest.raises(moltavex.MoltavexError, match=out_of_memory):
+    with pytest.raises(moltavex.MoltavexError, match=over_the_limit):
         moltavex.compress(TEXT, 3, 16, memory_limit=limit)
-    with pytest.raises(moltavex.MoltavexError, match=out_of_memory):
+    with pytest.raises(moltavex.MoltavexError, match=over_the_limit):
         moltavex.Compressor(3, 16, memory_limit=limit)
-    with pytest.raises(moltavex.MoltavexError, match=out_of_memory):
+    with pytest.raises(moltavex.MoltavexError, match=over_the_limit):
         moltavex.decompress(stream, memory_limit=limit)
-    with pytest.raises(moltavex.MoltavexError, match=out_of_memory):
+    with pytest.raises(moltavex.MoltavexError, match=over_the_limit):
         moltavex.Decompressor(memory_limit=limit).decompress(stream[:1])
+    # By default a stream from elsewhere cannot claim more than every
+    # setting up to order 26 takes: a header naming model 3 at order 27
+    # (2.1 GiB of tables) is refused before any table is made.
+    foreign = bytes([3 * 32 + 27]) + bytes(range(256)) * 100
+    with pytest.raises(moltavex.MoltavexError, match=over_the_limit):
+        moltavex.decompress(foreign)
+    with pytest.raises(moltavex.MoltavexError, match=over_the_limit):
+        moltavex.Decompressor().decompress(foreign)
     assert moltavex.decompress(stream, memory_limit=limit + 1) == TEXT
     assert moltavex.decompress(stream, memory_limit=0) == TEXT
     with pytest.raises(ValueError):

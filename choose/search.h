@@ -1,9 +1,8 @@
-// The search behind the automatic choice of model and order
-// (mvx_choose_setting and the mvx_compress_*auto entry points).
-//
-// A SettingSearch decides which trial compressions of one sample to run and
-// which setting wins; its caller runs them (pipeline/choose.cpp, two at a
-// time) and reports their sizes. The search proceeds in rounds: each round
+// The search behind the automatic choice of model and order: which trial
+// compressions of one sample to run, and which setting wins. It runs
+// nothing itself: choose/trials.h runs the rounds (two trials at a time)
+// and reports their sizes, and choose/sampling.h decides which samples are
+// searched. The search proceeds in rounds: each round
 // is the set of trials that the results so far call for, none tried
 // before, in a fixed order, so the trials of a round may run in any order
 // or at once and the outcome depends on their sizes alone.
@@ -41,13 +40,17 @@
 #include <cstdint>
 #include <vector>
 
-#include "moltavex/moltavex.hpp"
+#include "models/registry.h"
+#include "moltavex/moltavex.h"
 
 namespace mx {
 
 using Setting = mvx_setting;
 
 inline constexpr std::uint64_t trial_failed = UINT64_MAX;
+
+// The tables of `model` at `order`, in bytes.
+std::uint64_t table_bytes(int model, int order);
 
 class SettingSearch {
  public:
@@ -110,7 +113,7 @@ class SettingSearch {
   std::vector<Setting> starts_;  // otherwise
   bool started_ = false;
   // Compressed size of each trial: 0 untried, trial_failed, or the size.
-  std::uint64_t sizes_[moltavex::model_count][moltavex::max_order + 1] = {};
+  std::uint64_t sizes_[model_count][max_order + 1] = {};
 };
 
 }  // namespace mx

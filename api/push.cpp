@@ -1,7 +1,7 @@
 // Push-style streaming: compression and decompression contexts that are fed
 // input in pieces of any size and hand out output as it comes.
 //
-// They run the same coding jobs as the pull drivers (coding_jobs.h), so the
+// They run the same coding jobs as the pull drivers (pipeline/coding_jobs.h), so the
 // streams are the same whatever the pieces.
 //   - Compression transforms each piece (packer_push, which keeps an open
 //     run as a count between pieces) in blocks and codes them into a writer
@@ -20,15 +20,16 @@
 #include <new>
 #include <vector>
 
+#include "api/options.h"
 #include "models/registry.h"
 #include "pipeline/coding_jobs.h"
 #include "pipeline/drivers.h"
+#include "pipeline/header.h"
 
 namespace {
 
-using moltavex::Status;
-
 using mx::c_status;
+using mx::Status;
 
 constexpr std::size_t pending_limit = std::size_t{1} << 16;
 
@@ -89,7 +90,7 @@ struct mvx_compressor {
 };
 
 struct mvx_decompressor {
-  std::uint64_t memory_limit = 0;
+  std::uint64_t memory_limit = 0;  // none
   std::uint64_t size_hint = 0;
   mx::ByteWriter writer;  // its buffer waits for the caller's buffers
   std::unique_ptr<mx::DecodeJob> job;
@@ -130,7 +131,7 @@ struct mvx_decompressor {
     if (job == nullptr) {
       if (size == 0) return 0;
       int model = 0, order = 0;
-      if (!mvx_read_header(in[0], &model, &order)) {
+      if (!mx::parse_header(in[0], model, order)) {
         failed = MVX_INVALID_STREAM;
         return 0;
       }
@@ -181,17 +182,21 @@ extern "C" {
 
 MVX_API mvx_status mvx_compressor_create(mvx_compressor** compressor, int model, int order,
                                          const mvx_options* options) {
-  if (compressor == nullptr) return MVX_INVALID_ARGUMENT;
+  if (compressor == nullptr) return MVX_INVALID_CALL;
   *compressor = nullptr;
+  mx::api::CallSettings settings;
+  const Status read =
+      mx::api::read_settings(options, nullptr, mx::api::LimitDefault::none, settings);
+  if (read != Status::ok) return c_status(read);
   if (mx::find_model(model) == nullptr || !mx::valid_order(order)) return MVX_INVALID_ARGUMENT;
-  const Status memory = mx::check_memory(model, order, mx::memory_limit_of(options));
+  const Status memory = mx::check_memory(model, order, settings.memory_limit);
   if (memory != Status::ok) return c_status(memory);
   std::unique_ptr<mvx_compressor> c(new (std::nothrow) mvx_compressor);
   if (!c || mx::writer_open_function(c->writer, &mvx_compressor::keep, c.get()) != Status::ok) {
     return MVX_OUT_OF_MEMORY;
   }
   mx::writer_put(c->writer, mx::header_byte(model, order));
-  c->job = mx::make_encode_job(model, order, c->writer, mx::size_hint_of(options));
+  c->job = mx::make_encode_job(model, order, c->writer, settings.options.size_hint);
   if (!c->job) return MVX_OUT_OF_MEMORY;
   *compressor = c.release();
   return MVX_OK;
@@ -204,10 +209,10 @@ MVX_API mvx_status mvx_compressor_compress(mvx_compressor* c, const void* src, s
   if (written != nullptr) *written = 0;
   if (c == nullptr || consumed == nullptr || written == nullptr || (src == nullptr && size != 0) ||
       (dst == nullptr && capacity != 0)) {
-    return MVX_INVALID_ARGUMENT;
+    return MVX_INVALID_CALL;
   }
   if (c->failed != MVX_OK) return c->failed;
-  if (c->finished) return MVX_INVALID_ARGUMENT;
+  if (c->finished) return MVX_INVALID_CALL;
   const auto* in = static_cast<const std::uint8_t*>(src);
   auto* out = static_cast<std::uint8_t*>(dst);
   std::size_t taken = 0;
@@ -230,7 +235,7 @@ MVX_API mvx_status mvx_compressor_finish(mvx_compressor* c, void* dst, size_t ca
   if (written != nullptr) *written = 0;
   if (done != nullptr) *done = false;
   if (c == nullptr || written == nullptr || done == nullptr || (dst == nullptr && capacity != 0)) {
-    return MVX_INVALID_ARGUMENT;
+    return MVX_INVALID_CALL;
   }
   if (c->failed != MVX_OK) return c->failed;
   if (!c->finished) {
@@ -250,14 +255,18 @@ MVX_API void mvx_compressor_free(mvx_compressor* compressor) { delete compressor
 
 MVX_API mvx_status mvx_decompressor_create(mvx_decompressor** decompressor,
                                            const mvx_options* options) {
-  if (decompressor == nullptr) return MVX_INVALID_ARGUMENT;
+  if (decompressor == nullptr) return MVX_INVALID_CALL;
   *decompressor = nullptr;
+  mx::api::CallSettings settings;
+  const Status read =
+      mx::api::read_settings(options, nullptr, mx::api::LimitDefault::safe, settings);
+  if (read != Status::ok) return c_status(read);
   std::unique_ptr<mvx_decompressor> d(new (std::nothrow) mvx_decompressor);
   if (!d || mx::writer_open_function(d->writer, &mvx_decompressor::refuse, nullptr) != Status::ok) {
     return MVX_OUT_OF_MEMORY;
   }
-  d->memory_limit = mx::memory_limit_of(options);
-  d->size_hint = mx::size_hint_of(options);
+  d->memory_limit = settings.memory_limit;
+  d->size_hint = settings.options.size_hint;
   *decompressor = d.release();
   return MVX_OK;
 }
@@ -270,7 +279,7 @@ MVX_API mvx_status mvx_decompressor_decompress(mvx_decompressor* d, const void* 
   if (ended != nullptr) *ended = false;
   if (d == nullptr || consumed == nullptr || written == nullptr || ended == nullptr ||
       (src == nullptr && size != 0) || (dst == nullptr && capacity != 0)) {
-    return MVX_INVALID_ARGUMENT;
+    return MVX_INVALID_CALL;
   }
   if (d->failed != MVX_OK) return d->failed;
   *consumed = d->run(static_cast<const std::uint8_t*>(src), size, false, dst, capacity, *written);
@@ -283,7 +292,7 @@ MVX_API mvx_status mvx_decompressor_finish(mvx_decompressor* d, void* dst, size_
   if (written != nullptr) *written = 0;
   if (done != nullptr) *done = false;
   if (d == nullptr || written == nullptr || done == nullptr || (dst == nullptr && capacity != 0)) {
-    return MVX_INVALID_ARGUMENT;
+    return MVX_INVALID_CALL;
   }
   if (d->failed != MVX_OK) return d->failed;
   if (d->job == nullptr) return d->failed = MVX_INVALID_STREAM;  // no header came

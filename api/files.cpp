@@ -1,0 +1,131 @@
+// The C API's jobs on named files: the input and output files of
+// platform/files.h (which keep a failed job's output name untouched) around
+// the drivers. Each job opens its input, checks what it can before the
+// output is touched (the setting, the memory, the stream's header), then
+// opens the output, runs, and commits the output only on success.
+#include "api/files.h"
+
+#include "io/memory_streams.h"
+#include "models/registry.h"
+#include "pipeline/header.h"
+
+namespace mx::api {
+
+Status status_of(platform::FileError error) {
+  switch (error) {
+    case platform::FileError::none: return Status::ok;
+    case platform::FileError::open_failed: return Status::open_input_failed;
+    case platform::FileError::create_failed: return Status::create_output_failed;
+    case platform::FileError::interrupted: return Status::interrupted;
+    case platform::FileError::out_of_memory: return Status::out_of_memory;
+  }
+  return Status::create_output_failed;
+}
+
+Status open_input(const char* name, platform::StopFlag stop, platform::InputFile& input,
+                  ByteReader& reader) {
+  const Status status = status_of(input.open(name, stop));
+  if (status != Status::ok) return status;
+  const Status buffer = reader_open_handle(reader, input.handle());
+  reader.expected_bytes = input.known_size();
+  return buffer;
+}
+
+Status open_output(const char* name, const platform::InputFile& input, platform::StopFlag stop,
+                   platform::OutputFile& output, ByteWriter& writer) {
+  const Status status = status_of(output.open(name, input, stop));
+  if (status != Status::ok) return status;
+  return writer_open_handle(writer, output.handle());
+}
+
+Status commit(Status job, platform::OutputFile& output) {
+  if (job != Status::ok) return job;
+  return output.commit() ? Status::ok : Status::write_failed;
+}
+
+}  // namespace mx::api
+
+namespace {
+
+using mx::c_status;
+using mx::Status;
+using mx::api::CallSettings;
+using mx::api::LimitDefault;
+
+}  // namespace
+
+extern "C" {
+
+MVX_API mvx_status mvx_compress_file(const char* input_name, const char* output_name, int model,
+                                     int order, const mvx_observer* observer,
+                                     const mvx_options* options) {
+  if (input_name == nullptr || output_name == nullptr) return MVX_INVALID_CALL;
+  if (mx::find_model(model) == nullptr || !mx::valid_order(order)) return MVX_INVALID_ARGUMENT;
+  CallSettings settings;
+  Status status = mx::api::read_settings(options, observer, LimitDefault::none, settings);
+  if (status != Status::ok) return c_status(status);
+  const mx::platform::StopFlag stop = mx::api::stop_flag_of(observer);
+  mx::platform::InputFile input;
+  mx::platform::OutputFile output;
+  mx::ByteReader reader;
+  mx::ByteWriter writer;
+  status = mx::api::open_input(input_name, stop, input, reader);
+  if (status == Status::ok) status = mx::check_memory(model, order, settings.memory_limit);
+  if (status == Status::ok) status = mx::api::open_output(output_name, input, stop, output, writer);
+  if (status != Status::ok) return c_status(status);
+  return c_status(mx::api::commit(
+      mx::compress_streams(reader, writer, model, order, settings.observer, settings.memory_limit),
+      output));
+}
+
+MVX_API mvx_status mvx_decompress_file(const char* input_name, const char* output_name,
+                                       const mvx_observer* observer, const mvx_options* options) {
+  if (input_name == nullptr || output_name == nullptr) return MVX_INVALID_CALL;
+  CallSettings settings;
+  Status status = mx::api::read_settings(options, observer, LimitDefault::safe, settings);
+  if (status != Status::ok) return c_status(status);
+  const mx::platform::StopFlag stop = mx::api::stop_flag_of(observer);
+  mx::platform::InputFile input;
+  mx::platform::OutputFile output;
+  mx::ByteReader reader;
+  mx::ByteWriter writer;
+  status = mx::api::open_input(input_name, stop, input, reader);
+  if (status != Status::ok) return c_status(status);
+  // The header names the tables: a stream that names none, or needs more
+  // memory than allowed, fails before the output is touched.
+  mx::JobWatch watch;
+  mx::watch_streams(watch, settings.observer, reader, writer);
+  const int header = mx::reader_peek(reader);
+  if (header < 0 && reader.failed) return c_status(mx::stream_status(reader, writer));
+  int model = 0, order = 0;
+  if (header < 0 || !mx::parse_header(static_cast<std::uint8_t>(header), model, order)) {
+    return MVX_INVALID_STREAM;
+  }
+  status = mx::check_memory(model, order, settings.memory_limit);
+  if (status == Status::ok) status = mx::api::open_output(output_name, input, stop, output, writer);
+  if (status != Status::ok) return c_status(status);
+  return c_status(mx::api::commit(
+      mx::decompress_streams(reader, writer, settings.observer, settings.memory_limit), output));
+}
+
+MVX_API mvx_status mvx_test_file(const char* input_name, mvx_stream_info* info,
+                                 const mvx_observer* observer, const mvx_options* options) {
+  if (input_name == nullptr || !mx::api::info_size_ok(info)) return MVX_INVALID_CALL;
+  CallSettings settings;
+  Status status = mx::api::read_settings(options, observer, LimitDefault::safe, settings);
+  if (status != Status::ok) return c_status(status);
+  mx::platform::InputFile input;
+  mx::ByteReader reader;
+  mx::ByteWriter writer;
+  mx::CountingSink sink;
+  status = mx::api::open_input(input_name, mx::api::stop_flag_of(observer), input, reader);
+  if (status == Status::ok)
+    status = mx::writer_open_function(writer, &mx::CountingSink::write, &sink);
+  if (status != Status::ok) return c_status(status);
+  mvx_stream_info found{};
+  status = mx::decompress_streams(reader, writer, settings.observer, settings.memory_limit, &found);
+  if (status == Status::ok) status = mx::api::write_info(found, info);
+  return c_status(status);
+}
+
+}  // extern "C"

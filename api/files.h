@@ -1,0 +1,25 @@
+// The steps the C API's file jobs share (files.cpp, auto.cpp): a named
+// input and output (platform/files.h) set up under the streams, and the
+// output committed only after a job that succeeded.
+#pragma once
+
+#include "api/jobs.h"
+#include "platform/files.h"
+
+namespace mx::api {
+
+Status status_of(platform::FileError error);
+
+// Opens the named input and a reader over it (expecting its size).
+Status open_input(const char* name, platform::StopFlag stop, platform::InputFile& input,
+                  ByteReader& reader);
+
+// Opens the named output of the job reading `input`, and a writer over it.
+Status open_output(const char* name, const platform::InputFile& input, platform::StopFlag stop,
+                   platform::OutputFile& output, ByteWriter& writer);
+
+// The job's status; an output that cannot be committed makes a write
+// failure of a job that succeeded.
+Status commit(Status job, platform::OutputFile& output);
+
+}  // namespace mx::api

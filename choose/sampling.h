@@ -1,0 +1,57 @@
+// The sampling policy of the automatic choice: which samples of the input
+// are searched, and how the setting found on them is carried over to the
+// whole input. The one place that states it (the public header and the
+// manual page promise only its results: determinism, the memory limit, the
+// cost).
+//
+// Inputs up to one_stage_bytes get one full search on the whole input.
+// Longer ones are chosen for in two stages:
+//   1. a full search on a first sample (the first quarter of an input of
+//      up to whole_input_bytes, else the first first_sample_bytes), its
+//      tables capped (SettingSearch::capped_bytes_per_byte): it ranks the
+//      models and places their orders;
+//   2. a search over the finalists (the models within 1/finalist_margin of
+//      the best there, at most SettingSearch::active_models) on a second
+//      sample (the whole input, else the first second_sample_bytes), each
+//      from its order on the first sample plus one;
+// and on a longer input the order then rises by one for every fourfold of
+// the input beyond the second sample, if it rose from the first sample to
+// the second. The best order of a model grows with the data its tables
+// must hold (by about one per fourfold on the data measured), while data
+// whose best order does not grow (noise, compressed data) keeps its order.
+// The result stays within the memory limit.
+//
+// The streaming entry points read up to read_ahead_bytes before choosing,
+// so that they know the length of inputs up to that size wherever they
+// come from; a longer input's length is the caller's size hint, else what
+// was read.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "choose/search.h"
+#include "io/status.h"
+#include "platform/platform.h"
+
+namespace mx {
+
+inline constexpr std::size_t read_ahead_bytes = std::size_t{16} << 20;
+
+struct Choice {
+  Setting setting;
+  bool whole = false;                // tried whole: `stream` is the result
+  std::vector<std::uint8_t> stream;  // when whole and asked for
+};
+
+// Chooses for an input of `total_size` bytes of which the first
+// `available` are at `data` (all of them when total_size is at most 1 MiB,
+// at least 1 MiB otherwise), with tables of at most `memory_limit` bytes.
+// With `keep_stream`, an input tried whole keeps the winning trial's
+// stream in choice.stream.
+Status choose(const std::uint8_t* data, std::size_t available, std::uint64_t total_size,
+              bool keep_stream, std::uint64_t memory_limit, platform::StopFlag stop,
+              Choice& choice);
+
+}  // namespace mx

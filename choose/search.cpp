@@ -1,0 +1,186 @@
+// The search of the automatic choice: which trials to run, and which
+// setting wins (its rules are at the top of choose/search.h).
+#include "choose/search.h"
+
+#include <algorithm>
+
+#include "models/registry.h"
+
+namespace mx {
+
+std::uint64_t table_bytes(int model, int order) {
+  return model_table[model].info.table_bytes(order);
+}
+
+namespace {
+
+// The size class of a table: floor(log2(bytes)), bytes > 0.
+int size_class(std::uint64_t bytes) {
+  int size_class = 0;
+  while (bytes >>= 1) ++size_class;
+  return size_class;
+}
+
+}  // namespace
+
+SettingSearch::SettingSearch(std::uint64_t sample_bytes, std::uint64_t memory_limit, bool capped)
+    : cheap_bytes_(sample_bytes * cheap_bytes_per_byte),
+      memory_limit_(memory_limit),
+      table_cap_(capped ? sample_bytes * capped_bytes_per_byte : 0) {}
+
+SettingSearch::SettingSearch(std::uint64_t sample_bytes, std::uint64_t memory_limit,
+                             const std::vector<Setting>& starts)
+    : SettingSearch(sample_bytes, memory_limit) {
+  full_ = false;
+  for (Setting start : starts) {
+    start.order = std::clamp(start.order, 0, max_order);
+    while (start.order > 0 && !fits(start.model, start.order)) --start.order;
+    if (fits(start.model, start.order)) starts_.push_back(start);
+  }
+}
+
+bool SettingSearch::fits(int model, int order) const {
+  if (order < 0 || order > max_order) return false;
+  const std::uint64_t tables = table_bytes(model, order);
+  return (memory_limit_ == 0 || tables <= memory_limit_) &&
+         (table_cap_ == 0 || tables <= table_cap_);
+}
+
+bool SettingSearch::beats(int model, int order, int other_model, int other_order) const {
+  const std::uint64_t size = sizes_[model][order];
+  const std::uint64_t other_size = sizes_[other_model][other_order];
+  if (size != other_size) return size < other_size;
+  const std::uint64_t tables = table_bytes(model, order);
+  const std::uint64_t other_tables = table_bytes(other_model, other_order);
+  if (tables != other_tables) return tables < other_tables;
+  if (model != other_model) return model < other_model;
+  return order < other_order;
+}
+
+int SettingSearch::best_order(int model) const {
+  int best = -1;
+  for (int order = 0; order <= max_order; ++order) {
+    if (succeeded(model, order) && (best < 0 || beats(model, order, model, best))) best = order;
+  }
+  return best;
+}
+
+bool SettingSearch::best(Setting* setting) const {
+  int best_model = -1;
+  int best = -1;
+  for (int model = 0; model < model_count; ++model) {
+    const int order = best_order(model);
+    if (order >= 0 && (best_model < 0 || beats(model, order, best_model, best))) {
+      best_model = model;
+      best = order;
+    }
+  }
+  if (best_model < 0) return false;
+  *setting = {best_model, best};
+  return true;
+}
+
+void SettingSearch::record(Setting setting, std::uint64_t size) {
+  // A stream holds at least its header byte, so 0 (untried) never comes.
+  sizes_[setting.model][setting.order] = std::max<std::uint64_t>(size, 1);
+}
+
+std::vector<Setting> SettingSearch::sweep() const {
+  std::vector<Setting> round;
+  for (int model = 0; model < model_count; ++model) {
+    if (!fits(model, 0)) continue;
+    int top = 0;
+    while (fits(model, top + 1) && table_bytes(model, top + 1) <= cheap_bytes_) ++top;
+    if (top >= sweep_step) round.push_back({model, top - sweep_step});
+    round.push_back({model, top});
+  }
+  return round;
+}
+
+bool SettingSearch::active(int model, Setting leader) const {
+  const int best = best_order(model);
+  if (best < 0) return false;
+  if (model == leader.model) return true;
+  const std::uint64_t size = sizes_[model][best];
+  const std::uint64_t lead = sizes_[leader.model][leader.order];
+  if (size <= lead + lead / active_margin) return true;
+  // Still falling at its highest order tried: at the pace of its last
+  // step, would it reach the leader within projection_orders orders?
+  for (int order = best + 1; order <= max_order; ++order) {
+    if (tried(model, order)) return false;
+  }
+  int below = best - 1;
+  while (below >= 0 && !succeeded(model, below)) --below;
+  if (below < 0) return false;
+  const std::uint64_t fall =
+      (sizes_[model][below] - size) / static_cast<std::uint64_t>(best - below);
+  return size < lead + projection_orders * fall;
+}
+
+bool SettingSearch::affordable(int model, int order, Setting leader) const {
+  const std::uint64_t tables = table_bytes(model, order);
+  return tables <= cheap_bytes_ ||
+         size_class(tables) <= size_class(table_bytes(leader.model, leader.order)) + 1;
+}
+
+std::vector<Setting> SettingSearch::next_round() {
+  std::vector<Setting> round = propose();
+  // The costliest first, so that the two threads finish close together.
+  std::sort(round.begin(), round.end(), [](Setting a, Setting b) {
+    const std::uint64_t ta = table_bytes(a.model, a.order);
+    const std::uint64_t tb = table_bytes(b.model, b.order);
+    if (ta != tb) return ta > tb;
+    return a.model != b.model ? a.model < b.model : a.order < b.order;
+  });
+  return round;
+}
+
+std::vector<Setting> SettingSearch::propose() {
+  std::vector<Setting> round;
+  if (!started_) {
+    started_ = true;
+    if (full_) return sweep();
+    return starts_;
+  }
+  Setting leader;
+  if (!best(&leader)) return round;
+
+  std::vector<int> models;
+  for (int model = 0; model < model_count; ++model) {
+    if (active(model, leader)) models.push_back(model);
+  }
+  std::sort(models.begin(), models.end(),
+            [this](int a, int b) { return beats(a, best_order(a), b, best_order(b)); });
+  const std::size_t most = full_ ? active_models : active_finalists;
+  if (models.size() > most) models.resize(most);
+
+  for (const int model : models) {
+    const int best = best_order(model);
+    const auto open = [&](int order) {
+      return fits(model, order) && !tried(model, order) && affordable(model, order, leader);
+    };
+    bool climbing = true;    // nothing tried above the best yet
+    bool descending = true;  // nothing tried below it
+    for (int order = 0; order <= max_order; ++order) {
+      if (order > best && tried(model, order)) climbing = false;
+      if (order < best && tried(model, order)) descending = false;
+    }
+    bool up = open(best + 1);
+    if (up && climbing) {
+      // Sizes that have all but stopped falling are not worth larger tables.
+      int below = best - 1;
+      while (below >= 0 && !succeeded(model, below)) --below;
+      const std::uint64_t size = sizes_[model][best];
+      if (below >= 0 && sizes_[model][below] - size < size / flat_fraction) up = false;
+    }
+    if (up) round.push_back({model, best + 1});
+    // While climbing, the order below waits: the sizes are still falling.
+    // Going down, two orders at once: they cost less than the best.
+    if (open(best - 1) && !(climbing && up)) {
+      round.push_back({model, best - 1});
+      if (descending && open(best - 2)) round.push_back({model, best - 2});
+    }
+  }
+  return round;
+}
+}  // namespace mx

@@ -1,0 +1,141 @@
+#include "choose/trials.h"
+
+#include <condition_variable>
+#include <mutex>
+#include <new>
+#include <system_error>
+#include <thread>
+
+#include "io/memory_streams.h"
+#include "io/streams.h"
+#include "pipeline/drivers.h"
+
+namespace mx {
+
+namespace {
+
+struct Trial {
+  Setting setting;
+  std::uint64_t size = 0;
+  Status status = Status::ok;
+  std::vector<std::uint8_t> stream;  // kept only when asked for
+};
+
+// One trial compression of `data`, its stream kept or only counted.
+void run_trial(Trial& trial, const std::uint8_t* data, std::size_t size, bool keep_stream,
+               std::uint64_t memory_limit, platform::StopFlag stop) {
+  MemorySource source{data, size};
+  mvx_observer observer{};
+  observer.stop = stop;
+  ByteReader reader;
+  ByteWriter writer;
+  VectorSink kept{&trial.stream};
+  CountingSink counted;
+  if (keep_stream) {
+    // Room for the stream of incompressible data, so that it never moves
+    // (this runs on the helper thread too: nothing may throw).
+    try {
+      trial.stream.reserve(size + size / 16 + 64);
+    } catch (const std::bad_alloc&) {
+      trial.status = Status::out_of_memory;
+      return;
+    }
+  }
+  trial.status = reader_open_function(reader, &MemorySource::read, &source);
+  // The sample's size picks the tables' pages, as for any job of known size.
+  reader.expected_bytes = size;
+  if (trial.status == Status::ok) {
+    trial.status = keep_stream ? writer_open_function(writer, &VectorSink::write, &kept)
+                               : writer_open_function(writer, &CountingSink::write, &counted);
+  }
+  if (trial.status == Status::ok) {
+    trial.status = compress_streams(reader, writer, trial.setting.model, trial.setting.order,
+                                    &observer, memory_limit);
+  }
+  if (kept.out_of_memory) trial.status = Status::out_of_memory;
+  trial.size = keep_stream ? trial.stream.size() : counted.bytes;
+}
+
+// Runs the trials on the calling thread and one helper (just the calling
+// thread when no thread can be started), at most `memory_limit` bytes of
+// tables reserved at once (0: no limit). Both threads watch the caller's
+// stop flag, a volatile sig_atomic_t that a signal handler (or, on
+// Windows, the console's control thread) may raise while they run: it is
+// read and written whole, and a raised flag stops each trial at its next
+// block.
+void run_trials(std::vector<Trial>& trials, const std::uint8_t* data, std::size_t size,
+                bool keep_streams, std::uint64_t memory_limit, platform::StopFlag stop) {
+  std::mutex mutex;
+  std::condition_variable released;
+  std::size_t next = 0;
+  std::uint64_t reserved = 0;
+  const auto work = [&] {
+    std::unique_lock<std::mutex> lock(mutex);
+    while (next < trials.size()) {
+      Trial& trial = trials[next++];
+      const std::uint64_t bytes = table_bytes(trial.setting.model, trial.setting.order);
+      released.wait(lock, [&] {
+        return memory_limit == 0 || reserved == 0 || bytes <= memory_limit - reserved;
+      });
+      reserved += bytes;
+      lock.unlock();
+      run_trial(trial, data, size, keep_streams, memory_limit, stop);
+      lock.lock();
+      reserved -= bytes;
+      released.notify_all();
+    }
+  };
+  std::thread helper;
+  try {
+    helper = std::thread(work);
+  } catch (const std::system_error&) {
+    // One thread does all the work.
+  }
+  work();
+  if (helper.joinable()) helper.join();
+}
+
+}  // namespace
+
+Status run_search(SettingSearch& search, const std::uint8_t* data, std::size_t size,
+                  std::uint64_t memory_limit, platform::StopFlag stop, Setting* chosen,
+                  std::vector<std::uint8_t>* stream) {
+  for (;;) {
+    const std::vector<Setting> round = search.next_round();
+    if (round.empty()) break;
+    std::vector<Trial> trials(round.size());
+    for (std::size_t i = 0; i < round.size(); ++i) trials[i].setting = round[i];
+    run_trials(trials, data, size, stream != nullptr, memory_limit, stop);
+    for (Trial& trial : trials) {
+      // Tables that could not be had beside another trial's (under an
+      // address-space limit, say) get a second chance alone, so that
+      // whether a trial fails does not hang on which ran beside it.
+      if (trial.status == Status::out_of_memory && trials.size() > 1) {
+        trial.stream.clear();
+        trial.status = Status::ok;
+        run_trial(trial, data, size, stream != nullptr, memory_limit, stop);
+      }
+    }
+    for (const Trial& trial : trials) {
+      if (trial.status == Status::ok) {
+        search.record(trial.setting, trial.size);
+      } else if (trial.status == Status::out_of_memory) {
+        search.record(trial.setting, trial_failed);
+      } else {
+        return trial.status;
+      }
+    }
+    // The best can only have changed to a trial of this round.
+    Setting best;
+    if (stream != nullptr && search.best(&best)) {
+      for (Trial& trial : trials) {
+        if (trial.setting.model == best.model && trial.setting.order == best.order) {
+          *stream = std::move(trial.stream);
+        }
+      }
+    }
+  }
+  return search.best(chosen) ? Status::ok : Status::out_of_memory;
+}
+
+}  // namespace mx

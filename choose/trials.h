@@ -1,0 +1,32 @@
+// Running the trials of the automatic choice: each an ordinary compression
+// of a sample held in memory, through the same driver as every other job,
+// so that a trial's stream is exactly the stream of its setting (on an
+// input tried whole, the winning trial's stream is the result).
+//
+// The rounds of a SettingSearch run on two threads, the caller's and a
+// helper; trials running at once together reserve at most the memory
+// limit (a trial that would pass it waits for the other to end). Only the
+// sizes decide, so the outcome is the same however the trials were
+// scheduled.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "choose/search.h"
+#include "io/status.h"
+#include "platform/platform.h"
+
+namespace mx {
+
+// Runs `search` to its end on data[0, size) with tables of at most
+// `memory_limit` bytes (0: none). The best setting goes to
+// `*chosen`, and its trial's stream to `*stream` when that is asked for.
+// ok, interrupted (the stop flag), or out_of_memory when no trial could
+// get its tables.
+Status run_search(SettingSearch& search, const std::uint8_t* data, std::size_t size,
+                  std::uint64_t memory_limit, platform::StopFlag stop, Setting* chosen,
+                  std::vector<std::uint8_t>* stream);
+
+}  // namespace mx

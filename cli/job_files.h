@@ -1,0 +1,60 @@
+// The files of one job as the program opens them: a named file or a
+// standard stream at each end (platform/files.h keeps a named output safe
+// until commit), read and written through the library's stream functions.
+// Which name means a standard stream is each interface's own convention
+// (":" for the classic commands); here a null name does.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "moltavex/moltavex.hpp"
+#include "platform/files.h"
+
+namespace mx::cli {
+
+class JobInput {
+ public:
+  // Opens `name`, or the standard input when it is null. An open blocked
+  // on a FIFO gives up when `stop` is raised.
+  moltavex::Status open(const char* name, platform::StopFlag stop);
+
+  // The first byte (the stream's header) without taking it: 0..255, -1 at
+  // the end of the input, -2 after a read error.
+  int peek();
+
+  // The input's size when it is a regular file, else 0.
+  std::uint64_t known_size() const { return file_.known_size(); }
+  const platform::InputFile& file() const { return file_; }
+
+  // moltavex::ReadFunction over this input (context: the JobInput).
+  static std::int64_t read(void* context, std::uint8_t* buffer, std::size_t size);
+
+ private:
+  platform::InputFile file_;
+  platform::StopFlag stop_ = nullptr;
+  int peeked_ = -1;  // a byte read ahead by peek(), handed out first
+};
+
+class JobOutput {
+ public:
+  // Opens `name` for the job reading `input`, or the standard output when
+  // it is null.
+  moltavex::Status open(const char* name, const JobInput& input, platform::StopFlag stop);
+
+  // After a job that succeeded: the output is complete (see
+  // platform::OutputFile::commit); false when that fails.
+  bool commit(bool durable = false) { return file_.commit(durable); }
+
+  // moltavex::WriteFunction over this output (context: the JobOutput).
+  static bool write(void* context, const std::uint8_t* data, std::size_t size);
+
+ private:
+  platform::OutputFile file_;
+  platform::StopFlag stop_ = nullptr;
+};
+
+// The library's status for a file that could not be opened.
+moltavex::Status status_of(platform::FileError error);
+
+}  // namespace mx::cli
