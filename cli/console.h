@@ -3,11 +3,12 @@
 // the console bytes are the same everywhere.
 #pragma once
 
-#include "moltavex/moltavex.h"
-
 namespace mx::cli {
 
-inline constexpr const char banner[] = "Moltavex   V" MVX_VERSION_STRING;
+// The classic commands' banner, byte for byte what it has always been:
+// scripts may read it. It is not the library's version
+// (mvx_version_string()), which moves on.
+inline constexpr const char banner[] = "Moltavex   V1.9";
 
 // Writes `text` and CRLF to standard error; an empty text writes just CRLF.
 void print_line(const char* text);
