@@ -1,7 +1,7 @@
 // The coding state of one job, kept between calls so that data can come and
 // go in pieces: the model with its tables, the coder, and where the job
 // stands. Both the pull drivers (compress_streams, decompress_streams) and
-// the push contexts (push_stream.cpp) run their jobs through these.
+// the push contexts (api/push.cpp) run their jobs through these.
 //
 // Each job is made for its model class once, behind one virtual call per
 // block or piece; per coded bit there is no indirect call.
