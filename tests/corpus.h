@@ -13,6 +13,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #ifndef MOLTAVEX_CORPUS_DIR
 #define MOLTAVEX_CORPUS_DIR "../shared/corpus"
@@ -31,6 +32,24 @@ inline bool corpus_present() {
 inline bool corpus_required() {
   const char* value = std::getenv("MOLTAVEX_REQUIRE_CORPUS");
   return value != nullptr && std::strcmp(value, "1") == 0;
+}
+
+// The orders at which a corpus test codes every file: all of `orders`, or,
+// with MOLTAVEX_CORPUS_ORDERS=N (N >= 1) in the environment, N of them
+// spread evenly from the first to the last (N = 1: the last). Under an emulator
+// (scripts/cross-test.sh) the whole list would take too long; fewer orders
+// still reach every model's code at small and large tables.
+inline std::vector<int> corpus_orders(const std::vector<int>& orders) {
+  const char* value = std::getenv("MOLTAVEX_CORPUS_ORDERS");
+  const long n = value != nullptr ? std::strtol(value, nullptr, 10) : 0;
+  if (n <= 0 || static_cast<std::size_t>(n) >= orders.size()) return orders;
+  if (n == 1) return {orders.back()};
+  std::vector<int> chosen;
+  for (long i = 0; i < n; ++i) {
+    chosen.push_back(orders[static_cast<std::size_t>(i) * (orders.size() - 1) /
+                            static_cast<std::size_t>(n - 1)]);
+  }
+  return chosen;
 }
 
 }  // namespace mx::test
