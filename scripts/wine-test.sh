@@ -219,31 +219,8 @@ run_driver() {
 # Linux and Windows streams
 # ---------------------------------------------------------------------------
 
-make_data() {
-  local dir="$1"
-  # Generated data, the same on every run.
-  perl -e '
-    binmode STDOUT;
-    my $out = "";
-    for my $n (1 .. 300) {                      # 0xF0 runs of every length
-      $out .= ("\xF0" x $n) . chr($n & 0xFF) . "\xF0" . chr(($n * 7) & 0xFF);
-    }
-    $out .= "\xF0\xF0\x00" . ("\x00" x 5000) . ("\xFF" x 3000) . "\xF0";
-    print $out;' >"$dir/runs.bin"
-  perl -e '
-    binmode STDOUT;
-    my @w = ("the ", "quick ", "brown ", "fox ", "\r\n", "jumps\n", "over\r", "\x1A", "\x00 ");
-    my $x = 7;
-    for (1 .. 40000) { $x = ($x * 1103515245 + 12345) % 4294967296; print $w[($x >> 16) % @w]; }
-    ' >"$dir/text-crlf.txt"
-  perl -e '
-    binmode STDOUT;
-    my $x = 1;
-    for (1 .. 70000) { $x = ($x * 1664525 + 1013904223) % 4294967296; print chr($x >> 24); }
-    ' >"$dir/noise.bin"
-  : >"$dir/empty.bin"
-  printf '\360' >"$dir/one-f0.bin"
-}
+# shellcheck source=scripts/lib/stream-data.sh
+source "$repo_root/scripts/lib/stream-data.sh"
 
 compare_streams() {
   local arch="$1" exe="$2"
@@ -261,7 +238,7 @@ compare_streams() {
     fi
   done
   ((${#files[@]} > 0)) || echo "wine-test:   corpus not found at $corpus: generated data only"
-  make_data "$dir"
+  make_stream_data "$dir"
   files+=(runs.bin text-crlf.txt noise.bin empty.bin one-f0.bin)
 
   local checked=0 bad=0

@@ -35,6 +35,35 @@ const bool file_size_capped = [] {
 
 }  // namespace
 
+std::vector<std::string> program_command(const std::vector<std::string>& args) {
+  std::vector<std::string> command;
+#ifdef MOLTAVEX_EMULATOR
+  const std::string emulator = MOLTAVEX_EMULATOR;
+  for (std::size_t start = 0;;) {
+    const std::size_t end = emulator.find('|', start);
+    command.push_back(emulator.substr(start, end - start));
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+#endif
+  command.push_back(MOLTAVEX_EXE);
+  command.insert(command.end(), args.begin(), args.end());
+  return command;
+}
+
+void exec_program(const std::vector<std::string>& argv) {
+  std::vector<std::string> command = program_command({argv.begin() + 1, argv.end()});
+  const std::string file = command[0];
+#ifndef MOLTAVEX_EMULATOR
+  command[0] = argv[0];
+#endif
+  std::vector<char*> pointers;
+  for (std::string& a : command) pointers.push_back(a.data());
+  pointers.push_back(nullptr);
+  ::execv(file.c_str(), pointers.data());
+  ::_exit(127);
+}
+
 Bytes read_bytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -63,21 +92,17 @@ RunResult run_program(const std::vector<std::string>& args, const RunOptions& op
       opt.stdout_path.empty() ? capture_dir + "/stdout.capture" : opt.stdout_path;
   const std::string err_path = capture_dir + "/stderr.capture";
 
-  std::vector<std::string> argv_s;
-  std::string exe;
+  std::vector<std::string> argv_s = program_command(args);
   std::string setup = opt.shell_setup;
   if (opt.vm_limit_kb > 0) setup += "; ulimit -v " + std::to_string(opt.vm_limit_kb);
   if (!setup.empty() || !opt.exec_redirections.empty()) {
     // The shell sets up and then replaces itself with the program, so the
     // exit status and streams are the program's own.
-    exe = "/bin/sh";
-    argv_s = {"/bin/sh", "-c", ":" + setup + " && exec \"$0\" \"$@\" " + opt.exec_redirections,
-              MOLTAVEX_EXE};
-  } else {
-    exe = MOLTAVEX_EXE;
-    argv_s = {MOLTAVEX_EXE};
+    argv_s.insert(
+        argv_s.begin(),
+        {"/bin/sh", "-c", ":" + setup + " && exec \"$0\" \"$@\" " + opt.exec_redirections});
   }
-  argv_s.insert(argv_s.end(), args.begin(), args.end());
+  const std::string exe = argv_s[0];
   std::vector<char*> argv;
   for (auto& a : argv_s) argv.push_back(a.data());
   argv.push_back(nullptr);

@@ -63,6 +63,18 @@ struct RunOptions {
   std::string exec_redirections;
 };
 
+// The command line that runs the program with `args` (its argv[0] not
+// among them): the program's path, then `args`. In a cross build the
+// emulator's words come first (MOLTAVEX_EMULATOR, set by
+// tests/CMakeLists.txt), since a program under emulation cannot start
+// another target program by itself.
+std::vector<std::string> program_command(const std::vector<std::string>& args);
+
+// In a child process: replaces it with the program, run with `argv`
+// (argv[0] first, which names the program only where it runs natively);
+// exits with status 127 if that fails.
+[[noreturn]] void exec_program(const std::vector<std::string>& argv);
+
 // Runs the program with `args` (argv[0] is the executable path and is added
 // here), wiring the standard streams to files so that the bytes come back
 // exactly as written, and waits for it. The capture files live in

@@ -23,14 +23,29 @@ namespace mx::test {
 namespace {
 
 // The jobs run in the Cli fixture's fresh directory.
+// The waits poll, so their bounds cost nothing when the program is quick;
+// they are generous because under an emulator (cross builds) it starts and
+// runs many times slower than natively.
 class Signals : public Cli {
  protected:
-  // Waits up to two seconds for the job's temporary output file.
+  // Waits up to ten seconds for the job's temporary output file.
   bool wait_for_temporary() const {
-    for (int i = 0; i < 200 && temporary_files().empty(); ++i) {
+    return wait_until([this] { return !temporary_files().empty(); });
+  }
+  // Waits up to ten seconds for the banner in the file `err`, the job's
+  // standard error. The program catches the signals before it writes the
+  // banner: from then on a signal is the job's to handle.
+  static bool wait_for_banner(const std::string& err) {
+    return wait_until([&err] { return read_text(err).rfind(kBanner, 0) == 0; });
+  }
+
+ private:
+  template <class Condition>
+  static bool wait_until(Condition done) {
+    for (int i = 0; i < 1000 && !done(); ++i) {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    return !temporary_files().empty();
+    return done();
   }
 };
 class Progress : public Cli {};
@@ -47,6 +62,9 @@ void write_random_file(const std::string& path, std::size_t size) {
 // posix_spawn would block the test on opening a FIFO.)
 pid_t start(const std::vector<std::string>& args, const std::string& input,
             const std::string& err_path) {
+  // The job's standard error is a new file, so that waiting for its banner
+  // never finds an earlier job's.
+  ::unlink(err_path.c_str());
   const pid_t pid = ::fork();
   if (pid == 0) {
     const int in = ::open(input.c_str(), O_RDONLY);
@@ -55,11 +73,7 @@ pid_t start(const std::vector<std::string>& args, const std::string& input,
     ::dup2(in, 0);
     ::dup2(out, 1);
     ::dup2(err, 2);
-    std::vector<char*> argv;
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    ::execv(MOLTAVEX_EXE, argv.data());
-    ::_exit(127);
+    exec_program(args);
   }
   return pid;
 }
@@ -102,6 +116,7 @@ TEST_F(Signals, RemoveTheIncompleteOutputAndExitWith128PlusSignal) {
 TEST_F(Signals, InterruptTheChoiceOfASetting) {
   write_random_file(path("big"), 8u << 20);
   const pid_t pid = start({"moltavex", "a", path("big")}, "/dev/null", path("err"));
+  ASSERT_TRUE(wait_for_banner(path("err")));
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   ::kill(pid, SIGINT);
   EXPECT_EQ(wait_exit(pid, 10), 128 + SIGINT);
@@ -138,6 +153,7 @@ TEST_F(Signals, InterruptAnOpenThatWaitsForAFifo) {
   };
   for (const auto& job : jobs) {
     const pid_t pid = start(job, "/dev/null", path("err"));
+    ASSERT_TRUE(wait_for_banner(path("err"))) << job[1];
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     ::kill(pid, SIGINT);
     EXPECT_EQ(wait_exit(pid, 10), 128 + SIGINT) << job[1];
@@ -154,15 +170,11 @@ std::string run_on_terminal(const std::vector<std::string>& args, int* exit_stat
   int master = -1;
   const pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
   if (pid == 0) {
-    std::vector<char*> argv;
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
     const int null = ::open("/dev/null", O_RDWR);
     for (int fd : {0, 1}) {
       if (std::find(also.begin(), also.end(), fd) == also.end()) ::dup2(null, fd);
     }
-    ::execv(MOLTAVEX_EXE, argv.data());
-    ::_exit(127);
+    exec_program(args);
   }
   std::string seen;
   char buffer[4096];
