@@ -35,6 +35,9 @@ limit) when the data comes from elsewhere.
         "Not a valid compressed file.", "Unexpected end of compressed
         data.", "Out of memory.", "Invalid model or order.".
 
+moltavex.numcodecs.Moltavex, in its own module (it needs numcodecs), is a
+codec for chunked arrays (zarr, Dask): each chunk one stream.
+
 Data may be any C-contiguous buffer (bytes, bytearray, memoryview); it is
 read in place, and the GIL is released while it is coded. Compressor and
 Decompressor objects may be shared between threads.

@@ -9,7 +9,8 @@ their own. Installed with pip, the codec is found under the id "moltavex"
 through the entry point group numcodecs.codecs:
 numcodecs.get_codec({"id": "moltavex", "model": 3, "order": 20}) needs no
 import of this module, and neither does zarr when it opens an array that
-names it.
+names it. Imported, the module registers the codec itself too (for a
+package found without its metadata, on PYTHONPATH say).
 
 Configuration (every value JSON-compatible; None leaves the setting to
 moltavex.compress's default):
@@ -25,6 +26,7 @@ The object holds only its configuration: it pickles to other processes
 """
 
 import numcodecs.abc
+import numcodecs.registry
 from numcodecs.compat import ensure_contiguous_ndarray, ndarray_copy
 
 from . import compress, decompress
@@ -91,3 +93,6 @@ class Moltavex(numcodecs.abc.Codec):
                     f"out holds {out.nbytes} bytes and the stream restores {len(data)}"
                 )
         return ndarray_copy(data, out)
+
+
+numcodecs.registry.register_codec(Moltavex)

@@ -22,9 +22,8 @@ from moltavex.numcodecs import Moltavex
 
 
 def _takes(keyword):
-    """Whether this build's moltavex.compress has the keyword (its signature line)."""
-    signature = moltavex.compress.__doc__.splitlines()[0]
-    return re.search(rf"\b{keyword}\b", signature) is not None
+    """Whether this build's moltavex.compress has the keyword (in a signature of its doc)."""
+    return re.search(rf"\b{keyword}: ", moltavex.compress.__doc__) is not None
 
 
 def _needs(*keywords):
