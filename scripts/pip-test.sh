@@ -11,9 +11,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
-scripts/need-packages.sh cmake g++ libxxhash-dev python3-dev python3-venv python3-pip python3-setuptools \
-  python3-wheel pybind11-dev python3-pybind11 python3-pytest python3-numpy python3-numcodecs \
-  python3-entrypoints python3-zarr python3-dask python3-distributed
+scripts/need-packages.sh cmake g++ libxxhash-dev python3-dev python3-venv python3-pip \
+  python3-setuptools python3-wheel pybind11-dev python3-pybind11 python3-pytest python3-numpy \
+  python3-numcodecs python3-entrypoints python3-zarr python3-dask python3-distributed
 
 # Debian's own Python, whichever python3 comes first on PATH.
 python=/usr/bin/python3
