@@ -106,6 +106,11 @@ def test_invalid_configurations():
             Moltavex(**bad)
     with pytest.raises(ValueError):
         Moltavex(memory_limit=-1)
+    # A setting the module does not take yet is refused on encode, never dropped.
+    for keyword, value in (("level", 3), ("check", True)):
+        if not _takes(keyword):
+            with pytest.raises(TypeError):
+                Moltavex(**{keyword: value}).encode(b"data")
     # Out of range: the library's own message, on encode.
     with pytest.raises(moltavex.MoltavexError, match=r"^Invalid model or order\.$"):
         Moltavex(model=6, order=10).encode(b"data")
