@@ -103,6 +103,18 @@ def _block(block_info=None):
     return counter(stop - start, seed=start)
 
 
+def _busy(records):
+    """Seconds each worker spent running tasks, from a task stream: an even
+    split shows the work spread; their sum beside the wall clock shows what
+    the machine's cores gave."""
+    busy = {}
+    for record in records:
+        for span in record["startstops"]:
+            if span["action"] == "compute":
+                busy[record["worker"]] = busy.get(record["worker"], 0) + span["stop"] - span["start"]
+    return ", ".join(f"{seconds:.2f}" for _, seconds in sorted(busy.items()))
+
+
 def dask_run(mib, repeats):
     import dask.array as da
     import distributed
@@ -113,8 +125,8 @@ def dask_run(mib, repeats):
     work = tempfile.mkdtemp(prefix="moltavex-dask-")
     print(f"dask: {mib} MiB of int32 in {length // chunk} chunks of 1 MiB, {codec}; "
           f"load average {os.getloadavg()[0]:.1f}")
-    print("\n| workers | write s | read s | write MB/s | read MB/s |")
-    print("|---:|---:|---:|---:|---:|")
+    print("\n| workers | write s | read s | write MB/s | read MB/s | busy s per worker (last run) |")
+    print("|---:|---:|---:|---:|---:|---|")
     best = {}
     try:
         for workers in (1, 2):
@@ -129,18 +141,19 @@ def dask_run(mib, repeats):
                 write = read = float("inf")
                 for run in range(repeats):
                     path = os.path.join(work, f"{workers}-{run}.zarr")
-                    start = time.perf_counter()
-                    data.to_zarr(path, compressor=codec)
-                    write = min(write, time.perf_counter() - start)
-                    start = time.perf_counter()
-                    total = int(da.from_zarr(path).sum().compute())
-                    read = min(read, time.perf_counter() - start)
+                    with distributed.get_task_stream(client) as tasks:
+                        start = time.perf_counter()
+                        data.to_zarr(path, compressor=codec)
+                        write = min(write, time.perf_counter() - start)
+                        start = time.perf_counter()
+                        total = int(da.from_zarr(path).sum().compute())
+                        read = min(read, time.perf_counter() - start)
                     assert total == expected
                     shutil.rmtree(path)
                 best[workers] = (write, read)
                 size = length * 4 / 1e6
                 print(f"| {workers} | {write:.2f} | {read:.2f} | {size / write:.1f} "
-                      f"| {size / read:.1f} |")
+                      f"| {size / read:.1f} | {_busy(tasks.data)} |")
     finally:
         shutil.rmtree(work, ignore_errors=True)
     (w1, r1), (w2, r2) = best[1], best[2]
