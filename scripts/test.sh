@@ -14,9 +14,11 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-# The module, and the numcodecs codec's clients that its tests run.
+# The module; the numcodecs codec's clients that its tests run; and what
+# pip needs to build the package (scripts/pip-test.sh).
 python_packages=(python3-dev pybind11-dev python3-pybind11 python3-pytest python3-numpy
-  python3-numcodecs python3-entrypoints python3-zarr python3-dask python3-distributed)
+  python3-numcodecs python3-entrypoints python3-zarr python3-dask python3-distributed
+  python3-venv python3-setuptools python3-wheel)
 if ! scripts/need-packages.sh "${python_packages[@]}"; then
   if [[ "${MOLTAVEX_REQUIRE_PYTHON:-0}" == 1 ]]; then
     exit 1
