@@ -256,7 +256,9 @@ def test_dask_cluster_of_two_processes_writes_and_reads_zarr(tmp_path):
     # codec travels to them pickled.
     with distributed.LocalCluster(
         n_workers=2, processes=True, threads_per_worker=1, host="127.0.0.1",
-        dashboard_address=None, worker_dashboard_address=None,
+        dashboard_address=None,
+        # The scheduler's HTTP endpoints (no dashboard) on a free loopback port.
+        scheduler_kwargs={"dashboard": False, "dashboard_address": "127.0.0.1:0"},
     ) as cluster, distributed.Client(cluster) as client:
         pids = client.run(os.getpid)
         assert len(set(pids.values())) == 2 and os.getpid() not in pids.values()
