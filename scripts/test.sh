@@ -6,36 +6,24 @@
 # Tests that need the benchmark corpus (../shared/corpus) skip without it,
 # unless MOLTAVEX_REQUIRE_CORPUS=1 (CI sets it), which makes them fail.
 #
-# The Python module needs the system Python's headers, pybind11 and pytest:
-# what is missing is installed with apt-get (as root, or through sudo).
+# The Python module needs the system Python's headers, pybind11 and pytest,
+# and its codec's tests numpy, numcodecs, zarr and Dask: what is missing is
+# installed with apt-get (scripts/need-packages.sh, as root or through sudo).
 # Where that cannot be done the module and its tests are left out, unless
 # MOLTAVEX_REQUIRE_PYTHON=1 (CI sets it), which makes that a failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-installed() {
-  command -v dpkg-query >/dev/null 2>&1 &&
-    [[ "$(dpkg-query -W -f='${Status}' "$1" 2>/dev/null)" == "install ok installed" ]]
-}
-python_packages=()
-for package in python3-dev pybind11-dev python3-pybind11 python3-pytest; do
-  installed "$package" || python_packages+=("$package")
-done
-if ((${#python_packages[@]} > 0)); then
-  sudo_cmd=()
-  [[ $(id -u) -eq 0 ]] || sudo_cmd=(sudo)
-  if command -v apt-get >/dev/null 2>&1 &&
-     { [[ $(id -u) -eq 0 ]] || command -v sudo >/dev/null 2>&1; }; then
-    echo "test.sh: installing ${python_packages[*]}"
-    "${sudo_cmd[@]}" apt-get update -qq
-    "${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq \
-      --no-install-recommends "${python_packages[@]}" >/dev/null
-  elif [[ "${MOLTAVEX_REQUIRE_PYTHON:-0}" == 1 ]]; then
-    echo "test.sh: missing ${python_packages[*]}, and no apt-get with root to install them" >&2
+# The module; the numcodecs codec's clients that its tests run; and what
+# pip needs to build the package (scripts/pip-test.sh).
+python_packages=(python3-dev pybind11-dev python3-pybind11 python3-pytest python3-numpy
+  python3-numcodecs python3-entrypoints python3-zarr python3-dask python3-distributed
+  python3-venv python3-setuptools python3-wheel)
+if ! scripts/need-packages.sh "${python_packages[@]}"; then
+  if [[ "${MOLTAVEX_REQUIRE_PYTHON:-0}" == 1 ]]; then
     exit 1
-  else
-    echo "test.sh: missing ${python_packages[*]}: the Python module may be left out" >&2
   fi
+  echo "test.sh: the Python module or some of its tests may be left out" >&2
 fi
 
 cmake --preset release

@@ -38,6 +38,9 @@ stream from elsewhere cannot claim more unless you allow it.
         data.", "Memory limit exceeded.", "Out of memory.", "Invalid model
         or order.".
 
+moltavex.numcodecs.Moltavex, in its own module (it needs numcodecs), is a
+codec for chunked arrays (zarr, Dask): each chunk one stream.
+
 Data may be any C-contiguous buffer (bytes, bytearray, memoryview); it is
 read in place, and the GIL is released while it is coded. Compressor and
 Decompressor objects may be shared between threads.
