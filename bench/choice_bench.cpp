@@ -1,13 +1,20 @@
 // moltavex_choice: how close the automatic choice comes to the best
 // setting.
 //
-//   moltavex_choice [--orders LO-HI] [--corpus DIR] [FILE...]
+//   moltavex_choice [--orders LO-HI] [--memlimit BYTES] [--curves FILE]
+//                   [--best-from FILE] [--corpus DIR] [FILE...]
 //
 // For each data set (default: every corpus file) it compresses the data in
 // memory with every model at every order from LO to HI (default 8-26),
 // counting the bytes only, on two threads, and takes the best setting; then
-// it asks choose_setting for its choice and compresses with it. The choice
-// may lie outside LO-HI, and then may beat the best found there.
+// it asks choose_setting for its choice, with a memory limit of BYTES
+// (default 0: the library's default), and compresses with it. The choice
+// may lie outside LO-HI, and then may beat the best found there. With
+// --curves, every size of the exhaustive trial goes to FILE as
+// tab-separated lines "file model order bytes", so that a change of the
+// search can be judged on them without running the trial again:
+// --best-from FILE takes the best of each data set from such a file
+// instead (its sizes for orders LO-HI), when it has them all.
 //
 // Prints a Markdown table, one row per data set (the best setting and its
 // size, the chosen one and its size, how much larger the chosen stream
@@ -18,6 +25,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -48,8 +56,10 @@ struct Best {
   std::uint64_t size = UINT64_MAX;
 };
 
-// Every model at every order from `low` to `high`, on two threads.
-Best exhaustive_best(const Bytes& data, int low, int high) {
+// Every model at every order from `low` to `high`, on two threads; each
+// size goes to `curves` when not null.
+Best exhaustive_best(const std::string& name, const Bytes& data, int low, int high,
+                     std::FILE* curves) {
   struct Job {
     int model, order;
     std::uint64_t size;
@@ -70,12 +80,46 @@ Best exhaustive_best(const Bytes& data, int low, int high) {
   Best best;
   for (const Job& job : jobs) {  // in order: ties go to the lower model and order
     if (job.size < best.size) best = {job.model, job.order, job.size};
+    if (curves != nullptr) {
+      std::fprintf(curves, "%s\t%d\t%d\t%llu\n", name.c_str(), job.model, job.order,
+                   static_cast<unsigned long long>(job.size));
+    }
+  }
+  if (curves != nullptr) std::fflush(curves);
+  return best;
+}
+
+// The best of each data set in a file that --curves wrote, from its lines
+// for orders `low` to `high`.
+std::map<std::string, Best> read_curves(const char* path, int low, int high) {
+  std::map<std::string, Best> best;
+  std::map<std::string, int> count;
+  std::FILE* f = std::fopen(path, "r");
+  if (f == nullptr) return best;
+  char name[4096];
+  int model, order;
+  unsigned long long size;
+  while (std::fscanf(f, "%4095s %d %d %llu", name, &model, &order, &size) == 4) {
+    if (order < low || order > high) continue;
+    Best& b = best[name];
+    ++count[name];
+    // Ties go to the lower model and order, as in exhaustive_best.
+    if (size < b.size ||
+        (size == b.size && (model < b.model || (model == b.model && order < b.order)))) {
+      b = {model, order, size};
+    }
+  }
+  std::fclose(f);
+  for (const auto& [name, n] : count) {
+    if (n != moltavex::model_count * (high - low + 1)) best.erase(name);
   }
   return best;
 }
 
 int usage() {
-  std::fprintf(stderr, "usage: moltavex_choice [--orders LO-HI] [--corpus DIR] [FILE...]\n");
+  std::fprintf(stderr,
+               "usage: moltavex_choice [--orders LO-HI] [--memlimit BYTES] [--curves FILE] "
+               "[--best-from FILE] [--corpus DIR] [FILE...]\n");
   return 2;
 }
 
@@ -85,12 +129,27 @@ int main(int argc, char** argv) {
   int low = 8, high = 26;
   std::string corpus = mx::bench::corpus_dir();
   std::vector<std::string> files;
+  moltavex::Options options;
+  std::FILE* curves = nullptr;
+  const char* best_from = nullptr;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--orders" && i + 1 < argc) {
       if (std::sscanf(argv[++i], "%d-%d", &low, &high) != 2 || low < 0 || high > 31 || low > high) {
         return usage();
       }
+    } else if (arg == "--memlimit" && i + 1 < argc) {
+      char* end = nullptr;
+      options.memory_limit = std::strtoull(argv[++i], &end, 10);
+      if (*end != '\0') return usage();
+    } else if (arg == "--curves" && i + 1 < argc) {
+      curves = std::fopen(argv[++i], "w");
+      if (curves == nullptr) {
+        std::fprintf(stderr, "moltavex_choice: cannot write %s\n", argv[i]);
+        return 2;
+      }
+    } else if (arg == "--best-from" && i + 1 < argc) {
+      best_from = argv[++i];
     } else if (arg == "--corpus" && i + 1 < argc) {
       corpus = argv[++i];
     } else if (!arg.empty() && arg[0] == '-') {
@@ -112,15 +171,19 @@ int main(int argc, char** argv) {
     sets.push_back(std::move(set));
   }
 
+  const std::map<std::string, Best> known =
+      best_from != nullptr ? read_curves(best_from, low, high) : std::map<std::string, Best>{};
   std::printf("| file | bytes | best (orders %d-%d) | size | chosen | size | over best |\n", low,
               high);
   std::printf("|---|---:|---|---:|---|---:|---:|\n");
   std::uint64_t total_best = 0, total_chosen = 0;
   double worst = -100;
   for (const DataSet& set : sets) {
-    const Best best = exhaustive_best(set.data, low, high);
+    const auto found = known.find(set.name);
+    const Best best = found != known.end() ? found->second
+                                           : exhaustive_best(set.name, set.data, low, high, curves);
     moltavex::Setting chosen;
-    if (moltavex::choose_setting(set.data.data(), set.data.size(), &chosen) !=
+    if (moltavex::choose_setting(set.data.data(), set.data.size(), &chosen, &options) !=
         moltavex::Status::ok) {
       std::fprintf(stderr, "moltavex_choice: no choice for %s\n", set.name.c_str());
       return 2;

@@ -4,20 +4,32 @@
 # setting it chose.
 #
 #   scripts/choice-bench.sh [--runs N] [--large-runs N] [--memlimit BYTES]
-#                           [--no-choice] [--no-small] [--no-large] [--build-dir DIR]
+#                           [--set-bytes N] [--no-choice] [--no-set] [--no-small]
+#                           [--no-large] [--build-dir DIR]
 #
 #   1. Builds the working tree (Release, tests off) into build-bench/ (or
-#      DIR): moltavex, moltavex_choice and moltavex_proctime (Google
-#      Benchmark must be installed for the bench/ directory to build;
-#      scripts/bench.sh installs it).
+#      DIR): moltavex, moltavex_choice, moltavex_structured and
+#      moltavex_proctime (Google Benchmark must be installed for the bench/
+#      directory to build; scripts/bench.sh installs it).
 #   2. Choice: moltavex_choice on the corpus, in-process: per file the best
 #      of every model at orders 8-26 beside the chosen setting. Target: the
 #      total within 1% of the total of the best, every file within 3%.
-#   3. Time up to 1 MiB: for each corpus file, the whole process
-#      `moltavex a FILE OUT` beside `moltavex cM O FILE OUT2` with the
-#      setting it chose, runs alternating, after one untimed run of each;
-#      the best of --runs (default 9) of each. Target: a at most ten times c.
-#   4. Time at 64 MiB: the same on a tar of /usr/include (its first 40 MiB)
+#   3. Choice on the structured set (unless --no-set): moltavex_structured
+#      writes it into a temporary directory (numeric arrays of 16, 32 and
+#      64 bits, float32 and float64 series, 16-bit stereo samples, 24-bit
+#      pixels, UTF-16 text, a tar of some of these with corpus text; about
+#      --set-bytes each, default 1 MiB), and moltavex_choice compares the
+#      choice with the best of every model at orders 8-28, the choice's
+#      memory limit admitting all of them. Same targets. The exhaustive
+#      trial is long: about a minute of CPU per MiB and file, more on a
+#      busy machine.
+#   4. Time up to 1 MiB: for each corpus file and each file of the set, the
+#      whole process `moltavex a FILE OUT` beside `moltavex cM O FILE OUT2`
+#      with the setting it chose, runs alternating, after one untimed run of
+#      each; the best of --runs (default 9) of each. Target: a at most ten
+#      times c. Then the same on an 8 MiB array of 32-bit integers of the
+#      set's kind (best of --large-runs). Target: a at most 2.5 times c.
+#   5. Time at 64 MiB: the same on a tar of /usr/include (its first 40 MiB)
 #      followed by one of /usr/share/doc (its first 24 MiB), written once to
 #      $TMPDIR/moltavex-choice-64M.tar and reused; best of --large-runs
 #      (default 3). Target: a at most 1.5 times c. MOLTAVEX_MEMLIMIT is set
@@ -36,6 +48,8 @@ large_runs=3
 memlimit=2G
 build_dir=$root/build-bench
 do_choice=1
+do_set=1
+set_bytes=$((1 << 20))
 do_small=1
 do_large=1
 corpus=${MOLTAVEX_CORPUS:-$root/../shared/corpus}
@@ -46,7 +60,9 @@ while [ $# -gt 0 ]; do
     --large-runs) large_runs=$2; shift ;;
     --memlimit) memlimit=$2; shift ;;
     --build-dir) build_dir=$2; shift ;;
+    --set-bytes) set_bytes=$2; shift ;;
     --no-choice) do_choice=0 ;;
+    --no-set) do_set=0 ;;
     --no-small) do_small=0 ;;
     --no-large) do_large=0 ;;
     -h|--help) sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//'; exit 0 ;;
@@ -60,11 +76,13 @@ mkdir -p "$build_dir"
 log=$build_dir/choice-build.log
 say "building into $build_dir"
 cmake --preset bench -S "$root" -B "$build_dir" >"$log" 2>&1 || { cat "$log" >&2; exit 1; }
-cmake --build "$build_dir" -j"$jobs" --target moltavex_program moltavex_choice moltavex_proctime \
+cmake --build "$build_dir" -j"$jobs" --target moltavex_program moltavex_choice moltavex_structured \
+  moltavex_proctime \
   >>"$log" 2>&1 || { tail -40 "$log" >&2; say "build failed (is Google Benchmark installed?)"; exit 1; }
 program=$build_dir/moltavex
 choice=$build_dir/bench/moltavex_choice
 proctime=$build_dir/bench/moltavex_proctime
+structured=$build_dir/bench/moltavex_structured
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/moltavex-choice.XXXXXX")
 trap 'rm -rf "$work"' EXIT
@@ -74,6 +92,18 @@ if [ "$do_choice" = 1 ]; then
   echo "## Choice against the best of models 0-5 at orders 8-26"
   echo
   "$choice" --corpus "$corpus" || failed=1
+  echo
+fi
+
+# The structured set, generated for this run only.
+set_dir=$work/set
+mkdir -p "$set_dir"
+MOLTAVEX_CORPUS=$corpus "$structured" "$set_dir" "$set_bytes"
+if [ "$do_set" = 1 ]; then
+  # Every model at order 28: 17 * 2^28 bytes of tables and 128 KiB.
+  echo "## Choice on the structured set against the best of models 0-5 at orders 8-28"
+  echo
+  "$choice" --orders 8-28 --memlimit 4563533824 "$set_dir"/* || failed=1
   echo
 fi
 
@@ -125,6 +155,16 @@ if [ "$do_small" = 1 ]; then
     [ -r "$corpus/$name" ] || { say "$corpus/$name missing"; exit 1; }
     time_file "$corpus/$name" "$runs" 10
   done
+  if [ "$set_bytes" -le $((1 << 20)) ]; then
+    for file in "$set_dir"/*; do time_file "$file" "$runs" 10; done
+  fi
+  echo
+  echo "## Time at 8 MiB (best of $large_runs; target a / c at most 2.5)"
+  echo
+  table_head
+  mkdir -p "$work/8M"
+  "$structured" "$work/8M" $((8 << 20))
+  time_file "$work/8M/walk32.i32" "$large_runs" 2.5
   echo
 fi
 
