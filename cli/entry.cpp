@@ -5,6 +5,7 @@
 #include <string>
 
 #include "cli/console.h"
+#include "cli/modern_main.h"
 #include "cli/process.h"
 #include "cli/progress.h"
 #include "cli/tokenizer.h"
@@ -243,6 +244,9 @@ int dispatch(std::size_t count, char** slots, bool strip_name_quotes) {
 }  // namespace
 
 int program_main(std::size_t count, char** slots, bool strip_name_quotes) {
+  if (count >= 2 && slots[1] != nullptr && slots[1][0] == '-') {
+    return modern_main(count, slots, strip_name_quotes);
+  }
   catch_interrupts(&interrupt_signal);
   print_line(banner);
   const int status = dispatch(count, slots, strip_name_quotes);
