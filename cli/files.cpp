@@ -303,8 +303,7 @@ std::string plan_jobs(const RunContext& context, std::vector<Job>& jobs) {
     // A reader stops at the first stream's end marker: the streams of
     // several inputs on one output could not be restored apart.
     jobs.clear();
-    return "-c compresses a single input (streams written one after another are not restored "
-           "apart)";
+    return "-c takes a single input when compressing";
   }
   return {};
 }
