@@ -585,6 +585,32 @@ TEST_F(Cli, RemovalComesAfterTheSyncs) {
   EXPECT_NE(trace.find(path("in") + "\"", removed), std::string::npos) << trace;
 }
 
+// -T2 starts a job only when its tables fit in the memory limit beside the
+// running job's: under a limit of 40 MiB, two jobs of 32 MiB run one after
+// the other, the second opening its input only after the first has
+// renamed its output into place.
+TEST_F(Cli, JobsWaitForMemory) {
+#ifdef MOLTAVEX_SANITIZED
+  GTEST_SKIP() << "strace and the sanitizers' runtime do not mix";
+#endif
+  if (std::system("strace -o /dev/null true >/dev/null 2>&1") != 0) {
+    GTEST_SKIP() << "strace is not installed or may not trace here";
+  }
+  write_bytes(path("f0"), sample_text(1 << 20));
+  write_bytes(path("f1"), sample_text(1 << 20));
+  RunOptions opt;
+  opt.shell_setup = "; export MOLTAVEX_MEMLIMIT=40M";
+  opt.exec_prefix =
+      "strace -f -qq -e trace=openat,rename,renameat,renameat2 -o '" + path("trace") + "'";
+  ASSERT_EQ(run({"-T2", "-5", path("f0"), path("f1")}, opt).status, 0);
+  const std::string trace = read_text(path("trace"));
+  const std::size_t renamed = trace.find(path("f0.mx") + "\"");
+  const std::size_t opened = trace.find("\"" + path("f1") + "\"");
+  ASSERT_NE(renamed, std::string::npos) << trace;
+  ASSERT_NE(opened, std::string::npos) << trace;
+  EXPECT_LT(renamed, opened) << trace;
+}
+
 // Ctrl-C during -T2 stops every job: status 130, no message, no output and
 // no temporary file left.
 TEST_F(Cli, InterruptStopsEveryJob) {
