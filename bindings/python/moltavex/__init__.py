@@ -7,12 +7,14 @@ checksum. Six models (0..5) and orders 0..31; a model reserves up to
 its decompression, so pass memory_limit (a byte count; None or 0 for no
 limit) when the data comes from elsewhere.
 
-    compress(data, model=1, order=16, *, memory_limit=None) -> bytes
+    compress(data, model=1, order=16, *, memory_limit=None, level=None) -> bytes
     decompress(data, *, memory_limit=None) -> bytes
         One stream. Bytes after the end of the stream are ignored (they are
         not part of it; Decompressor.unused_data gives them): concatenated
         streams are not read as one, unlike bz2.
-    Compressor(model=1, order=16, *, memory_limit=None)
+    Compressor(model=1, order=16, *, memory_limit=None, level=None)
+        level (1..9, the program's -1 .. -9, from the library's table)
+        replaces model and order, here and in compress().
         .compress(data) -> the stream's bytes ready so far
         .flush() -> the rest; the object cannot be used after.
     Decompressor(*, memory_limit=None)
