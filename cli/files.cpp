@@ -261,6 +261,21 @@ class Planner {
   void add_directory(const std::string& directory) {
     std::vector<std::string> names;
     std::error_code ec;
+    // A link that -f follows may lead back into a directory being walked:
+    // that one is not walked again.
+    const std::string real = fs::canonical(directory, ec).string();
+    if (!ec && std::find(walking_.begin(), walking_.end(), real) != walking_.end()) {
+      Job job;
+      job.name = directory;
+      job.report.warn(s_.quiet, directory, "is a directory loop, skipping");
+      return skip(job);
+    }
+    walking_.push_back(ec ? directory : real);
+    struct Leave {
+      std::vector<std::string>& walking;
+      ~Leave() { walking.pop_back(); }
+    } leave{walking_};
+    ec.clear();
     for (fs::directory_iterator it(directory, ec), end; !ec && it != end; it.increment(ec)) {
       names.push_back(it->path().string());
     }
@@ -279,6 +294,7 @@ class Planner {
   const RunContext& context_;
   const Settings& s_;
   std::vector<Job>& jobs_;
+  std::vector<std::string> walking_;  // the directories being walked, outermost first
 };
 
 }  // namespace

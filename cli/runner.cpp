@@ -4,6 +4,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #if !defined(_WIN32)
@@ -95,7 +96,7 @@ void run_jobs(std::vector<Job>& jobs, RunContext& context, unsigned threads) {
       running_threads += weight;
       reserved += memory;
       const std::size_t index = next_start++;
-      workers[index] = std::thread([&, index, weight, memory] {
+      auto work = [&, index, weight, memory] {
         interrupts.allow_here();
         run_job(jobs[index], context);
         std::lock_guard<std::mutex> guard(mutex);
@@ -103,7 +104,15 @@ void run_jobs(std::vector<Job>& jobs, RunContext& context, unsigned threads) {
         reserved -= memory;
         done[index] = 1;
         changed.notify_all();
-      });
+      };
+      try {
+        workers[index] = std::thread(work);
+      } catch (const std::system_error&) {
+        // No thread to be had: the job runs here, the others wait.
+        lock.unlock();
+        work();
+        lock.lock();
+      }
     }
     // Print what is done, in file order.
     while (next_print < next_start && done[next_print]) {

@@ -246,6 +246,12 @@ std::vector<Case> cases() {
        2,
        msg("d/l", "is a symbolic link, skipping"),
        {"a", "d/", "d/l", "h.mx"}},
+      {"-rf stops at a loop",
+       "mkdir -p d/e && cp a d/e/ && ln -s .. d/e/up",
+       {"-rf", "--model=1", "--order=8", "d"},
+       2,
+       msg("d/e/up", "is a directory loop, skipping"),
+       {"a", "d/", "d/e/", "d/e/a", "d/e/a.mx", "d/e/up", "h.mx"}},
       // --rm and -k.
       {"--rm", "", {"--rm", "--model=1", "--order=8", "a"}, 0, "", {"a.mx", "h.mx"}, {{"a.mx", H}}},
       {"-k after --rm", "", {"--rm", "-k", "a"}, 0, "", {"a", "a.mx", "h.mx"}},
