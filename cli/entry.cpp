@@ -6,6 +6,7 @@
 
 #include "cli/console.h"
 #include "cli/job_files.h"
+#include "cli/modern_main.h"
 #include "cli/process.h"
 #include "cli/progress.h"
 #include "cli/tokenizer.h"
@@ -82,64 +83,6 @@ std::uint64_t input_size(const char* input_name) {
   return id.regular ? id.size : 0;
 }
 
-// The size hint and memory limit of a job on `input`.
-moltavex::Options with_size(const moltavex::Options* options, const JobInput& input) {
-  moltavex::Options sized = *options;
-  sized.size_hint = input.known_size();
-  return sized;
-}
-
-// Compresses `input_name` into `output_name` (":" for the standard
-// streams): the input opened first, the memory checked before the output is
-// touched, the output complete only once the job has succeeded.
-moltavex::Status compress_named(const char* input_name, const char* output_name, int model,
-                                int order, const moltavex::Observer* observer,
-                                const moltavex::Options* options) {
-  JobInput input;
-  JobOutput output;
-  moltavex::Status status = input.open(file_name(input_name), observer->stop);
-  if (status != moltavex::Status::ok) return status;
-  if (moltavex::model_memory(model, order) > options->memory_limit) {
-    return moltavex::Status::memory_limit;
-  }
-  status = output.open(file_name(output_name), input, observer->stop);
-  if (status != moltavex::Status::ok) return status;
-  const moltavex::Options sized = with_size(options, input);
-  status = moltavex::compress_stream(&JobInput::read, &input, &JobOutput::write, &output, model,
-                                     order, observer, &sized);
-  if (status == moltavex::Status::ok && !output.commit()) status = moltavex::Status::write_failed;
-  return status;
-}
-
-// Decompresses as compress_named compresses; the stream's header is read
-// (and checked, with the memory it names) before the output is touched.
-moltavex::Status decompress_named(const char* input_name, const char* output_name,
-                                  const moltavex::Observer* observer,
-                                  const moltavex::Options* options) {
-  JobInput input;
-  JobOutput output;
-  moltavex::Status status = input.open(file_name(input_name), observer->stop);
-  if (status != moltavex::Status::ok) return status;
-  const int header = input.peek();
-  if (header == -2) {
-    return *observer->stop != 0 ? moltavex::Status::interrupted : moltavex::Status::read_failed;
-  }
-  int model = 0, order = 0;
-  if (header < 0 || !moltavex::read_header(static_cast<std::uint8_t>(header), &model, &order)) {
-    return moltavex::Status::invalid_stream;
-  }
-  if (moltavex::model_memory(model, order) > options->memory_limit) {
-    return moltavex::Status::memory_limit;
-  }
-  status = output.open(file_name(output_name), input, observer->stop);
-  if (status != moltavex::Status::ok) return status;
-  const moltavex::Options sized = with_size(options, input);
-  status = moltavex::decompress_stream(&JobInput::read, &input, &JobOutput::write, &output,
-                                       observer, &sized);
-  if (status == moltavex::Status::ok && !output.commit()) status = moltavex::Status::write_failed;
-  return status;
-}
-
 // Runs a job, given as a function of its observer and options, with the
 // progress line, the interrupt flag and the memory limit attached. A job
 // that succeeds ends with the summary on a terminal, unless it prints its
@@ -188,7 +131,8 @@ int run_compress(char** slots, bool strip_name_quotes) {
   }
   return run_job(input_name,
                  [&](const moltavex::Observer* observer, const moltavex::Options* options) {
-                   return compress_named(input_name, output_name, model, order, observer, options);
+                   return compress_job(file_name(input_name), file_name(output_name), model, order,
+                                       observer, options);
                  });
 }
 
@@ -281,10 +225,10 @@ int run_decompress(char** slots, bool strip_name_quotes) {
   if (input_name[0] == ':' && is_terminal(platform::std_input())) {
     return fail("Compressed data not read from a terminal.");
   }
-  return run_job(input_name,
-                 [&](const moltavex::Observer* observer, const moltavex::Options* options) {
-                   return decompress_named(input_name, output_name, observer, options);
-                 });
+  return run_job(
+      input_name, [&](const moltavex::Observer* observer, const moltavex::Options* options) {
+        return decompress_job(file_name(input_name), file_name(output_name), observer, options);
+      });
 }
 
 // Decodes a stream to its end, discarding the data, and names what it
@@ -346,6 +290,9 @@ int dispatch(std::size_t count, char** slots, bool strip_name_quotes) {
 }  // namespace
 
 int program_main(std::size_t count, char** slots, bool strip_name_quotes) {
+  if (count >= 2 && slots[1] != nullptr && slots[1][0] == '-') {
+    return modern_main(count, slots, strip_name_quotes);
+  }
   catch_interrupts(&interrupt_signal);
   print_line(banner);
   const int status = dispatch(count, slots, strip_name_quotes);

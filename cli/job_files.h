@@ -54,6 +54,23 @@ class JobOutput {
   platform::StopFlag stop_ = nullptr;
 };
 
+// Whole jobs on one input and output (null: the standard stream): the input
+// opened first, the setting's memory (or the stream's header) checked
+// before the output is touched, the output complete only once the job has
+// succeeded. A memory limit of 0 is none.
+moltavex::Options with_size(const moltavex::Options* options, const JobInput& input);
+moltavex::Status compress_job(const char* input_name, const char* output_name, int model, int order,
+                              const moltavex::Observer* observer, const moltavex::Options* options);
+moltavex::Status decompress_job(const char* input_name, const char* output_name,
+                                const moltavex::Observer* observer,
+                                const moltavex::Options* options);
+moltavex::Status test_job(const char* input_name, moltavex::StreamInfo* info,
+                          const moltavex::Observer* observer, const moltavex::Options* options);
+// The output is opened before the choice.
+moltavex::Status compress_auto_job(const char* input_name, const char* output_name,
+                                   moltavex::Setting* chosen, const moltavex::Observer* observer,
+                                   const moltavex::Options* options);
+
 // The library's status for a file that could not be opened.
 moltavex::Status status_of(platform::FileError error);
 

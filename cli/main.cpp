@@ -3,6 +3,7 @@
 // arguments, so argv fills the argument slots as it is and file names are
 // used exactly as given.
 #include <cstddef>
+#include <vector>
 
 #include "cli/entry.h"
 #include "cli/process.h"
@@ -21,19 +22,24 @@
 
 int main(int argc, char** argv) {
   mx::cli::open_missing_standard_streams();
-  char* slots[mx::cli::argument_slots] = {};
 #if defined(_WIN32)
   (void)argc;
   (void)argv;
+  char* slots[mx::cli::argument_slots] = {};
   // The process's own copy of its command line: splitting it in place is
   // safe, and the slots may point into it for the rest of the run.
   const std::size_t count =
       mx::cli::split_command_line(GetCommandLineA(), slots, mx::cli::argument_slots);
   const bool strip_name_quotes = true;
-#else
-  const std::size_t count = argc < 0 ? 0 : static_cast<std::size_t>(argc);
-  for (std::size_t i = 0; i < count && i < mx::cli::argument_slots; ++i) slots[i] = argv[i];
-  const bool strip_name_quotes = false;
-#endif
   mx::cli::exit_process(mx::cli::program_main(count, slots, strip_name_quotes));
+#else
+  // Every argument has a slot (the conventional command line takes any
+  // number of files), and at least argument_slots are there, null past the
+  // last argument.
+  const std::size_t count = argc < 0 ? 0 : static_cast<std::size_t>(argc);
+  std::vector<char*> slots(count + 1 > mx::cli::argument_slots ? count + 1
+                                                               : mx::cli::argument_slots);
+  for (std::size_t i = 0; i < count; ++i) slots[i] = argv[i];
+  mx::cli::exit_process(mx::cli::program_main(count, slots.data(), false));
+#endif
 }

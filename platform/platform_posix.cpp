@@ -188,24 +188,6 @@ bool sync(Handle h) {
   }
 }
 
-bool sync_directory_of(const char* name) {
-  const char* slash = std::strrchr(name, '/');
-  const std::size_t length = slash == nullptr ? 0 : static_cast<std::size_t>(slash - name) + 1;
-  std::unique_ptr<char[]> directory(new (std::nothrow) char[length + 2]);
-  if (!directory) return false;
-  if (length == 0) {
-    std::memcpy(directory.get(), ".", 2);
-  } else {
-    std::memcpy(directory.get(), name, length);
-    directory[length] = '\0';
-  }
-  const int fd = ::open(directory.get(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return false;
-  const bool ok = sync(fd);
-  ::close(fd);
-  return ok;
-}
-
 bool close(Handle h) {
   // On Linux the descriptor is released even when close reports EINTR, so it
   // must not be retried.

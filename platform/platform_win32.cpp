@@ -162,10 +162,6 @@ bool flush(Handle h) {
 
 bool sync(Handle h) { return FlushFileBuffers(native(h)) != 0; }
 
-// A rename on NTFS is journaled with the file system's metadata: there is
-// no directory to sync.
-bool sync_directory_of(const char*) { return true; }
-
 bool close(Handle h) { return CloseHandle(native(h)) != 0; }
 
 FileId identify(Handle h) {

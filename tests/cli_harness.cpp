@@ -1,6 +1,7 @@
 #include "cli_harness.h"
 
 #include <fcntl.h>
+#include <pty.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -95,12 +96,12 @@ RunResult run_program(const std::vector<std::string>& args, const RunOptions& op
   std::vector<std::string> argv_s = program_command(args);
   std::string setup = opt.shell_setup;
   if (opt.vm_limit_kb > 0) setup += "; ulimit -v " + std::to_string(opt.vm_limit_kb);
-  if (!setup.empty() || !opt.exec_redirections.empty()) {
+  if (!setup.empty() || !opt.exec_redirections.empty() || !opt.exec_prefix.empty()) {
     // The shell sets up and then replaces itself with the program, so the
     // exit status and streams are the program's own.
-    argv_s.insert(
-        argv_s.begin(),
-        {"/bin/sh", "-c", ":" + setup + " && exec \"$0\" \"$@\" " + opt.exec_redirections});
+    argv_s.insert(argv_s.begin(), {"/bin/sh", "-c",
+                                   ":" + setup + " && exec " + opt.exec_prefix + " \"$0\" \"$@\" " +
+                                       opt.exec_redirections});
   }
   const std::string exe = argv_s[0];
   std::vector<char*> argv;
@@ -136,6 +137,44 @@ RunResult run_program(const std::vector<std::string>& args, const RunOptions& op
   if (opt.stdout_path.empty()) result.out = read_text(out_path);
   result.err = read_text(err_path);
   return result;
+}
+
+std::string run_on_terminal(const std::vector<std::string>& args, int* exit_status,
+                            std::vector<int> also) {
+  int master = -1;
+  const pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
+  if (pid == 0) {
+    std::vector<char*> argv;
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    const int null = ::open("/dev/null", O_RDWR);
+    for (int fd : {0, 1}) {
+      if (std::find(also.begin(), also.end(), fd) == also.end()) ::dup2(null, fd);
+    }
+    ::execv(MOLTAVEX_EXE, argv.data());
+    ::_exit(127);
+  }
+  std::string seen;
+  char buffer[4096];
+  for (;;) {
+    const ssize_t n = ::read(master, buffer, sizeof buffer);
+    if (n <= 0) break;
+    seen.append(buffer, static_cast<std::size_t>(n));
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  ::close(master);
+  *exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return seen;
+}
+
+std::string as_seen_on_terminal(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '\n') out += '\r';
+    out += c;
+  }
+  return out;
 }
 
 void Cli::SetUp() {

@@ -61,6 +61,9 @@ struct RunOptions {
   // `exec_redirections` (such as "<&-" to close a standard descriptor).
   std::string shell_setup;
   std::string exec_redirections;
+  // A command the program runs under (such as "strace -o trace"), with a
+  // shell as above.
+  std::string exec_prefix;
 };
 
 // The command line that runs the program with `args` (its argv[0] not
@@ -81,6 +84,17 @@ std::vector<std::string> program_command(const std::vector<std::string>& args);
 // `capture_dir`.
 RunResult run_program(const std::vector<std::string>& args, const RunOptions& opt,
                       const std::string& capture_dir);
+
+// Runs the program with standard error, and the standard descriptors in
+// `also` (0 and 1), on a pseudo-terminal and returns what the terminal
+// received; the others read and write /dev/null. `args` starts with the
+// program's name.
+std::string run_on_terminal(const std::vector<std::string>& args, int* exit_status,
+                            std::vector<int> also = {});
+
+// The terminal turns "\n" into "\r\n" on output; the program's own CRLF
+// lines therefore arrive as "\r\r\n".
+std::string as_seen_on_terminal(const std::string& text);
 
 // ---------------------------------------------------------------------------
 // The fixture

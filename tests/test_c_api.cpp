@@ -6,6 +6,7 @@
 #include <random>
 #include <vector>
 
+#include "corpus.h"
 #include "moltavex/moltavex.h"
 #include "support.h"
 
@@ -265,6 +266,38 @@ TEST(CApi, StructureSizesAllowGrowthAndRefuseNonsense) {
   EXPECT_STREQ(mvx_status_message(MVX_INVALID_CALL),
                "Invalid call: a null pointer or an impossible size.");
   EXPECT_STREQ(mvx_status_message(MVX_MEMORY_LIMIT), "Memory limit exceeded.");
+}
+
+// Every level is a valid setting whose tables the library's default
+// decompression limit admits, and the levels' streams shrink as the level
+// rises on the corpus texts (concatenated, as the map measures them) and on
+// a binary sample; other levels are refused.
+TEST(CApi, LevelsShrinkTheStreamAsTheyRise) {
+  SKIP_OR_FAIL_WITHOUT_CORPUS();
+  Bytes inputs[2];
+  for (const char* name : {"alice29.txt", "asyoulik.txt", "lcet10.txt", "plrabn12.txt"}) {
+    Bytes text;
+    ASSERT_TRUE(test::read_corpus(name, text)) << name;
+    inputs[0].insert(inputs[0].end(), text.begin(), text.end());
+  }
+  ASSERT_TRUE(test::read_corpus("geo.protodata", inputs[1]));
+  std::size_t previous[2] = {SIZE_MAX, SIZE_MAX};
+  for (int level = MVX_LEVEL_MIN; level <= MVX_LEVEL_MAX; ++level) {
+    mvx_setting setting{-1, -1};
+    ASSERT_EQ(mvx_level_setting(level, &setting), MVX_OK);
+    const std::uint64_t memory = mvx_model_memory(setting.model, setting.order);
+    EXPECT_NE(memory, 0u) << level;
+    EXPECT_LE(memory, MVX_DEFAULT_MEMORY_LIMIT) << level;
+    for (int i = 0; i < 2; ++i) {
+      const std::size_t size = one_shot(inputs[i], setting.model, setting.order).size();
+      EXPECT_LT(size, previous[i]) << "level " << level << ", input " << i;
+      previous[i] = size;
+    }
+  }
+  mvx_setting setting{};
+  EXPECT_EQ(mvx_level_setting(MVX_LEVEL_MIN - 1, &setting), MVX_INVALID_ARGUMENT);
+  EXPECT_EQ(mvx_level_setting(MVX_LEVEL_MAX + 1, &setting), MVX_INVALID_ARGUMENT);
+  EXPECT_EQ(mvx_level_setting(MVX_LEVEL_DEFAULT, nullptr), MVX_INVALID_CALL);
 }
 
 TEST(CApi, OneShotIntoBuffersThatAreTooSmall) {

@@ -162,45 +162,6 @@ TEST_F(Signals, InterruptAnOpenThatWaitsForAFifo) {
   EXPECT_EQ(listing(), (std::vector<std::string>{"err", "fifo", "in"}));
 }
 
-// Runs the program with standard error, and the standard descriptors in
-// `also` (0 and 1), on a pseudo-terminal and returns what the terminal
-// received; the others read and write /dev/null.
-std::string run_on_terminal(const std::vector<std::string>& args, int* exit_status,
-                            std::vector<int> also = {}) {
-  int master = -1;
-  const pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
-  if (pid == 0) {
-    const int null = ::open("/dev/null", O_RDWR);
-    for (int fd : {0, 1}) {
-      if (std::find(also.begin(), also.end(), fd) == also.end()) ::dup2(null, fd);
-    }
-    exec_program(args);
-  }
-  std::string seen;
-  char buffer[4096];
-  for (;;) {
-    const ssize_t n = ::read(master, buffer, sizeof buffer);
-    if (n <= 0) break;
-    seen.append(buffer, static_cast<std::size_t>(n));
-  }
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  ::close(master);
-  *exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return seen;
-}
-
-// The terminal turns "\n" into "\r\n" on output; the program's own CRLF
-// lines therefore arrive as "\r\r\n".
-std::string as_seen_on_terminal(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    if (c == '\n') out += '\r';
-    out += c;
-  }
-  return out;
-}
-
 // Opens a FIFO for reading only after `delay` and drains it, so that a job
 // writing its output there is held up for that long whatever its speed.
 std::thread drain_later(const std::string& fifo, std::chrono::milliseconds delay) {

@@ -108,9 +108,20 @@ struct FreeDecompressor {
   void operator()(mvx_decompressor* d) const { mvx_decompressor_free(d); }
 };
 
+// A level (the program's -1 .. -9, from the library's table), when given,
+// replaces the model and order.
+void apply_level(const py::object& level, int& model, int& order) {
+  if (level.is_none()) return;
+  mvx_setting setting{};
+  check(mvx_level_setting(level.cast<int>(), &setting));
+  model = setting.model;
+  order = setting.order;
+}
+
 class Compressor {
  public:
-  Compressor(int model, int order, const py::object& memory_limit) {
+  Compressor(int model, int order, const py::object& memory_limit, const py::object& level) {
+    apply_level(level, model, order);
     const mvx_options options = options_of(memory_limit);
     mvx_compressor* c = nullptr;
     check(mvx_compressor_create(&c, model, order, &options));
@@ -300,7 +311,9 @@ class Decompressor {
   Decoding decoding_;
 };
 
-py::bytes compress(const py::buffer& data, int model, int order, const py::object& memory_limit) {
+py::bytes compress(const py::buffer& data, int model, int order, const py::object& memory_limit,
+                   const py::object& level) {
+  apply_level(level, model, order);
   const mvx_options options = options_of(memory_limit);
   const Input in(data);
   const std::size_t bound = mvx_compress_bound(in.size());
@@ -355,15 +368,18 @@ PYBIND11_MODULE(_moltavex, m) {
   });
 
   m.def("compress", &compress, py::arg("data"), py::arg("model") = 1, py::arg("order") = 16,
-        py::kw_only(), py::arg("memory_limit") = py::none(), "The stream of `data`.");
+        py::kw_only(), py::arg("memory_limit") = py::none(), py::arg("level") = py::none(),
+        "The stream of `data`; `level` (1-9, the program's -1 .. -9) replaces model and "
+        "order.");
   m.def("decompress", &decompress, py::arg("data"), py::kw_only(),
         py::arg("memory_limit") = py::none(),
         "The data of the stream at the start of `data` (bytes after it are ignored).");
 
   py::class_<Compressor> compressor(m, "Compressor", "Compresses one stream in pieces.");
   compressor
-      .def(py::init<int, int, const py::object&>(), py::arg("model") = 1, py::arg("order") = 16,
-           py::kw_only(), py::arg("memory_limit") = py::none())
+      .def(py::init<int, int, const py::object&, const py::object&>(), py::arg("model") = 1,
+           py::arg("order") = 16, py::kw_only(), py::arg("memory_limit") = py::none(),
+           py::arg("level") = py::none())
       .def("compress", &Compressor::compress, py::arg("data"),
            "Takes `data`; returns the stream's bytes ready so far.")
       .def("flush", &Compressor::flush, "Returns the rest of the stream; the object is done.");

@@ -376,6 +376,33 @@ typedef struct mvx_setting {
   int order;
 } mvx_setting;
 
+/* Levels: fixed settings from fastest (MVX_LEVEL_MIN) to smallest
+ * (MVX_LEVEL_MAX), shared by the program's -1 .. -9 and the bindings. Each
+ * level is one model at one order, so that a level gives the same stream
+ * as that setting, and sizes fall as the level rises on text and on binary
+ * data alike:
+ *
+ *   level  model  order  table memory
+ *     1      1     12     32 KiB
+ *     2      1     16    512 KiB
+ *     3      1     18      2 MiB
+ *     4      1     20      8 MiB
+ *     5      1     22     32 MiB      (MVX_LEVEL_DEFAULT)
+ *     6      5     20     17 MiB + 128 KiB
+ *     7      5     21     34 MiB + 128 KiB
+ *     8      5     22     68 MiB + 128 KiB
+ *     9      5     23    136 MiB + 128 KiB
+ *
+ * Decompression takes the same table memory. bench/README.md gives the
+ * measurements behind the table. */
+#define MVX_LEVEL_MIN 1
+#define MVX_LEVEL_MAX 9
+#define MVX_LEVEL_DEFAULT 5
+
+/* The model and order of a level, in `*setting`; MVX_INVALID_ARGUMENT for
+ * a level outside MVX_LEVEL_MIN..MVX_LEVEL_MAX (or a NULL setting). */
+MVX_API mvx_status mvx_level_setting(int level, mvx_setting* setting);
+
 /* The setting mvx_compress_auto would choose for the data, in `*chosen`. */
 MVX_API mvx_status mvx_choose_setting(const void* src, size_t size, mvx_setting* chosen,
                                       const mvx_options* options);

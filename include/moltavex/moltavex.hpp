@@ -184,6 +184,14 @@ inline Status test_stream(ReadFunction read, void* read_context, StreamInfo* inf
   return detail::status_of(mvx_test_stream(read, read_context, info, observer, options));
 }
 
+// Levels (see mvx_level_setting): the model and order of -1 .. -9.
+inline constexpr int level_min = MVX_LEVEL_MIN;
+inline constexpr int level_max = MVX_LEVEL_MAX;
+inline constexpr int level_default = MVX_LEVEL_DEFAULT;
+inline Status level_setting(int level, Setting* setting) {
+  return detail::status_of(mvx_level_setting(level, setting));
+}
+
 // The automatic choice of model and order (see mvx_choose_setting).
 inline Status choose_setting(const void* data, std::size_t size, Setting* chosen,
                              const Options* options = nullptr) {

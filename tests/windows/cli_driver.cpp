@@ -857,6 +857,82 @@ void file_care_cases() {
   }
 }
 
+// The conventional command line (first argument beginning with '-'): the
+// same options, messages and exit statuses as on POSIX, through the raw
+// command line (quotes, doubled blanks) and the Windows file calls.
+void conventional_cases() {
+  const std::string g = "options";
+  const std::string dir = group_dir("options");
+  const Bytes stream = hello_stream(1);
+  write_file(join(dir, "in.txt"), kHello);
+  {
+    Case c(g, "FILE to FILE.mx, the input kept");
+    c.run(dir, cmd("moltavex.exe -k --model=1 --order=8 in.txt"), 0, "", "");
+    c.file_is(join(dir, "in.txt.mx"), stream, "in.txt.mx");
+    c.same_listing(dir, {"in.txt", "in.txt.mx"});
+  }
+  {
+    Case c(g, "an existing output is refused without -f, replaced with it");
+    c.run(dir, cmd("moltavex.exe -d in.txt.mx"), 1, "",
+          "moltavex: in.txt: already exists (-f overwrites it)\n");
+    write_file(join(dir, "in.txt"), "an earlier result");
+    c.run(dir, cmd("moltavex.exe -df in.txt.mx"), 0, "", "");
+    c.file_is(join(dir, "in.txt"), kHello, "in.txt");
+  }
+  {
+    Case c(g, "a compressed input is skipped with a warning (status 2)");
+    c.run(dir, cmd("moltavex.exe -k in.txt.mx"), 2, "",
+          "moltavex: in.txt.mx: already has the .mx suffix, skipping\n");
+  }
+  {
+    Case c(g, "-dc, and a doubled blank between the arguments");
+    c.run(dir, cmd("moltavex.exe -dc  in.txt.mx"), 0, kHello, "");
+  }
+  {
+    Case c(g, "standard input to standard output, through a pipe");
+    Launch l = cmd("moltavex.exe -d");
+    l.stdin_pipe = &stream;
+    c.run(dir, l, 0, kHello, "");
+  }
+  {
+    Case c(g, "a quoted name with a blank");
+    write_file(join(dir, "my file.txt"), kHello);
+    c.run(dir, cmd("moltavex.exe --model=1 --order=8 \"my file.txt\""), 0, "", "");
+    c.file_is(join(dir, "my file.txt.mx"), stream, "my file.txt.mx");
+  }
+  {
+    Case c(g, "--rm removes the input after its output is flushed");
+    write_file(join(dir, "rm.txt"), kHello);
+    c.run(dir, cmd("moltavex.exe --rm --model=1 --order=8 rm.txt"), 0, "", "");
+    c.check(!file_exists(join(dir, "rm.txt")), "rm.txt was not removed");
+    c.file_is(join(dir, "rm.txt.mx"), stream, "rm.txt.mx");
+  }
+  {
+    Case c(g, "-T2 gives the streams of -T1, messages in file order");
+    const Bytes text = crlf_text(300000), other = console_hostile(200000);
+    write_file(join(dir, "t1.txt"), text);
+    write_file(join(dir, "t2.bin"), other);
+    c.run(dir, cmd("moltavex.exe -T2 -qq -4 t1.txt t2.bin missing"), 1, "", "");
+    const Bytes first = read_file(join(dir, "t1.txt.mx")),
+                second = read_file(join(dir, "t2.bin.mx"));
+    c.run(dir, cmd("moltavex.exe -T1 -f -4 t1.txt missing t2.bin"), 1, "",
+          "moltavex: missing: " + std::string("No such file or directory") + "\n");
+    c.same_bytes(read_file(join(dir, "t1.txt.mx")), first, "t1.txt.mx");
+    c.same_bytes(read_file(join(dir, "t2.bin.mx")), second, "t2.bin.mx");
+    c.run(dir, cmd("moltavex.exe -T2 -dc t1.txt.mx"), 0, text, "");
+  }
+  {
+    Case c(g, "-l, -V and a bad option");
+    c.run(dir, cmd("moltavex.exe -l in.txt.mx"), 0,
+          "Model  Order    Compressed      Original  Ratio  Check  Filename\n"
+          "    1      8            12             5  2.400  none   in.txt.mx\n",
+          "");
+    c.run(dir, cmd("moltavex.exe -V"), 0, "moltavex " MVX_VERSION_STRING "\n", "");
+    c.run(dir, cmd("moltavex.exe -x"), 1, "",
+          "moltavex: invalid option -- 'x'; see 'moltavex --help'\n");
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -888,6 +964,7 @@ int main(int argc, char** argv) {
   input_as_output_cases();
   failure_cases();
   file_care_cases();
+  conventional_cases();
 
   std::printf("%d passed, %d failed\n", g_passed, g_failed);
   return g_failed == 0 ? 0 : 1;

@@ -9,12 +9,14 @@ for the library's default: no limit when compressing, and when
 decompressing about 1.06 GiB (every setting up to order 26), so that a
 stream from elsewhere cannot claim more unless you allow it.
 
-    compress(data, model=1, order=16, *, memory_limit=None) -> bytes
+    compress(data, model=1, order=16, *, memory_limit=None, level=None) -> bytes
     decompress(data, *, memory_limit=None) -> bytes
         One stream. Bytes after the end of the stream are ignored (they are
         not part of it; Decompressor.unused_data gives them): concatenated
         streams are not read as one, unlike bz2.
-    Compressor(model=1, order=16, *, memory_limit=None)
+    Compressor(model=1, order=16, *, memory_limit=None, level=None)
+        level (1..9, the program's -1 .. -9, from the library's table)
+        replaces model and order, here and in compress().
         .compress(data) -> the stream's bytes ready so far
         .flush() -> the rest; the object cannot be used after.
     Decompressor(*, memory_limit=None)

@@ -1,0 +1,719 @@
+// The conventional command line (moltavex [OPTION]... [FILE]...): one table
+// of cases, each run in a fresh directory holding "a" ("hello") and "h.mx"
+// (its known stream at model 1, order 8), checked for exit status, both
+// console streams and every file left; then the cases a table cannot hold:
+// levels against the classic commands, -T, --rm's syncs, Ctrl-C, a closed
+// pipe, a terminal, and GNU tar's -I.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "cli_harness.h"
+
+namespace mx::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kHelloStream = known_stream<std::string>(1, 8, "hello");
+const std::string kSee = "; see 'moltavex --help'\n";
+
+std::string msg(const std::string& name, const std::string& text) {
+  return "moltavex: " + name + ": " + text + "\n";
+}
+
+// Every path under `dir`, relative, sorted; directories end in '/'.
+std::vector<std::string> tree(const std::string& dir) {
+  std::vector<std::string> names;
+  for (auto it = fs::recursive_directory_iterator(dir); it != fs::recursive_directory_iterator();
+       ++it) {
+    std::string name = it->path().lexically_relative(dir).string();
+    if (it->symlink_status().type() == fs::file_type::directory) name += "/";
+    names.push_back(name);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+struct Case {
+  const char* what;
+  const char* setup;  // shell commands run in the case's directory first
+  std::vector<std::string> args;
+  int status;
+  std::string err;                                                 // standard error, exactly
+  std::vector<std::string> tree;                                   // the directory afterwards
+  std::vector<std::pair<std::string, std::string>> contents = {};  // files' bytes
+  std::string out = "";                                            // standard output, exactly
+  std::string in = "";   // standard input: a file of the directory
+  std::string env = "";  // shell assignments exported first
+};
+
+const std::vector<std::string> kStart = {"a", "h.mx"};
+
+std::vector<Case> cases() {
+  const std::string& H = kHelloStream;
+  return {
+      // Compressing and decompressing named files; inputs are kept.
+      {"compress",
+       "",
+       {"--model=1", "--order=8", "a"},
+       0,
+       "",
+       {"a", "a.mx", "h.mx"},
+       {{"a.mx", H}}},
+      {"-z",
+       "",
+       {"-z", "--model=1", "--order=8", "a"},
+       0,
+       "",
+       {"a", "a.mx", "h.mx"},
+       {{"a.mx", H}}},
+      {"decompress", "", {"-d", "h.mx"}, 0, "", {"a", "h", "h.mx"}, {{"h", "hello"}}},
+      {"--decompress", "", {"--decompress", "h.mx"}, 0, "", {"a", "h", "h.mx"}, {{"h", "hello"}}},
+      {"--uncompress", "", {"--uncompress", "h.mx"}, 0, "", {"a", "h", "h.mx"}, {{"h", "hello"}}},
+      {"a name with a colon is a file",
+       "cp a ./:c",
+       {"--model=1", "--order=8", ":c"},
+       0,
+       "",
+       {":c", ":c.mx", "a", "h.mx"},
+       {{":c.mx", H}}},
+      {"-- ends the options",
+       "cp a ./-x",
+       {"--model=1", "--order=8", "--", "-x"},
+       0,
+       "",
+       {"-x", "-x.mx", "a", "h.mx"},
+       {{"-x.mx", H}}},
+      // Standard streams, -c and -o.
+      {"-dc", "", {"-dc", "h.mx"}, 0, "", kStart, {}, "hello"},
+      {"-cd", "", {"-cd", "h.mx"}, 0, "", kStart, {}, "hello"},
+      {"-dkc", "", {"-dkc", "h.mx"}, 0, "", kStart, {}, "hello"},
+      {"--stdout", "", {"--decompress", "--stdout", "h.mx"}, 0, "", kStart, {}, "hello"},
+      {"-c", "", {"-c", "--model=1", "--order=8", "a"}, 0, "", kStart, {}, H},
+      {"no operand", "", {"--model=1", "--order=8"}, 0, "", kStart, {}, H, "a"},
+      {"- is standard input", "", {"-d", "-"}, 0, "", kStart, {}, "hello", "h.mx"},
+      {"-dc concatenates",
+       "cp h.mx g.mx",
+       {"-dc", "h.mx", "g.mx"},
+       0,
+       "",
+       {"a", "g.mx", "h.mx"},
+       {},
+       "hellohello"},
+      {"-o", "", {"-d", "-o", "x", "h.mx"}, 0, "", {"a", "h.mx", "x"}, {{"x", "hello"}}},
+      {"-o from standard input",
+       "",
+       {"-d", "-ox"},
+       0,
+       "",
+       {"a", "h.mx", "x"},
+       {{"x", "hello"}},
+       "",
+       "h.mx"},
+      {"-o with two inputs",
+       "cp a b",
+       {"-o", "x", "a", "b"},
+       1,
+       "moltavex: -o takes a single input" + kSee,
+       {"a", "b", "h.mx"}},
+      {"-c and -o",
+       "",
+       {"-c", "-o", "x", "a"},
+       1,
+       "moltavex: -c and -o exclude each other" + kSee,
+       kStart},
+      {"-c compressing two inputs",
+       "cp a b",
+       {"-c", "a", "b"},
+       1,
+       "moltavex: -c takes a single input when compressing" + kSee,
+       {"a", "b", "h.mx"}},
+      // Suffixes.
+      {"compressed input skipped",
+       "",
+       {"-k", "h.mx"},
+       2,
+       msg("h.mx", "already has the .mx suffix, skipping"),
+       kStart},
+      {"-f compresses it again",
+       "",
+       {"-f", "--model=1", "--order=8", "h.mx"},
+       0,
+       "",
+       {"a", "h.mx", "h.mx.mx"}},
+      {"unknown suffix", "", {"-d", "a"}, 2, msg("a", "unknown suffix, skipping"), kStart},
+      {"-o takes any suffix",
+       "cp h.mx hz",
+       {"-d", "-o", "x", "hz"},
+       0,
+       "",
+       {"a", "h.mx", "hz", "x"},
+       {{"x", "hello"}}},
+      {"-c takes any suffix", "cp h.mx hz", {"-dc", "hz"}, 0, "", {"a", "h.mx", "hz"}, {}, "hello"},
+      {"-S",
+       "",
+       {"-S", ".q", "--model=1", "--order=8", "a"},
+       0,
+       "",
+       {"a", "a.q", "h.mx"},
+       {{"a.q", H}}},
+      {"--suffix=",
+       "cp h.mx z.q",
+       {"-d", "--suffix=.q", "z.q"},
+       0,
+       "",
+       {"a", "h.mx", "z", "z.q"},
+       {{"z", "hello"}}},
+      {"empty suffix", "", {"-S", "", "a"}, 1, "moltavex: invalid suffix ''" + kSee, kStart},
+      // Existing outputs.
+      {"existing output",
+       "echo old >a.mx",
+       {"-k", "a"},
+       1,
+       msg("a.mx", "already exists (-f overwrites it)"),
+       {"a", "a.mx", "h.mx"},
+       {{"a.mx", "old\n"}}},
+      {"-f replaces it",
+       "echo old >a.mx",
+       {"-f", "--model=1", "--order=8", "a"},
+       0,
+       "",
+       {"a", "a.mx", "h.mx"},
+       {{"a.mx", H}}},
+      {"existing output of -d",
+       "echo old >h",
+       {"-d", "h.mx"},
+       1,
+       msg("h", "already exists (-f overwrites it)"),
+       {"a", "h", "h.mx"},
+       {{"h", "old\n"}}},
+      // Links and other files.
+      {"link skipped",
+       "ln -s a l",
+       {"-k", "l"},
+       2,
+       msg("l", "is a symbolic link, skipping"),
+       {"a", "h.mx", "l"}},
+      {"-f follows it",
+       "ln -s a l",
+       {"-f", "--model=1", "--order=8", "l"},
+       0,
+       "",
+       {"a", "h.mx", "l", "l.mx"},
+       {{"l.mx", H}}},
+      {"FIFO skipped",
+       "mkfifo p",
+       {"-k", "p"},
+       2,
+       msg("p", "is not a regular file, skipping"),
+       {"a", "h.mx", "p"}},
+      {"directory skipped",
+       "mkdir d",
+       {"-k", "d"},
+       2,
+       msg("d", "is a directory, skipping"),
+       {"a", "d/", "h.mx"}},
+      // -r: what the suffix rule leaves out inside a directory is passed over.
+      {"-r",
+       "mkdir -p d/e && cp a d/ && cp a d/e/x && cp h.mx d/",
+       {"-r", "--model=1", "--order=8", "d"},
+       0,
+       "",
+       {"a", "d/", "d/a", "d/a.mx", "d/e/", "d/e/x", "d/e/x.mx", "d/h.mx", "h.mx"},
+       {{"d/e/x.mx", H}}},
+      {"-dr",
+       "mkdir d && cp a d/ && cp h.mx d/",
+       {"-dr", "d"},
+       0,
+       "",
+       {"a", "d/", "d/a", "d/h", "d/h.mx", "h.mx"},
+       {{"d/h", "hello"}}},
+      {"-r meets a link",
+       "mkdir d && ln -s ../a d/l",
+       {"-r", "d"},
+       2,
+       msg("d/l", "is a symbolic link, skipping"),
+       {"a", "d/", "d/l", "h.mx"}},
+      {"-rf stops at a loop",
+       "mkdir -p d/e && cp a d/e/ && ln -s .. d/e/up",
+       {"-rf", "--model=1", "--order=8", "d"},
+       2,
+       msg("d/e/up", "is a directory loop, skipping"),
+       {"a", "d/", "d/e/", "d/e/a", "d/e/a.mx", "d/e/up", "h.mx"}},
+      // --rm and -k.
+      {"--rm", "", {"--rm", "--model=1", "--order=8", "a"}, 0, "", {"a.mx", "h.mx"}, {{"a.mx", H}}},
+      {"-k after --rm", "", {"--rm", "-k", "a"}, 0, "", {"a", "a.mx", "h.mx"}},
+      {"--rm -d", "", {"-d", "--rm", "h.mx"}, 0, "", {"a", "h"}, {{"h", "hello"}}},
+      {"--rm -c keeps the input", "", {"--rm", "-dc", "h.mx"}, 0, "", kStart, {}, "hello"},
+      {"--rm after a failure",
+       "echo old >a.mx",
+       {"--rm", "a"},
+       1,
+       msg("a.mx", "already exists (-f overwrites it)"),
+       {"a", "a.mx", "h.mx"}},
+      // Exit statuses: errors, warnings, and both; one failure stops nothing.
+      {"missing input", "", {"-k", "nope"}, 1, msg("nope", "No such file or directory"), kStart},
+      {"the rest goes on",
+       "",
+       {"--model=1", "--order=8", "nope", "a"},
+       1,
+       msg("nope", "No such file or directory"),
+       {"a", "a.mx", "h.mx"},
+       {{"a.mx", H}}},
+      {"warnings only",
+       "",
+       {"--model=1", "--order=8", "h.mx", "a"},
+       2,
+       msg("h.mx", "already has the .mx suffix, skipping"),
+       {"a", "a.mx", "h.mx"}},
+      {"error and warning",
+       "",
+       {"-k", "nope", "h.mx"},
+       1,
+       msg("nope", "No such file or directory") +
+           msg("h.mx", "already has the .mx suffix, skipping"),
+       kStart},
+      {"-q", "", {"-q", "h.mx"}, 2, "", kStart},
+      {"-q keeps errors", "", {"-q", "nope"}, 1, msg("nope", "No such file or directory"), kStart},
+      {"-qq", "", {"-qq", "nope"}, 1, "", kStart},
+      // Test, list, verbose.
+      {"-t", "", {"-t", "h.mx"}, 0, "", kStart},
+      {"-t cut",
+       "head -c 1 h.mx >cut.mx",
+       {"-t", "cut.mx"},
+       1,
+       msg("cut.mx", "unexpected end of input"),
+       {"a", "cut.mx", "h.mx"}},
+      {"-t invalid",
+       "printf '\\377' >bad.mx",
+       {"-t", "bad.mx"},
+       1,
+       msg("bad.mx", "not in moltavex format"),
+       {"a", "bad.mx", "h.mx"}},
+      {"-d from standard input, invalid",
+       "printf '\\377' >bad.mx; exec <bad.mx",
+       {"-d"},
+       1,
+       msg("(stdin)", "not in moltavex format"),
+       {"a", "bad.mx", "h.mx"}},
+      {"-tv",
+       "",
+       {"-tv", "h.mx"},
+       0,
+       msg("h.mx", "12 -> 5 bytes, 19.200 bits per byte (model 1, order 8)"),
+       kStart},
+      {"-v",
+       "",
+       {"-v", "--model=1", "--order=8", "a"},
+       0,
+       msg("a", "5 -> 12 bytes, 19.200 bits per byte (model 1, order 8)"),
+       {"a", "a.mx", "h.mx"}},
+      {"-l",
+       "",
+       {"-l", "h.mx"},
+       0,
+       "",
+       kStart,
+       {},
+       "Model  Order    Compressed      Original  Ratio  Check  Filename\n"
+       "    1      8            12             5  2.400  none   h.mx\n"},
+      {"-l totals",
+       "cp h.mx g.mx",
+       {"-l", "g.mx", "nope", "h.mx"},
+       1,
+       msg("nope", "No such file or directory"),
+       {"a", "g.mx", "h.mx"},
+       {},
+       "Model  Order    Compressed      Original  Ratio  Check  Filename\n"
+       "    1      8            12             5  2.400  none   g.mx\n"
+       "    1      8            12             5  2.400  none   h.mx\n"
+       "totals                  24            10  2.400         2 files\n"},
+      // The command line and MOLTAVEX_OPT.
+      {"-T2",
+       "cp a b",
+       {"-T2", "-v", "--model=1", "--order=8", "a", "b"},
+       0,
+       msg("a", "5 -> 12 bytes, 19.200 bits per byte (model 1, order 8)") +
+           msg("b", "5 -> 12 bytes, 19.200 bits per byte (model 1, order 8)"),
+       {"a", "a.mx", "b", "b.mx", "h.mx"},
+       {{"b.mx", H}}},
+      {"-T without a value",
+       "",
+       {"-T"},
+       1,
+       "moltavex: option requires an argument -- 'T'" + kSee,
+       kStart},
+      {"--threads=x",
+       "",
+       {"--threads=x", "a"},
+       1,
+       "moltavex: invalid number of threads 'x'" + kSee,
+       kStart},
+      {"--model alone",
+       "",
+       {"--model=1", "a"},
+       1,
+       "moltavex: --model and --order go together" + kSee,
+       kStart},
+      {"--model=6",
+       "",
+       {"--model=6", "--order=8", "a"},
+       1,
+       "moltavex: invalid model '6'" + kSee,
+       kStart},
+      {"--order 32",
+       "",
+       {"--model=1", "--order", "32", "a"},
+       1,
+       "moltavex: invalid order '32'" + kSee,
+       kStart},
+      {"--rm=1",
+       "",
+       {"--rm=1", "a"},
+       1,
+       "moltavex: option '--rm' doesn't allow an argument" + kSee,
+       kStart},
+      {"unknown long option",
+       "",
+       {"--frobnicate"},
+       1,
+       "moltavex: unrecognized option '--frobnicate'" + kSee,
+       kStart},
+      {"unknown short option",
+       "",
+       {"-kx", "a"},
+       1,
+       "moltavex: invalid option -- 'x'" + kSee,
+       kStart},
+      {"MOLTAVEX_OPT", "", {"-k", "h.mx"}, 0, "", kStart, {}, "hello", "", "MOLTAVEX_OPT='-d -c'"},
+      {"arguments after MOLTAVEX_OPT",
+       "",
+       {"-z", "--model=1", "--order=8", "a"},
+       0,
+       "",
+       {"a", "a.mx", "h.mx"},
+       {{"a.mx", H}},
+       "",
+       "",
+       "MOLTAVEX_OPT=-d"},
+      {"MOLTAVEX_OPT without operands",
+       "",
+       {"-k", "a"},
+       1,
+       "moltavex: MOLTAVEX_OPT: file operand 'a' not allowed" + kSee,
+       kStart,
+       {},
+       "",
+       "",
+       "MOLTAVEX_OPT=a"},
+      {"memory limit",
+       "",
+       {"-9", "a"},
+       1,
+       msg("a", "needs 137 MiB of tables, over the memory limit of 1 MiB"),
+       kStart,
+       {},
+       "",
+       "",
+       "MOLTAVEX_MEMLIMIT=1M"},
+      {"MOLTAVEX_MEMLIMIT unreadable",
+       "",
+       {"-k", "a"},
+       1,
+       "moltavex: MOLTAVEX_MEMLIMIT: invalid byte count\n",
+       kStart,
+       {},
+       "",
+       "",
+       "MOLTAVEX_MEMLIMIT=lots"},
+      {"-V", "", {"-V"}, 0, "", kStart, {}, "moltavex " MVX_VERSION_STRING "\n"},
+  };
+}
+
+TEST_F(Cli, ConventionalCommandLine) {
+  int n = 0;
+  for (const Case& c : cases()) {
+    SCOPED_TRACE(c.what);
+    const std::string dir = path("case" + std::to_string(n++));
+    fs::create_directory(dir);
+    write_bytes(dir + "/a", to_bytes("hello"));
+    write_bytes(dir + "/h.mx", to_bytes(kHelloStream));
+    RunOptions opt;
+    opt.shell_setup = "; cd '" + dir + "'";
+    if (*c.setup != '\0') opt.shell_setup += "; " + std::string(c.setup);
+    if (!c.env.empty()) opt.shell_setup += "; export " + c.env;
+    if (!c.in.empty()) opt.stdin_path = dir + "/" + c.in;
+    const RunResult r = run(c.args, opt);
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_EQ(r.err, c.err);
+    EXPECT_EQ(visible(r.out), visible(c.out));
+    EXPECT_EQ(tree(dir), c.tree);
+    for (const auto& [name, bytes] : c.contents) {
+      EXPECT_EQ(visible(read_text(dir + "/" + name)), visible(bytes)) << name;
+    }
+  }
+}
+
+// Each level, --fast, --best, no level and --auto give the classic
+// commands' stream of their setting; --help names each level's setting
+// within 80 columns.
+TEST_F(Cli, LevelsAreTheirSettings) {
+  write_bytes(path("in"), sample_text(20000));
+  struct Level {
+    std::string option;
+    int model, order;
+  };
+  const std::vector<Level> levels = {{"-1", 1, 12},     {"-2", 1, 16},     {"-3", 1, 18},
+                                     {"-4", 1, 20},     {"-5", 1, 22},     {"-6", 5, 20},
+                                     {"-7", 5, 21},     {"-8", 5, 22},     {"-9", 5, 23},
+                                     {"--fast", 1, 12}, {"--best", 5, 23}, {"-k", 1, 22}};
+  const RunResult help = run({"--help"});
+  EXPECT_EQ(help.status, 0);
+  std::istringstream lines(help.out);
+  for (std::string line; std::getline(lines, line);) EXPECT_LE(line.size(), 80u) << line;
+  for (const Level& level : levels) {
+    SCOPED_TRACE(level.option);
+    RunOptions to_file;
+    to_file.stdout_path = path("modern");
+    EXPECT_EQ(run({level.option, "-c", path("in")}, to_file).status, 0);
+    EXPECT_EQ(run({"c" + std::to_string(level.model), std::to_string(level.order), path("in"),
+                   path("classic")})
+                  .status,
+              0);
+    EXPECT_EQ(read_bytes(path("modern")), read_bytes(path("classic")));
+    // The help's row of the level: "LEVEL MODEL ORDER MEMORY NAME".
+    if (level.option.size() == 2 && level.option[1] != 'k') {
+      bool found = false;
+      std::istringstream rows(help.out);
+      for (std::string line; std::getline(rows, line);) {
+        std::istringstream fields(line);
+        std::string l, m, o;
+        fields >> l >> m >> o;
+        found = found || (l == level.option.substr(1) && m == std::to_string(level.model) &&
+                          o == std::to_string(level.order));
+      }
+      EXPECT_TRUE(found) << help.out;
+    }
+  }
+  RunOptions to_file;
+  to_file.stdout_path = path("modern");
+  EXPECT_EQ(run({"--auto", "-c", path("in")}, to_file).status, 0);
+  EXPECT_EQ(run({"a", path("in"), path("classic")}).status, 0);
+  EXPECT_EQ(read_bytes(path("modern")), read_bytes(path("classic")));
+}
+
+// Inputs of different kinds and sizes, compressed by -T1 and -T3 (and -T0,
+// one per core) in directories of their own: the same streams and the
+// same messages, in file order; and -T2 restores them.
+TEST_F(Cli, ThreadsChangeNothingButTheTime) {
+  std::vector<std::string> names;
+  for (int i = 0; i < 6; ++i) names.push_back("f" + std::to_string(i));
+  std::vector<Bytes> data;
+  for (int i = 0; i < 6; ++i) {
+    data.push_back(i % 2 == 0 ? sample_text(40000 + 30000 * i) : random_bytes(9000 * i + 1, i));
+  }
+  std::string first_err;
+  for (const char* threads : {"-T1", "-T3", "-T0"}) {
+    SCOPED_TRACE(threads);
+    const std::string dir = path(std::string("d") + threads);
+    fs::create_directory(dir);
+    std::vector<std::string> args = {threads, "-v", "-4"};
+    for (int i = 0; i < 6; ++i) {
+      write_bytes(dir + "/" + names[i], data[i]);
+      args.push_back(names[i]);
+    }
+    RunOptions opt;
+    opt.shell_setup = "; cd '" + dir + "'";
+    const RunResult r = run(args, opt);
+    EXPECT_EQ(r.status, 0) << r.err;
+    if (first_err.empty()) {
+      first_err = r.err;
+      // One line per file, in file order.
+      std::size_t at = 0;
+      for (const std::string& name : names) {
+        at = r.err.find("moltavex: " + name + ": ", at);
+        EXPECT_NE(at, std::string::npos) << name;
+      }
+    } else {
+      EXPECT_EQ(r.err, first_err);
+      for (const std::string& name : names) {
+        EXPECT_EQ(read_bytes(dir + "/" + name + ".mx"), read_bytes(path("d-T1/" + name + ".mx")));
+      }
+    }
+  }
+  const std::string dir = path("d-T3");
+  std::vector<std::string> args = {"-d", "-f", "-T2"};
+  for (const std::string& name : names) args.push_back(dir + "/" + name + ".mx");
+  EXPECT_EQ(run(args).status, 0);
+  for (int i = 0; i < 6; ++i) EXPECT_EQ(read_bytes(dir + "/" + names[i]), data[i]);
+}
+
+// --rm removes the input only after the output and its directory were
+// synced: the system calls, traced, come in that order.
+TEST_F(Cli, RemovalComesAfterTheSyncs) {
+#ifdef MOLTAVEX_SANITIZED
+  GTEST_SKIP() << "strace and the sanitizers' runtime do not mix";
+#endif
+  if (std::system("strace -o /dev/null true >/dev/null 2>&1") != 0) {
+    GTEST_SKIP() << "strace is not installed or may not trace here";
+  }
+  write_bytes(path("in"), sample_text(5000));
+  RunOptions opt;
+  opt.exec_prefix =
+      "strace -f -y -qq -e trace=fsync,fdatasync,rename,renameat,renameat2,unlink,"
+      "unlinkat -o '" +
+      path("trace") + "'";
+  ASSERT_EQ(run({"--rm", "-1", path("in")}, opt).status, 0);
+  EXPECT_FALSE(exists_no_follow(path("in")));
+  const std::string trace = read_text(path("trace"));
+  const std::size_t renamed = trace.find(path("in.mx") + "\"");
+  const std::size_t file_synced = trace.find("fsync(", renamed);
+  const std::size_t file_path = trace.find(path("in.mx") + ">", file_synced);
+  const std::size_t dir_synced = trace.find("fsync(", file_path);
+  const std::size_t dir_path = trace.find("<" + dir_ + ">", dir_synced);
+  const std::size_t removed = trace.find("unlink", dir_path);
+  EXPECT_NE(renamed, std::string::npos) << trace;
+  EXPECT_NE(file_path, std::string::npos) << trace;
+  EXPECT_NE(dir_path, std::string::npos) << trace;
+  EXPECT_NE(removed, std::string::npos) << trace;
+  EXPECT_NE(trace.find(path("in") + "\"", removed), std::string::npos) << trace;
+}
+
+// -T2 starts a job only when its tables fit in the memory limit beside the
+// running job's: under a limit of 40 MiB, two jobs of 32 MiB run one after
+// the other, the second opening its input only after the first has
+// renamed its output into place.
+TEST_F(Cli, JobsWaitForMemory) {
+#ifdef MOLTAVEX_SANITIZED
+  GTEST_SKIP() << "strace and the sanitizers' runtime do not mix";
+#endif
+  if (std::system("strace -o /dev/null true >/dev/null 2>&1") != 0) {
+    GTEST_SKIP() << "strace is not installed or may not trace here";
+  }
+  write_bytes(path("f0"), sample_text(1 << 20));
+  write_bytes(path("f1"), sample_text(1 << 20));
+  RunOptions opt;
+  opt.shell_setup = "; export MOLTAVEX_MEMLIMIT=40M";
+  opt.exec_prefix =
+      "strace -f -qq -e trace=openat,rename,renameat,renameat2 -o '" + path("trace") + "'";
+  ASSERT_EQ(run({"-T2", "-5", path("f0"), path("f1")}, opt).status, 0);
+  const std::string trace = read_text(path("trace"));
+  const std::size_t renamed = trace.find(path("f0.mx") + "\"");
+  const std::size_t opened = trace.find("\"" + path("f1") + "\"");
+  ASSERT_NE(renamed, std::string::npos) << trace;
+  ASSERT_NE(opened, std::string::npos) << trace;
+  EXPECT_LT(renamed, opened) << trace;
+}
+
+// Ctrl-C during -T2 stops every job: status 130, no message, no output and
+// no temporary file left.
+TEST_F(Cli, InterruptStopsEveryJob) {
+  std::vector<std::string> args = {"-T2", "-9"};
+  for (int i = 0; i < 4; ++i) {
+    write_bytes(path("f" + std::to_string(i)), random_bytes(3 << 20, 7 + i));
+    args.push_back(path("f" + std::to_string(i)));
+  }
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int null = ::open("/dev/null", O_RDWR);
+    const int err = ::open((root_ + "/err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ::dup2(null, 0);
+    ::dup2(null, 1);
+    ::dup2(err, 2);
+    std::vector<char*> argv = {const_cast<char*>(MOLTAVEX_EXE)};
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    ::execv(MOLTAVEX_EXE, argv.data());
+    ::_exit(127);
+  }
+  ASSERT_GT(pid, 0);
+  for (int i = 0; i < 300 && temporary_files().size() < 2; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_EQ(temporary_files().size(), 2u) << "two jobs at once";
+  ::kill(pid, SIGINT);
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 128 + SIGINT) << status;
+  EXPECT_EQ(read_text(root_ + "/err"), "");
+  EXPECT_EQ(listing(), (std::vector<std::string>{"f0", "f1", "f2", "f3"}));
+}
+
+// A reader that closes the pipe early ends the program quietly, as
+// SIGPIPE would.
+TEST_F(Cli, ClosedPipeEndsQuietly) {
+  write_bytes(path("in"), sample_text(3 << 20));
+  ASSERT_EQ(run({"-1", path("in")}).status, 0);
+  // The program's output goes to `head`, which leaves after one byte.
+  write_bytes(
+      path("script"),
+      to_bytes("'" + std::string(MOLTAVEX_EXE) + "' -dc '" + path("in.mx") + "' 2>'" + path("err") +
+               "' | head -c 1 >/dev/null\necho ${PIPESTATUS[0]} >'" + path("status") + "'\n"));
+  ASSERT_EQ(std::system(("bash '" + path("script") + "'").c_str()), 0);
+  EXPECT_EQ(read_text(path("err")), "");
+  EXPECT_EQ(read_text(path("status")), std::to_string(128 + SIGPIPE) + "\n");
+}
+
+// Compressed data meets no terminal without -f.
+TEST_F(Cli, TerminalsAreRefused) {
+  write_bytes(path("in"), to_bytes("hello"));
+  int status = 0;
+  std::string seen = run_on_terminal({"moltavex", "-c", path("in")}, &status, {1});
+  EXPECT_EQ(status, 1);
+  EXPECT_EQ(seen, as_seen_on_terminal(
+                      msg("(stdout)", "compressed data not written to a terminal (-f forces it)")));
+  seen = run_on_terminal({"moltavex", "-d"}, &status, {0});
+  EXPECT_EQ(status, 1);
+  EXPECT_EQ(seen, as_seen_on_terminal(
+                      msg("(stdin)", "compressed data not read from a terminal (-f forces it)")));
+  seen = run_on_terminal({"moltavex", "-cf", "--model=1", "--order=8", path("in")}, &status, {1});
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(seen, as_seen_on_terminal(kHelloStream));
+}
+
+// GNU tar drives the program with -I both ways (it adds -d to extract),
+// and the archive is an ordinary stream.
+TEST_F(Cli, GnuTarRoundTrip) {
+  if (std::system("tar --version 2>/dev/null | grep -q 'GNU tar'") != 0) {
+    GTEST_SKIP() << "GNU tar is not installed";
+  }
+  fs::create_directories(path("tree/sub"));
+  write_bytes(path("tree/text"), sample_text(200000));
+  write_bytes(path("tree/sub/noise"), random_bytes(50000, 3));
+  write_bytes(path("tree/sub/empty"), {});
+  const std::string program = "'" + std::string(MOLTAVEX_EXE) + " -6'";
+  const std::string in_dir = "cd '" + dir_ + "' && ";
+  ASSERT_EQ(std::system((in_dir + "tar -I " + program + " -cf a.tar.mx tree").c_str()), 0);
+  ASSERT_EQ(std::system((in_dir + "mkdir x && tar -I " + program + " -xf a.tar.mx -C x").c_str()),
+            0);
+  for (const char* name : {"text", "sub/noise", "sub/empty"}) {
+    EXPECT_EQ(read_bytes(path(std::string("x/tree/") + name)),
+              read_bytes(path(std::string("tree/") + name)))
+        << name;
+  }
+  // The other way: tar's own output compressed by a pipe, extracted by -I;
+  // and the archive names its files when decompressed by -dc.
+  ASSERT_EQ(std::system((in_dir + "tar -cf - tree | '" + MOLTAVEX_EXE + "' -3 >b.tar.mx").c_str()),
+            0);
+  ASSERT_EQ(std::system((in_dir + "mkdir y && tar -I " + program + " -xf b.tar.mx -C y").c_str()),
+            0);
+  EXPECT_EQ(read_bytes(path("y/tree/text")), read_bytes(path("tree/text")));
+  ASSERT_EQ(
+      std::system((in_dir + "'" + MOLTAVEX_EXE + "' -dc a.tar.mx | tar -tf - >names").c_str()), 0);
+  EXPECT_NE(read_text(path("names")).find("tree/sub/noise"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace mx::test
