@@ -74,8 +74,9 @@ struct RunOptions {
 std::vector<std::string> program_command(const std::vector<std::string>& args);
 
 // In a child process: replaces it with the program, run with `argv`
-// (argv[0] first, which names the program only where it runs natively);
-// exits with status 127 if that fails.
+// (argv[0] first, which the program sees as its own where it runs
+// natively; under an emulator it sees its path); exits with status 127 if
+// that fails.
 [[noreturn]] void exec_program(const std::vector<std::string>& argv);
 
 // Runs the program with `args` (argv[0] is the executable path and is added

@@ -75,7 +75,10 @@ struct KnownStream {
   const char* hex;    // the whole stream: header byte, body, finishing bytes
 };
 
-// The empty input at order 0 and "hello" at order 8, under every model.
+// The empty input at order 0, "hello" at order 8 and a text whose contexts
+// recur at order 12, under every model. In the last the counters reach
+// uneven counts, where a fault in how a processor lays out or reads them
+// (byte order, the packed counter pairs) changes the stream.
 inline constexpr KnownStream kKnownStreams[] = {
     {0, 0, "", "00 32 D5 5B E5 BF FF FF"},
     {1, 0, "", "20 32 D5 5B E5 BF FF FF"},
@@ -89,6 +92,21 @@ inline constexpr KnownStream kKnownStreams[] = {
     {3, 8, "hello", "68 8F BC 62 69 BF C9 84 3A 09 41 FF"},
     {4, 8, "hello", "88 8F BC 62 69 D9 DB 2B C8 17 81 FF"},
     {5, 8, "hello", "A8 8E 76 E9 80 CF 26 17 9A AA FB FF FF"},
+    {0, 12, "abracadabra abracadabra abracadabra",
+     "0C 9E 9D 8D A5 17 DB 1B A3 1B CB 1E F0 9B AC 2A AF 79 EC 23 83 47 0F 7E B5 25 C0 AF 90 F4 88 "
+     "B7 FF FF"},
+    {1, 12, "abracadabra abracadabra abracadabra",
+     "2C 94 69 09 1A A0 18 7A 0E 19 E1 6C 88 D1 9A 6A A7 72 B5 41 17 D0 89 EF B3 D4 D8 01 FF"},
+    {2, 12, "abracadabra abracadabra abracadabra",
+     "4C 9E 9D 13 2C 2D F0 4B B3 3C 4C D4 CE 34 11 AF 90 8B D8 FB 09 6C E0 FC 53 B5 5D D9 FB 4A BD "
+     "5A B0 0A 57 B6 F1 F5 1D 3C FF FF"},
+    {3, 12, "abracadabra abracadabra abracadabra",
+     "6C 94 69 09 1A 9F E0 C9 2C F6 8B AE 34 53 69 B8 2A 7E 95 E0 12 DB 6E B9 1F 63 39 FC 9A FF "
+     "FF"},
+    {4, 12, "abracadabra abracadabra abracadabra",
+     "8C 94 69 09 1A A3 3F 35 5A 95 8D 3A E4 D8 FC 3A 7B 95 93 B4 53 0F 1A EC 30 35 34 B2 FF FF"},
+    {5, 12, "abracadabra abracadabra abracadabra",
+     "AC 92 95 BC A3 83 89 64 B9 27 40 D4 5B 08 1C 07 0C 87 1A 6B A9 2F 72 79 DD 8B 63 FF FF"},
 };
 
 // The stream of `input` under `model` at `order`, from the table above;

@@ -22,10 +22,10 @@
 namespace mx::test {
 namespace {
 
-// The jobs run in the Cli fixture's fresh directory.
-// The waits poll, so their bounds cost nothing when the program is quick;
-// they are generous because under an emulator (cross builds) it starts and
-// runs many times slower than natively.
+// The jobs run in the Cli fixture's fresh directory. The waits poll, so
+// their bounds cost nothing when the program is quick; they are generous
+// because under an emulator (cross builds) it starts and runs many times
+// slower than natively.
 class Signals : public Cli {
  protected:
   // Waits up to ten seconds for the job's temporary output file.
