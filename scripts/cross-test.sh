@@ -113,8 +113,7 @@ logs="$repo_root/build-host/cross-logs"
 mkdir -p "$logs"
 
 stage "building the host's program (build-host/)"
-if ! { cmake -S . -B build-host -DCMAKE_BUILD_TYPE=Release -DMOLTAVEX_BUILD_TESTS=OFF \
-         -DMOLTAVEX_BUILD_BENCH=OFF -DMOLTAVEX_BUILD_PYTHON=OFF &&
+if ! { cmake --preset demo -B build-host &&
        cmake --build build-host -j"$jobs" --target moltavex_program; } >"$logs/host.log" 2>&1; then
   tail -30 "$logs/host.log" >&2
   echo "cross-test: the host build failed" >&2
@@ -130,9 +129,7 @@ build_target() {
   local log="$logs/build-$target.log"
   stage "building for $target (build-$target/, log: $log)"
   rm -rf "$dir"
-  if ! { cmake -S . -B "$dir" -DCMAKE_TOOLCHAIN_FILE="cmake/$target-linux-gnu.cmake" \
-           -DCMAKE_BUILD_TYPE=Release -DMOLTAVEX_BUILD_BENCH=OFF -DMOLTAVEX_BUILD_PYTHON=OFF \
-           -DMOLTAVEX_CORPUS_DIR="$corpus" &&
+  if ! { cmake --preset "$target" -B "$dir" -DMOLTAVEX_CORPUS_DIR="$corpus" &&
          cmake --build "$dir" -j"$jobs"; } >"$log" 2>&1; then
     tail -30 "$log" >&2
     fail "the $target build failed"

@@ -86,13 +86,13 @@ class Moltavex(numcodecs.abc.Codec):
     def decode(self, buf, out=None):
         """The data of the stream in `buf`; copied into `out` when given (of the data's size)."""
         data = decompress(ensure_contiguous_ndarray(buf), memory_limit=self.memory_limit)
-        if out is not None:
-            out = ensure_contiguous_ndarray(out)
-            if out.nbytes != len(data):
-                raise ValueError(
-                    f"out holds {out.nbytes} bytes and the stream restores {len(data)}"
-                )
-        return ndarray_copy(data, out)
+        if out is None:
+            return data
+        view = ensure_contiguous_ndarray(out)
+        if view.nbytes != len(data):
+            raise ValueError(f"out holds {view.nbytes} bytes and the stream restores {len(data)}")
+        ndarray_copy(data, view)
+        return out
 
 
 numcodecs.registry.register_codec(Moltavex)
