@@ -52,6 +52,15 @@ std::vector<std::string> program_command(const std::vector<std::string>& args) {
   return command;
 }
 
+std::string program_words(bool quoted) {
+  std::string words;
+  for (const std::string& word : program_command({})) {
+    if (!words.empty()) words += ' ';
+    words += quoted ? "'" + word + "'" : word;
+  }
+  return words;
+}
+
 void exec_program(const std::vector<std::string>& argv) {
   std::vector<std::string> command = program_command({argv.begin() + 1, argv.end()});
   const std::string file = command[0];
@@ -144,15 +153,11 @@ std::string run_on_terminal(const std::vector<std::string>& args, int* exit_stat
   int master = -1;
   const pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
   if (pid == 0) {
-    std::vector<char*> argv;
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
     const int null = ::open("/dev/null", O_RDWR);
     for (int fd : {0, 1}) {
       if (std::find(also.begin(), also.end(), fd) == also.end()) ::dup2(null, fd);
     }
-    ::execv(MOLTAVEX_EXE, argv.data());
-    ::_exit(127);
+    exec_program(args);
   }
   std::string seen;
   char buffer[4096];

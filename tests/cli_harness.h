@@ -72,6 +72,9 @@ struct RunOptions {
 // tests/CMakeLists.txt), since a program under emulation cannot start
 // another target program by itself.
 std::vector<std::string> program_command(const std::vector<std::string>& args);
+// The same command as one string for a shell (each word in single quotes)
+// or, unquoted, for a program that splits a command at blanks (tar -I).
+std::string program_words(bool quoted);
 
 // In a child process: replaces it with the program, run with `argv`
 // (argv[0] first, which the program sees as its own where it runs

@@ -632,11 +632,9 @@ TEST_F(Cli, InterruptStopsEveryJob) {
     ::dup2(null, 0);
     ::dup2(null, 1);
     ::dup2(err, 2);
-    std::vector<char*> argv = {const_cast<char*>(MOLTAVEX_EXE)};
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    ::execv(MOLTAVEX_EXE, argv.data());
-    ::_exit(127);
+    std::vector<std::string> argv = {MOLTAVEX_EXE};
+    argv.insert(argv.end(), args.begin(), args.end());
+    exec_program(argv);
   }
   ASSERT_GT(pid, 0);
   for (int i = 0; i < 300 && temporary_files().size() < 2; ++i) {
@@ -659,7 +657,7 @@ TEST_F(Cli, ClosedPipeEndsQuietly) {
   // The program's output goes to `head`, which leaves after one byte.
   write_bytes(
       path("script"),
-      to_bytes("'" + std::string(MOLTAVEX_EXE) + "' -dc '" + path("in.mx") + "' 2>'" + path("err") +
+      to_bytes(program_words(true) + " -dc '" + path("in.mx") + "' 2>'" + path("err") +
                "' | head -c 1 >/dev/null\necho ${PIPESTATUS[0]} >'" + path("status") + "'\n"));
   ASSERT_EQ(std::system(("bash '" + path("script") + "'").c_str()), 0);
   EXPECT_EQ(read_text(path("err")), "");
@@ -693,7 +691,7 @@ TEST_F(Cli, GnuTarRoundTrip) {
   write_bytes(path("tree/text"), sample_text(200000));
   write_bytes(path("tree/sub/noise"), random_bytes(50000, 3));
   write_bytes(path("tree/sub/empty"), {});
-  const std::string program = "'" + std::string(MOLTAVEX_EXE) + " -6'";
+  const std::string program = "'" + program_words(false) + " -6'";
   const std::string in_dir = "cd '" + dir_ + "' && ";
   ASSERT_EQ(std::system((in_dir + "tar -I " + program + " -cf a.tar.mx tree").c_str()), 0);
   ASSERT_EQ(std::system((in_dir + "mkdir x && tar -I " + program + " -xf a.tar.mx -C x").c_str()),
@@ -705,13 +703,14 @@ TEST_F(Cli, GnuTarRoundTrip) {
   }
   // The other way: tar's own output compressed by a pipe, extracted by -I;
   // and the archive names its files when decompressed by -dc.
-  ASSERT_EQ(std::system((in_dir + "tar -cf - tree | '" + MOLTAVEX_EXE + "' -3 >b.tar.mx").c_str()),
-            0);
+  ASSERT_EQ(
+      std::system((in_dir + "tar -cf - tree | " + program_words(true) + " -3 >b.tar.mx").c_str()),
+      0);
   ASSERT_EQ(std::system((in_dir + "mkdir y && tar -I " + program + " -xf b.tar.mx -C y").c_str()),
             0);
   EXPECT_EQ(read_bytes(path("y/tree/text")), read_bytes(path("tree/text")));
   ASSERT_EQ(
-      std::system((in_dir + "'" + MOLTAVEX_EXE + "' -dc a.tar.mx | tar -tf - >names").c_str()), 0);
+      std::system((in_dir + program_words(true) + " -dc a.tar.mx | tar -tf - >names").c_str()), 0);
   EXPECT_NE(read_text(path("names")).find("tree/sub/noise"), std::string::npos);
 }
 
