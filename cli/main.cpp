@@ -36,10 +36,16 @@ int main(int argc, char** argv) {
   // Every argument has a slot (the conventional command line takes any
   // number of files), and at least argument_slots are there, null past the
   // last argument.
-  const std::size_t count = argc < 0 ? 0 : static_cast<std::size_t>(argc);
-  std::vector<char*> slots(count + 1 > mx::cli::argument_slots ? count + 1
-                                                               : mx::cli::argument_slots);
-  for (std::size_t i = 0; i < count; ++i) slots[i] = argv[i];
-  mx::cli::exit_process(mx::cli::program_main(count, slots.data(), false));
+  // The slots are freed before the process ends: exit_process does not
+  // return, so nothing of this frame would be destroyed after it.
+  int status = 0;
+  {
+    const std::size_t count = argc < 0 ? 0 : static_cast<std::size_t>(argc);
+    std::vector<char*> slots(count + 1 > mx::cli::argument_slots ? count + 1
+                                                                 : mx::cli::argument_slots);
+    for (std::size_t i = 0; i < count; ++i) slots[i] = argv[i];
+    status = mx::cli::program_main(count, slots.data(), false);
+  }
+  mx::cli::exit_process(status);
 #endif
 }
