@@ -13,6 +13,7 @@ extern "C" MVX_API const char* mvx_status_message(mvx_status status) {
     case MVX_INVALID_ARGUMENT: return "Invalid model or order.";
     case MVX_INTERRUPTED: return "Interrupted.";
     case MVX_OUTPUT_TOO_SMALL: return "Output buffer too small.";
+    case MVX_CORRUPT: return "Compressed data is corrupt.";
   }
   return "Unknown error.";
 }

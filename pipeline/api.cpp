@@ -92,18 +92,19 @@ MVX_API size_t mvx_compress_bound(size_t size) {
 
 MVX_API mvx_status mvx_compress_with(const void* src, size_t size, int model, int order, void* dst,
                                      size_t capacity, size_t* written, const mvx_options* options) {
-  return run_buffers(src, size, dst, capacity, written,
-                     [&](mx::ByteReader& reader, mx::ByteWriter& writer) {
-                       return mx::compress_streams(reader, writer, model, order, nullptr,
-                                                   mx::memory_limit_of(options));
-                     });
+  return run_buffers(
+      src, size, dst, capacity, written, [&](mx::ByteReader& reader, mx::ByteWriter& writer) {
+        return mx::compress_streams(reader, writer, model, order, nullptr,
+                                    mx::memory_limit_of(options), mx::checksum_of(options));
+      });
 }
 
 MVX_API mvx_status mvx_decompress_with(const void* src, size_t size, void* dst, size_t capacity,
                                        size_t* written, const mvx_options* options) {
   return run_buffers(
       src, size, dst, capacity, written, [&](mx::ByteReader& reader, mx::ByteWriter& writer) {
-        return mx::decompress_streams(reader, writer, nullptr, mx::memory_limit_of(options));
+        return mx::decompress_streams(reader, writer, nullptr, mx::memory_limit_of(options),
+                                      nullptr, /*whole_input*/ true);
       });
 }
 
@@ -125,7 +126,8 @@ MVX_API mvx_status mvx_compress_stream(mvx_read_function read, void* read_contex
   return c_status(run_streams(read, read_context, write, write_context, mx::size_hint_of(options),
                               [&](mx::ByteReader& reader, mx::ByteWriter& writer) {
                                 return mx::compress_streams(reader, writer, model, order, observer,
-                                                            mx::memory_limit_of(options));
+                                                            mx::memory_limit_of(options),
+                                                            mx::checksum_of(options));
                               }));
 }
 
@@ -136,7 +138,8 @@ MVX_API mvx_status mvx_decompress_stream(mvx_read_function read, void* read_cont
   return c_status(run_streams(read, read_context, write, write_context, mx::size_hint_of(options),
                               [&](mx::ByteReader& reader, mx::ByteWriter& writer) {
                                 return mx::decompress_streams(reader, writer, observer,
-                                                              mx::memory_limit_of(options));
+                                                              mx::memory_limit_of(options), nullptr,
+                                                              mx::whole_input_of(options));
                               }));
 }
 
@@ -158,7 +161,7 @@ MVX_API mvx_status mvx_compress_file(const char* input_name, const char* output_
   }
   if (status != Status::ok) return c_status(status);
   return c_status(mx::compress_streams(pair.reader, pair.writer, model, order, observer,
-                                       mx::memory_limit_of(options)));
+                                       mx::memory_limit_of(options), mx::checksum_of(options)));
 }
 
 MVX_API mvx_status mvx_decompress_file(const char* input_name, const char* output_name,
@@ -184,8 +187,9 @@ MVX_API mvx_status mvx_decompress_file(const char* input_name, const char* outpu
         mx::open_output_stream(output_name, pair.reader, pair.writer, mx::stop_flag_of(observer));
   }
   if (status != Status::ok) return c_status(status);
-  return c_status(
-      mx::decompress_streams(pair.reader, pair.writer, observer, mx::memory_limit_of(options)));
+  return c_status(mx::decompress_streams(
+      pair.reader, pair.writer, observer, mx::memory_limit_of(options), nullptr,
+      mx::whole_input_of(options) || mx::whole_named_file(input_name, pair.reader)));
 }
 
 MVX_API mvx_status mvx_test_file(const char* input_name, mvx_stream_info* info,
@@ -198,8 +202,9 @@ MVX_API mvx_status mvx_test_file(const char* input_name, mvx_stream_info* info,
   if (status == Status::ok)
     status = mx::writer_open_function(writer, &mx::CountingSink::write, &sink);
   if (status != Status::ok) return c_status(status);
-  return c_status(
-      mx::decompress_streams(reader, writer, observer, mx::memory_limit_of(options), info));
+  return c_status(mx::decompress_streams(
+      reader, writer, observer, mx::memory_limit_of(options), info,
+      mx::whole_input_of(options) || mx::whole_named_file(input_name, reader)));
 }
 
 }  // extern "C"

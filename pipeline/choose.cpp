@@ -44,6 +44,7 @@
 #include "io/memory_streams.h"
 #include "models/registry.h"
 #include "pipeline/drivers.h"
+#include "pipeline/record.h"
 
 namespace mx {
 
@@ -544,14 +545,16 @@ MVX_API mvx_status mvx_compress_auto(const void* src, size_t size, void* dst, si
     mx::ByteWriter writer;
     status = mx::writer_open_function(writer, &mx::BufferSink::write, &sink);
     if (status == Status::ok && choice.whole) {
+      if (mx::checksum_of(options)) mx::append_record(choice.stream, bytes, size);
       reader.bytes_read = size;  // never read: it counts the input for the observer
       status = mx::emit_stream(choice.stream, choice.setting, reader, writer, observer);
     } else if (status == Status::ok) {
       status = mx::reader_open_function(reader, &mx::MemorySource::read, &source);
       reader.expected_bytes = size;
       if (status == Status::ok) {
-        status = mx::compress_streams(reader, writer, choice.setting.model, choice.setting.order,
-                                      observer, mx::memory_limit_of(options));
+        status =
+            mx::compress_streams(reader, writer, choice.setting.model, choice.setting.order,
+                                 observer, mx::memory_limit_of(options), mx::checksum_of(options));
       }
     }
     *written = sink.length;
@@ -597,6 +600,7 @@ MVX_API mvx_status mvx_compress_file_auto(const char* input_name, const char* ou
     status = mx::open_output_stream(output_name, pair.reader, pair.writer, stop);
     if (status != Status::ok) return c_status(status);
     if (choice.whole) {
+      if (mx::checksum_of(options)) mx::append_record(choice.stream, head.data(), head.size());
       return c_status(
           mx::emit_stream(choice.stream, choice.setting, pair.reader, pair.writer, observer));
     }
@@ -606,7 +610,8 @@ MVX_API mvx_status mvx_compress_file_auto(const char* input_name, const char* ou
     if (status != Status::ok) return c_status(status);
     reader.expected_bytes = total_size;
     return c_status(mx::compress_streams(reader, pair.writer, choice.setting.model,
-                                         choice.setting.order, observer, memory_limit));
+                                         choice.setting.order, observer, memory_limit,
+                                         mx::checksum_of(options)));
   } catch (const std::bad_alloc&) {
     return MVX_OUT_OF_MEMORY;
   }

@@ -9,6 +9,7 @@
 #include "pipeline/coding_jobs.h"
 #include "pipeline/drivers.h"
 #include "pipeline/page_policy.h"
+#include "pipeline/record.h"
 #include "pipeline/run_length.h"
 
 namespace mx {
@@ -144,37 +145,59 @@ Status check_memory(int model, int order, std::uint64_t memory_limit) {
 }
 
 Status compress_streams(ByteReader& reader, ByteWriter& writer, int model, int order,
-                        const Observer* observer, std::uint64_t memory_limit) {
+                        const Observer* observer, std::uint64_t memory_limit, bool checksum) {
   const ModelDescriptor* const descriptor = find_model(model);
   if (descriptor == nullptr || !valid_order(order)) return Status::invalid_argument;
   const Status memory = check_memory(model, order, memory_limit);
   if (memory != Status::ok) return memory;
+  // With the record, the input passes through a hashing reader.
+  HashingSource source;
+  source.from = &reader;
+  ByteReader hashed;
+  if (checksum) {
+    const Status opened = reader_open_function(hashed, &HashingSource::read, &source);
+    if (opened != Status::ok) return opened;
+    hashed.expected_bytes = reader.expected_bytes;
+  }
+  ByteReader& in = checksum ? hashed : reader;
+  const auto status_now = [&]() {
+    const Status own = stream_status(reader, writer);
+    return own != Status::ok ? own : stream_status(in, writer);
+  };
   JobWatch watch;
-  watch_streams(watch, observer, reader, writer);
+  watch_streams(watch, observer, in, writer);
   if (observer != nullptr && observer->started != nullptr) {
     observer->started(observer->context, false, descriptor->info.name);
   }
 
   writer_put(writer, header_byte(model, order));
-  if (!writer_commit(writer)) return stream_status(reader, writer);
+  if (!writer_commit(writer)) return status_now();
 
-  const std::unique_ptr<EncodeJob> job =
-      make_encode_job(model, order, writer, reader.expected_bytes);
+  const std::unique_ptr<EncodeJob> job = make_encode_job(model, order, writer, in.expected_bytes);
   if (!job) return Status::out_of_memory;
   RunPacker packer;
-  packer_create(packer, reader);
+  packer_create(packer, in);
   std::uint8_t block[block_bytes];
   for (;;) {
     const std::size_t count = packer_read(packer, block, block_bytes);
     if (count == 0) break;
-    if (!job->code(block, count)) return stream_status(reader, writer);
+    if (!job->code(block, count)) return status_now();
   }
-  if (stream_status(reader, writer) != Status::ok) return stream_status(reader, writer);
+  if (status_now() != Status::ok) return status_now();
   encoder_finish(job->encoder);
+  if (checksum) {
+    Record record;
+    record.stream_length = 1 + job->encoder.bytes_out + record_bytes;
+    record.original_length = source.hash.length();
+    record.checksum = source.hash.digest();
+    std::uint8_t bytes[record_bytes];
+    record_build(record, bytes);
+    for (const std::uint8_t byte : bytes) writer_put(writer, byte);
+  }
   if (writer.failed) return Status::write_failed;
 
   reader_close(reader);
-  if (!writer_close(writer) || !writer_publish(writer)) return stream_status(reader, writer);
+  if (!writer_close(writer) || !writer_publish(writer)) return status_now();
   report_progress(&watch);
   return Status::ok;
 }

@@ -9,6 +9,7 @@
 #include "pipeline/coding_jobs.h"
 #include "pipeline/drivers.h"
 #include "pipeline/page_policy.h"
+#include "pipeline/record.h"
 #include "pipeline/run_length.h"
 
 namespace mx {
@@ -202,7 +203,7 @@ std::uint64_t stream_length(const DecodeJob& job) {
 }
 
 Status decompress_streams(ByteReader& reader, ByteWriter& writer, const Observer* observer,
-                          std::uint64_t memory_limit, mvx_stream_info* info) {
+                          std::uint64_t memory_limit, mvx_stream_info* info, bool whole_input) {
   JobWatch watch;
   watch_streams(watch, observer, reader, writer);
   const int header = reader_get(reader);
@@ -225,15 +226,26 @@ Status decompress_streams(ByteReader& reader, ByteWriter& writer, const Observer
   const std::unique_ptr<DecodeJob> job =
       make_decode_job(model, order, writer, reader.expected_bytes);
   if (!job) return Status::out_of_memory;
+  // The restored data is hashed a buffer at a time, before each drain, in
+  // case a record follows the body; a decoder that reads its whole input
+  // also keeps the input's last bytes.
+  DataHash data;
+  InputTail tail;
+  InputTail* const input_tail = whole_input ? &tail : nullptr;
+  const std::uint8_t header_byte_read = static_cast<std::uint8_t>(header);
+  if (input_tail != nullptr) input_tail->add(&header_byte_read, 1);
   bool final = false;
   for (;;) {
     // Keeping the window longer than a byte's worth keeps decoding on its
     // fast path across buffer boundaries.
     if (!final && reader_window(reader).size <= 8 * max_bytes_per_bit)
       final = !reader_top_up(reader);
+    const std::uint32_t before = reader.position;
     const DecodeJob::Stop stop = job->decode(reader, final);
+    if (input_tail != nullptr) input_tail->add(reader.buffer + before, reader.position - before);
     if (stop == DecodeJob::Stop::ended) break;
     if (stop == DecodeJob::Stop::needs_room) {
+      data.update(writer.buffer, static_cast<std::size_t>(writer.length));
       writer_drain(writer);
       if (writer.failed) break;
     } else if (final) {
@@ -243,16 +255,23 @@ Status decompress_streams(ByteReader& reader, ByteWriter& writer, const Observer
     }
   }
 
-  reader_close(reader);
   if (stream_status(reader, writer) != Status::ok) return stream_status(reader, writer);
   if (job->unpacker.end == 0) return Status::truncated_stream;
+  data.update(writer.buffer, static_cast<std::size_t>(writer.length));
+  const std::uint64_t body_length = stream_length(*job);
+  const Trailer trailer = read_trailer(reader, body_length, data, input_tail);
+  reader_close(reader);
+  if (stream_status(reader, writer) != Status::ok) return stream_status(reader, writer);
+  if (trailer == Trailer::corrupt) return Status::corrupt;
+  if (trailer == Trailer::truncated) return Status::truncated_stream;
   if (!writer_close(writer) || !writer_publish(writer)) return stream_status(reader, writer);
   report_progress(&watch);
   if (info != nullptr) {
     info->model = model;
     info->order = order;
-    info->compressed_bytes = stream_length(*job);
+    info->compressed_bytes = body_length + (trailer == Trailer::verified ? record_bytes : 0);
     info->original_bytes = writer.bytes_written;
+    info->checksum = trailer == Trailer::verified ? 1 : 0;
   }
   return Status::ok;
 }

@@ -34,8 +34,22 @@ inline std::uint64_t memory_limit_of(const mvx_options* options) {
 inline std::uint64_t size_hint_of(const mvx_options* options) {
   return options != nullptr ? options->size_hint : 0;
 }
+inline bool checksum_of(const mvx_options* options) {
+  return options != nullptr && options->checksum != 0;
+}
+inline bool whole_input_of(const mvx_options* options) {
+  return options != nullptr && options->whole_input != 0;
+}
 inline platform::StopFlag stop_flag_of(const mvx_observer* observer) {
   return observer != nullptr ? observer->stop : nullptr;
+}
+
+// A regular file opened by name (not standard input, which may go on
+// after the stream): a decoder reads it whole and checks its end.
+inline bool whole_named_file(const char* name, const ByteReader& reader) {
+  if (name[0] == ':') return false;
+  const platform::FileId id = platform::identify(reader.handle);
+  return id.valid && id.regular;
 }
 
 inline std::uint8_t header_byte(int model, int order) {
@@ -55,17 +69,25 @@ inline constexpr std::uint64_t decode_prefetch_from_bytes = std::uint64_t{1} << 
 Status check_memory(int model, int order, std::uint64_t memory_limit);
 
 // Compresses everything `reader` yields into `writer` with model 0..5 at
-// order 0..31, then commits, closes and publishes the output.
+// order 0..31, then commits, closes and publishes the output. `checksum`:
+// the integrity record (record.h) follows the body.
 Status compress_streams(ByteReader& reader, ByteWriter& writer, int model, int order,
-                        const Observer* observer = nullptr, std::uint64_t memory_limit = 0);
+                        const Observer* observer = nullptr, std::uint64_t memory_limit = 0,
+                        bool checksum = false);
 
 // Restores the data of the compressed stream that `reader` yields into
 // `writer`, then commits, closes and publishes the output. On success,
 // `info` (if given) receives the stream's model, order and exact length
-// (bytes after the stream are not counted) and the restored size.
+// (its record included; bytes after the stream are not counted), the
+// restored size and whether a record was verified. A record after the body
+// is verified (corrupt when it does not match, truncated_stream when cut
+// short). `whole_input`: the reader yields the whole input (a buffer, a
+// regular file, a pipe read to its end), which is then read to its end
+// when no record follows the body, and a record that closes it makes the
+// stream corrupt: damage moved the end marker (see read_trailer).
 Status decompress_streams(ByteReader& reader, ByteWriter& writer,
                           const Observer* observer = nullptr, std::uint64_t memory_limit = 0,
-                          mvx_stream_info* info = nullptr);
+                          mvx_stream_info* info = nullptr, bool whole_input = false);
 
 // The status of a job whose streams failed or were stopped, or ok.
 Status stream_status(const ByteReader& reader, const ByteWriter& writer);

@@ -131,7 +131,8 @@ typedef enum mvx_status {
   MVX_TRUNCATED_STREAM,     /* "Unexpected end of compressed data." */
   MVX_INVALID_ARGUMENT,     /* "Invalid model or order." (or another argument out of range) */
   MVX_INTERRUPTED,          /* "Interrupted." (the observer's stop flag was raised) */
-  MVX_OUTPUT_TOO_SMALL      /* "Output buffer too small." */
+  MVX_OUTPUT_TOO_SMALL,     /* "Output buffer too small." */
+  MVX_CORRUPT = 13          /* "Compressed data is corrupt." (the integrity record disagrees) */
 } mvx_status;
 
 /* The fixed one-line message of a status, without line end ("" for MVX_OK). */
@@ -163,6 +164,17 @@ typedef struct mvx_options {
    * tables' pages are then chosen before the first touch. It changes no
    * stream, only the speed and the memory held. */
   uint64_t size_hint;
+  /* Nonzero: compression writes the integrity record after the body (see
+   * INTEGRITY RECORD). Decompression verifies a record whenever one is
+   * there, whatever this says. */
+  int checksum;
+  /* Nonzero: a decompression job's input (standard input, or the caller's
+   * read function) holds the stream and nothing after it that matters, as
+   * when a pipe is read to its end: the job then reads the input to its
+   * end and checks it as it checks a buffer's or a named regular file's
+   * (see INTEGRITY RECORD). Buffers and named regular files are always
+   * checked so; push contexts never see the end of their input. */
+  int whole_input;
 } mvx_options;
 
 /* The largest stream that compressing `size` bytes can give, with any
@@ -277,8 +289,10 @@ MVX_API mvx_status mvx_decompress_file(const char* input_name, const char* outpu
 typedef struct mvx_stream_info {
   int model;
   int order;
-  uint64_t compressed_bytes; /* the stream's length; bytes after it not counted */
+  uint64_t compressed_bytes; /* the stream's length, its record included; bytes after it not
+                                counted */
   uint64_t original_bytes;   /* the data it restores */
+  int checksum;              /* 1: a record was verified; 0: none (an old stream) */
 } mvx_stream_info;
 
 /* Decodes the named stream (":" for standard input) to its end and

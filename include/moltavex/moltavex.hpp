@@ -47,6 +47,7 @@ enum class Status : int {
   invalid_argument = MVX_INVALID_ARGUMENT,
   interrupted = MVX_INTERRUPTED,
   output_too_small = MVX_OUTPUT_TOO_SMALL,
+  corrupt = MVX_CORRUPT,
 };
 
 inline const char* status_message(Status status) {
@@ -156,6 +157,7 @@ inline Status decompress(const void* data, std::size_t size, std::vector<std::ui
   detail::VectorOut sink{&out};
   Options sized = options != nullptr ? *options : Options();
   sized.size_hint = in.size;
+  sized.whole_input = 1;  // the buffer is all there is
   const Status status = decompress_stream(&detail::MemoryIn::read, &in, &detail::VectorOut::write,
                                           &sink, observer, &sized);
   return sink.out_of_memory ? Status::out_of_memory : status;
