@@ -151,6 +151,7 @@ inline const std::string kWriteOut = "Could not write output file.";
 inline const std::string kOutOfMemory = "Out of memory.";
 inline const std::string kNotValid = "Not a valid compressed file.";
 inline const std::string kEarlyEnd = "Unexpected end of compressed data.";
+inline const std::string kCorrupt = "Compressed data is corrupt.";
 inline const std::string kInterrupted = "Interrupted.";
 inline const std::string kNotToTerminal = "Compressed data not written to a terminal.";
 inline const std::string kNotFromTerminal = "Compressed data not read from a terminal.";

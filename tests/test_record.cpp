@@ -273,9 +273,20 @@ TEST(IntegrityRecord, WhatFollowsDecidesWhetherARecordIsThere) {
   EXPECT_STREQ(mvx_status_message(MVX_CORRUPT), "Compressed data is corrupt.");
 }
 
-TEST(IntegrityRecord, KnownRecordAndChecksum) {
+TEST(IntegrityRecord, KnownRecordAndEveryWriter) {
   // The record after the known stream of "hello" (see known_data.h).
   const mvx_options options = record_options();
+  // The automatic choice appends it to the trial stream it keeps.
+  const Bytes data = short_input();
+  Bytes chosen_stream(mvx_compress_bound(data.size()));
+  std::size_t written = 0;
+  mvx_setting chosen{};
+  ASSERT_EQ(mvx_compress_auto(data.data(), data.size(), chosen_stream.data(), chosen_stream.size(),
+                              &written, &chosen, nullptr, &options),
+            MVX_OK);
+  chosen_stream.resize(written);
+  EXPECT_EQ(chosen_stream, test::one_shot(data, chosen.model, chosen.order, &options));
+
   const Bytes hello = test::from_text("hello");
   const Bytes stream = test::one_shot(hello, 1, 8, &options);
   Bytes expected = test::known_stream(1, 8, "hello");
