@@ -25,10 +25,10 @@ namespace {
 
 using mx::fuzz::Bytes;
 
-constexpr std::size_t output_cap = std::size_t{64} << 10;
+constexpr std::size_t output_cap = std::size_t{16} << 10;
 // Tables of the raw stream's header are kept small (see fuzz_decompress.cpp
 // on why huge tables do not suit this build).
-constexpr std::uint64_t table_cap = std::uint64_t{4} << 20;
+constexpr std::uint64_t table_cap = std::uint64_t{1} << 20;
 
 // xorshift64: the cuts, from the input's seed.
 struct Cuts {
@@ -37,8 +37,8 @@ struct Cuts {
     x ^= x << 13;
     x ^= x >> 7;
     x ^= x << 17;
-    // Often a single byte, else anything up to `most`.
-    return (x & 3) == 0 ? 1 : 1 + static_cast<std::size_t>((x >> 8) % most);
+    // Now and then a single byte, else anything up to `most`.
+    return (x & 15) == 0 ? 1 : 1 + static_cast<std::size_t>((x >> 8) % most);
   }
 };
 
@@ -114,7 +114,7 @@ Pushed decompress_pushed(const Bytes& stream, Cuts& cuts) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t size) {
   if (size < 5) return 0;
   const int model = input[0] % 6;
-  const int order = (input[0] >> 3) % 17;
+  const int order = (input[0] >> 3) % 13;
   mvx_options options{};
   options.checksum = (input[0] & 0x80) != 0 ? 1 : 0;
   Cuts cuts{1 + (std::uint64_t{input[1]} | std::uint64_t{input[2]} << 8 |

@@ -6,6 +6,7 @@
 #   scripts/demo.sh [FILE] [MODEL] [ORDER]
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/need-xxhash.sh
 cmake -S . -B build-demo -DCMAKE_BUILD_TYPE=Release -DMOLTAVEX_BUILD_TESTS=OFF \
   -DMOLTAVEX_BUILD_BENCH=OFF >/dev/null
 cmake --build build-demo --target moltavex_program -j"$(nproc)" >/dev/null

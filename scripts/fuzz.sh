@@ -25,6 +25,7 @@
 # (default clang++).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/need-xxhash.sh
 root=$(pwd)
 
 seconds=${1:-30}

@@ -5,6 +5,7 @@
 #   scripts/measure.sh [sizes|speed|all]
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/need-xxhash.sh
 corpus=${MOLTAVEX_CORPUS:-../shared/corpus}
 exe=./build/moltavex
 [ -x "$exe" ] || { cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null && cmake --build build -j"$(nproc)" >/dev/null; }

@@ -4,6 +4,7 @@
 #   scripts/sanitize-test.sh [BUILD_DIR]
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/need-xxhash.sh
 dir=${1:-build-asan}
 cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMOLTAVEX_SANITIZE=address,undefined \
   -DMOLTAVEX_BUILD_BENCH=OFF

@@ -12,6 +12,7 @@
 # MOLTAVEX_REQUIRE_PYTHON=1 (CI sets it), which makes that a failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/need-xxhash.sh
 
 installed() {
   command -v dpkg-query >/dev/null 2>&1 &&

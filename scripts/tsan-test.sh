@@ -7,6 +7,7 @@
 #   scripts/tsan-test.sh [BUILD_DIR]
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/need-xxhash.sh
 dir=${1:-build-tsan}
 cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMOLTAVEX_SANITIZE=thread \
   -DMOLTAVEX_BUILD_BENCH=OFF -DMOLTAVEX_BUILD_SHARED=OFF >/dev/null

@@ -5,6 +5,7 @@
 #   scripts/valgrind-test.sh [FILE] [MODEL] [ORDER]
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/need-xxhash.sh
 command -v valgrind >/dev/null || { apt-get update && apt-get install -y valgrind; }
 [ -x build/moltavex ] || { cmake -S . -B build -DCMAKE_BUILD_TYPE=Release && cmake --build build -j"$(nproc)"; }
 file=${1:-../shared/corpus/alice29.txt}
