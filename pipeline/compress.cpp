@@ -166,6 +166,21 @@ Status compress_streams(ByteReader& reader, ByteWriter& writer, int model, int o
   };
   JobWatch watch;
   watch_streams(watch, observer, in, writer);
+  // The reader behind the hashing one answers to the stop flag alone (a
+  // blocked read gives up when it is raised); progress is the outer one's.
+  mvx_observer stop_only{};
+  stop_only.stop = stop_flag_of(observer);
+  JobWatch inner_watch;
+  inner_watch.observer = &stop_only;
+  inner_watch.reader = &reader;
+  inner_watch.writer = &writer;
+  const JobWatch* const caller_watch = reader.watch;
+  if (checksum) reader.watch = &inner_watch;
+  struct RestoreWatch {
+    ByteReader& reader;
+    const JobWatch* watch;
+    ~RestoreWatch() { reader.watch = watch; }
+  } restore{reader, caller_watch};
   if (observer != nullptr && observer->started != nullptr) {
     observer->started(observer->context, false, descriptor->info.name);
   }
