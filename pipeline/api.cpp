@@ -189,7 +189,7 @@ MVX_API mvx_status mvx_decompress_file(const char* input_name, const char* outpu
   if (status != Status::ok) return c_status(status);
   return c_status(mx::decompress_streams(
       pair.reader, pair.writer, observer, mx::memory_limit_of(options), nullptr,
-      mx::whole_input_of(options) || mx::whole_named_file(input_name, pair.reader)));
+      mx::whole_input_of(options) || mx::whole_named_file(pair.reader)));
 }
 
 MVX_API mvx_status mvx_test_file(const char* input_name, mvx_stream_info* info,
@@ -202,9 +202,9 @@ MVX_API mvx_status mvx_test_file(const char* input_name, mvx_stream_info* info,
   if (status == Status::ok)
     status = mx::writer_open_function(writer, &mx::CountingSink::write, &sink);
   if (status != Status::ok) return c_status(status);
-  return c_status(mx::decompress_streams(
-      reader, writer, observer, mx::memory_limit_of(options), info,
-      mx::whole_input_of(options) || mx::whole_named_file(input_name, reader)));
+  return c_status(
+      mx::decompress_streams(reader, writer, observer, mx::memory_limit_of(options), info,
+                             mx::whole_input_of(options) || mx::whole_named_file(reader)));
 }
 
 }  // extern "C"

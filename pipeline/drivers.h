@@ -44,10 +44,11 @@ inline platform::StopFlag stop_flag_of(const mvx_observer* observer) {
   return observer != nullptr ? observer->stop : nullptr;
 }
 
-// A regular file opened by name (not standard input, which may go on
-// after the stream): a decoder reads it whole and checks its end.
-inline bool whole_named_file(const char* name, const ByteReader& reader) {
-  if (name[0] == ':') return false;
+// A regular file opened by name (the reader owns its handle; standard
+// input, which may go on after the stream, is not owned): a decoder reads
+// it whole and checks its end.
+inline bool whole_named_file(const ByteReader& reader) {
+  if (!reader.owns_handle) return false;
   const platform::FileId id = platform::identify(reader.handle);
   return id.valid && id.regular;
 }
