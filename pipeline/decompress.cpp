@@ -145,18 +145,18 @@ class DecodeJobOf final : public DecodeJob {
   // Shifts the owed bytes into the code value; at the end of the input,
   // marks it. False while input is awaited.
   bool pay_owed(ByteReader& input, bool final) {
-    while (owed_ != 0) {
+    while (owed != 0) {
       const StreamWindow<const std::uint8_t> window = reader_window(input);
       if (window.size == 0) {
         if (!final) return false;
         coder.end_of_input = 1;
-        owed_ = 0;
+        owed = 0;
         return true;
       }
       coder.code = (coder.code << 8) | window.data[0];
       ++coder.bytes_in;
       reader_consume(input, 1);
-      --owed_;
+      --owed;
     }
     return true;
   }
@@ -170,7 +170,7 @@ class DecodeJobOf final : public DecodeJob {
     while (top_bytes_agree(coder.low, coder.high)) {
       coder.high = (coder.high << 8) | 0xFF;
       coder.low <<= 8;
-      ++owed_;
+      ++owed;
     }
     (void)pay_owed(input, final);
     byte_ = (byte_ << 1) | bit;
@@ -185,7 +185,6 @@ class DecodeJobOf final : public DecodeJob {
   std::unique_ptr<OwnedModel<Model>> model_;
   TablePages pages_;
   unsigned primed_ = 0;  // bytes of the code value loaded, 0..4
-  unsigned owed_ = 0;    // bytes the last renormalisation still has to shift in
   int bits_done_ = 0;    // bits of the current byte decoded, 0..7
   int byte_ = 0;         // those bits
 };
@@ -199,7 +198,9 @@ std::unique_ptr<DecodeJob> make_decode_job(int model, int order, ByteWriter& wri
 }
 
 std::uint64_t stream_length(const DecodeJob& job) {
-  return 1 + job.coder.bytes_in + finish_bytes(job.coder.low, job.coder.high);
+  // The bytes the last renormalisation owes are the body's too: a job can
+  // reach the end marker with the input's window empty and them unpaid.
+  return 1 + job.coder.bytes_in + job.owed + finish_bytes(job.coder.low, job.coder.high);
 }
 
 Status decompress_streams(ByteReader& reader, ByteWriter& writer, const Observer* observer,
