@@ -10,6 +10,7 @@
 #include "choose/sampling.h"
 #include "io/memory_streams.h"
 #include "models/registry.h"
+#include "pipeline/record.h"
 
 namespace mx::api {
 
@@ -83,6 +84,7 @@ Status compress_chosen(ByteReader& reader, ByteWriter& writer, std::uint64_t siz
   status = open_output(writer);
   if (status != Status::ok) return status;
   if (choice.whole) {
+    if (settings.checksum) append_record(choice.stream, head.data(), head.size());
     return emit_stream(choice.stream, choice.setting.model, writer, head.size(), settings.observer);
   }
   ReadAhead source{&head, 0, &reader};
@@ -91,7 +93,7 @@ Status compress_chosen(ByteReader& reader, ByteWriter& writer, std::uint64_t siz
   if (status != Status::ok) return status;
   whole.expected_bytes = total_size;
   return compress_streams(whole, writer, choice.setting.model, choice.setting.order,
-                          settings.observer, settings.memory_limit);
+                          settings.observer, settings.memory_limit, settings.checksum);
 }
 
 }  // namespace mx::api
@@ -146,6 +148,7 @@ MVX_API mvx_status mvx_compress_auto(const void* src, size_t size, void* dst, si
     mx::ByteWriter writer;
     status = mx::writer_open_function(writer, &mx::BufferSink::write, &sink);
     if (status == Status::ok && choice.whole) {
+      if (settings.checksum) mx::append_record(choice.stream, bytes, size);
       status =
           mx::emit_stream(choice.stream, choice.setting.model, writer, size, settings.observer);
     } else if (status == Status::ok) {
@@ -154,7 +157,7 @@ MVX_API mvx_status mvx_compress_auto(const void* src, size_t size, void* dst, si
       reader.expected_bytes = size;
       if (status == Status::ok) {
         status = mx::compress_streams(reader, writer, choice.setting.model, choice.setting.order,
-                                      settings.observer, settings.memory_limit);
+                                      settings.observer, settings.memory_limit, settings.checksum);
       }
     }
     *written = sink.length;

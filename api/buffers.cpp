@@ -38,10 +38,11 @@ MVX_API mvx_status mvx_compress_with(const void* src, size_t size, int model, in
   if (written != nullptr) *written = 0;
   const Status read = mx::api::read_settings(options, nullptr, LimitDefault::none, settings);
   if (read != Status::ok) return c_status(read);
-  return run_buffers(
-      src, size, dst, capacity, written, [&](mx::ByteReader& reader, mx::ByteWriter& writer) {
-        return mx::compress_streams(reader, writer, model, order, nullptr, settings.memory_limit);
-      });
+  return run_buffers(src, size, dst, capacity, written,
+                     [&](mx::ByteReader& reader, mx::ByteWriter& writer) {
+                       return mx::compress_streams(reader, writer, model, order, nullptr,
+                                                   settings.memory_limit, settings.checksum);
+                     });
 }
 
 MVX_API mvx_status mvx_decompress_with(const void* src, size_t size, void* dst, size_t capacity,
@@ -50,10 +51,12 @@ MVX_API mvx_status mvx_decompress_with(const void* src, size_t size, void* dst, 
   if (written != nullptr) *written = 0;
   const Status read = mx::api::read_settings(options, nullptr, LimitDefault::safe, settings);
   if (read != Status::ok) return c_status(read);
-  return run_buffers(
-      src, size, dst, capacity, written, [&](mx::ByteReader& reader, mx::ByteWriter& writer) {
-        return mx::decompress_streams(reader, writer, nullptr, settings.memory_limit);
-      });
+  return run_buffers(src, size, dst, capacity, written,
+                     [&](mx::ByteReader& reader, mx::ByteWriter& writer) {
+                       // A buffer is the whole input.
+                       return mx::decompress_streams(reader, writer, nullptr, settings.memory_limit,
+                                                     nullptr, true);
+                     });
 }
 
 MVX_API mvx_status mvx_compress(const void* src, size_t size, int model, int order, void* dst,
@@ -78,7 +81,7 @@ MVX_API mvx_status mvx_compress_stream(mvx_read_function read, void* read_contex
       read, read_context, write, write_context, settings.options.size_hint,
       [&](mx::ByteReader& reader, mx::ByteWriter& writer) {
         return mx::compress_streams(reader, writer, model, order, settings.observer,
-                                    settings.memory_limit);
+                                    settings.memory_limit, settings.checksum);
       }));
 }
 
@@ -92,7 +95,8 @@ MVX_API mvx_status mvx_decompress_stream(mvx_read_function read, void* read_cont
   return c_status(mx::api::run_on_functions(
       read, read_context, write, write_context, settings.options.size_hint,
       [&](mx::ByteReader& reader, mx::ByteWriter& writer) {
-        return mx::decompress_streams(reader, writer, settings.observer, settings.memory_limit);
+        return mx::decompress_streams(reader, writer, settings.observer, settings.memory_limit,
+                                      nullptr, settings.whole_input);
       }));
 }
 
@@ -109,7 +113,7 @@ MVX_API mvx_status mvx_test_stream(mvx_read_function read, void* read_context,
       read, read_context, &mx::CountingSink::write, &sink, settings.options.size_hint,
       [&](mx::ByteReader& reader, mx::ByteWriter& writer) {
         return mx::decompress_streams(reader, writer, settings.observer, settings.memory_limit,
-                                      &found);
+                                      &found, settings.whole_input);
       });
   if (status == Status::ok) status = mx::api::write_info(found, info);
   return c_status(status);

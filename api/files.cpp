@@ -38,6 +38,10 @@ Status open_output(const char* name, const platform::InputFile& input, platform:
   return writer_open_handle(writer, output.handle());
 }
 
+bool whole_input(const CallSettings& settings, const platform::InputFile& input) {
+  return settings.whole_input || input.id().regular;
+}
+
 Status commit(Status job, platform::OutputFile& output) {
   if (job != Status::ok) return job;
   return output.commit() ? Status::ok : Status::write_failed;
@@ -73,9 +77,10 @@ MVX_API mvx_status mvx_compress_file(const char* input_name, const char* output_
   if (status == Status::ok) status = mx::check_memory(model, order, settings.memory_limit);
   if (status == Status::ok) status = mx::api::open_output(output_name, input, stop, output, writer);
   if (status != Status::ok) return c_status(status);
-  return c_status(mx::api::commit(
-      mx::compress_streams(reader, writer, model, order, settings.observer, settings.memory_limit),
-      output));
+  return c_status(
+      mx::api::commit(mx::compress_streams(reader, writer, model, order, settings.observer,
+                                           settings.memory_limit, settings.checksum),
+                      output));
 }
 
 MVX_API mvx_status mvx_decompress_file(const char* input_name, const char* output_name,
@@ -105,7 +110,9 @@ MVX_API mvx_status mvx_decompress_file(const char* input_name, const char* outpu
   if (status == Status::ok) status = mx::api::open_output(output_name, input, stop, output, writer);
   if (status != Status::ok) return c_status(status);
   return c_status(mx::api::commit(
-      mx::decompress_streams(reader, writer, settings.observer, settings.memory_limit), output));
+      mx::decompress_streams(reader, writer, settings.observer, settings.memory_limit, nullptr,
+                             mx::api::whole_input(settings, input)),
+      output));
 }
 
 MVX_API mvx_status mvx_test_file(const char* input_name, mvx_stream_info* info,
@@ -123,7 +130,8 @@ MVX_API mvx_status mvx_test_file(const char* input_name, mvx_stream_info* info,
     status = mx::writer_open_function(writer, &mx::CountingSink::write, &sink);
   if (status != Status::ok) return c_status(status);
   mvx_stream_info found{};
-  status = mx::decompress_streams(reader, writer, settings.observer, settings.memory_limit, &found);
+  status = mx::decompress_streams(reader, writer, settings.observer, settings.memory_limit, &found,
+                                  mx::api::whole_input(settings, input));
   if (status == Status::ok) status = mx::api::write_info(found, info);
   return c_status(status);
 }

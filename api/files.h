@@ -4,6 +4,7 @@
 #pragma once
 
 #include "api/jobs.h"
+#include "api/options.h"
 #include "platform/files.h"
 
 namespace mx::api {
@@ -17,6 +18,10 @@ Status open_input(const char* name, platform::StopFlag stop, platform::InputFile
 // Opens the named output of the job reading `input`, and a writer over it.
 Status open_output(const char* name, const platform::InputFile& input, platform::StopFlag stop,
                    platform::OutputFile& output, ByteWriter& writer);
+
+// Whether a decoder reading `input` has the whole input (and checks its
+// end): a regular file, or what the caller says of the rest.
+bool whole_input(const CallSettings& settings, const platform::InputFile& input);
 
 // The job's status; an output that cannot be committed makes a write
 // failure of a job that succeeded.

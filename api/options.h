@@ -61,6 +61,8 @@ enum class LimitDefault { none, safe };
 struct CallSettings {
   mvx_options options;
   std::uint64_t memory_limit = no_memory_limit;
+  bool checksum = false;     // compression writes the integrity record
+  bool whole_input = false;  // a decoder's input ends with the stream's last useful byte
   mvx_observer observer_copy;
   const mvx_observer* observer = nullptr;
 };
@@ -72,6 +74,8 @@ inline Status read_settings(const mvx_options* options, const mvx_observer* obse
     return Status::invalid_call;
   }
   settings.observer = observer != nullptr ? &settings.observer_copy : nullptr;
+  settings.checksum = settings.options.checksum != 0;
+  settings.whole_input = settings.options.whole_input != 0;
   const std::uint64_t limit = settings.options.memory_limit;
   if (limit == MVX_NO_MEMORY_LIMIT) {
     settings.memory_limit = no_memory_limit;

@@ -13,7 +13,9 @@
 //     buffers drain. The decoding job takes every byte it is given (a bit's
 //     renormalisation may owe bytes until the next piece) and stops at the
 //     end marker, so nothing past the stream is consumed: the finishing
-//     bytes left after the marker are passed over as they come.
+//     bytes left after the marker are passed over as they come, then the
+//     next byte decides whether a record follows (record.h); the data is
+//     hashed as it is handed out, and checked once the record is whole.
 #include <algorithm>
 #include <cstring>
 #include <memory>
@@ -25,6 +27,7 @@
 #include "pipeline/coding_jobs.h"
 #include "pipeline/drivers.h"
 #include "pipeline/header.h"
+#include "pipeline/record.h"
 
 namespace {
 
@@ -53,6 +56,8 @@ struct mvx_compressor {
   std::size_t handed_out = 0;  // of `pending`
   mvx_status failed = MVX_OK;
   bool finished = false;
+  bool checksum = false;  // the record follows the body
+  mx::DataHash hash;      // of the input taken
   std::uint8_t block[mx::block_bytes];
 
   static bool keep(void* context, const std::uint8_t* data, std::size_t size) {
@@ -98,12 +103,21 @@ struct mvx_decompressor {
   std::uint64_t skip = 0;      // finishing bytes after the end marker still to pass over
   bool skip_known = false;
   mvx_status failed = MVX_OK;
+  // After the body: whether the next byte has been seen (and the stream
+  // has therefore ended, or a record begun), and the record's bytes so far.
+  bool after_body_seen = false;
+  bool has_record = false;
+  std::size_t record_taken = 0;
+  std::uint8_t record[mx::record_bytes];
+  mx::DataHash hash;  // of the data handed out
 
   static bool refuse(void*, const std::uint8_t*, std::size_t) { return false; }
 
   std::size_t hand_out_to(void* dst, std::size_t capacity) {
+    const std::size_t from = handed_out;
     const std::size_t n =
         hand_out(writer.buffer, handed_out, static_cast<std::size_t>(writer.length), dst, capacity);
+    hash.update(writer.buffer + from, n);
     if (handed_out == static_cast<std::size_t>(writer.length)) {
       writer.length = 0;
       handed_out = 0;
@@ -112,6 +126,42 @@ struct mvx_decompressor {
   }
 
   bool all_handed_out() const { return writer.length == 0; }
+
+  // The stream has ended: its finishing bytes passed, the byte after them
+  // seen (or the input finished), a record taken whole, and all data out.
+  bool ended() const {
+    return failed == MVX_OK && skip_known && skip == 0 && after_body_seen &&
+           (!has_record || record_taken == mx::record_bytes) && all_handed_out();
+  }
+
+  // After the finishing bytes: takes the record's bytes from in[0, size),
+  // if a record begins there, and returns how many. A byte that begins no
+  // record is not taken. `final`: no input follows.
+  std::size_t take_trailer(const std::uint8_t* in, std::size_t size, bool final) {
+    std::size_t n = 0;
+    if (!after_body_seen) {
+      if (size == 0 && !final) return 0;
+      after_body_seen = true;
+      has_record = size != 0 && in[0] == mx::record_magic[0];
+    }
+    if (!has_record) return 0;
+    while (record_taken < mx::record_bytes && n < size) record[record_taken++] = in[n++];
+    if (record_taken < mx::record_bytes) {
+      if (final) failed = MVX_TRUNCATED_STREAM;
+    }
+    return n;
+  }
+
+  // Once the record is whole and all data handed out: whether it matches.
+  void verify() {
+    if (failed != MVX_OK || !has_record || record_taken != mx::record_bytes || !all_handed_out())
+      return;
+    mx::Record parsed;
+    if (!mx::record_parse(record, parsed) ||
+        !mx::record_matches(parsed, mx::stream_length(*job), hash)) {
+      failed = MVX_CORRUPT;
+    }
+  }
 
   // After the end marker: how many of the stream's finishing bytes the
   // decoder has not read.
@@ -153,6 +203,7 @@ struct mvx_decompressor {
         const std::uint64_t n = std::min<std::uint64_t>(skip, size - taken);
         skip -= n;
         taken += static_cast<std::size_t>(n);
+        if (skip == 0) taken += take_trailer(in + taken, size - taken, final);
         return taken;
       }
       // A reader's window over the piece, at most 1 GiB at a time (its
@@ -195,6 +246,7 @@ MVX_API mvx_status mvx_compressor_create(mvx_compressor** compressor, int model,
   if (!c || mx::writer_open_function(c->writer, &mvx_compressor::keep, c.get()) != Status::ok) {
     return MVX_OUT_OF_MEMORY;
   }
+  c->checksum = settings.options.checksum != 0;
   mx::writer_put(c->writer, mx::header_byte(model, order));
   c->job = mx::make_encode_job(model, order, c->writer, settings.options.size_hint);
   if (!c->job) return MVX_OUT_OF_MEMORY;
@@ -221,6 +273,7 @@ MVX_API mvx_status mvx_compressor_compress(mvx_compressor* c, const void* src, s
     std::size_t used = 0;
     const std::size_t n =
         mx::packer_push(c->packer, in + taken, size - taken, used, c->block, mx::block_bytes);
+    if (c->checksum) c->hash.update(in + taken, used);
     taken += used;
     if (!c->code(n)) break;
     given += c->hand_out_to(out + given, capacity - given);
@@ -244,6 +297,15 @@ MVX_API mvx_status mvx_compressor_finish(mvx_compressor* c, void* dst, size_t ca
       if (!c->code(mx::packer_finish(c->packer, c->block, mx::block_bytes))) return c->failed;
     }
     mx::encoder_finish(c->job->encoder);
+    if (c->checksum) {
+      mx::Record record;
+      record.stream_length = 1 + c->job->encoder.bytes_out + mx::record_bytes;
+      record.original_length = c->hash.length();
+      record.checksum = c->hash.digest();
+      std::uint8_t bytes[mx::record_bytes];
+      mx::record_build(record, bytes);
+      for (const std::uint8_t byte : bytes) mx::writer_put(c->writer, byte);
+    }
     c->finished = true;
   }
   *written = c->hand_out_to(dst, capacity);
@@ -283,7 +345,8 @@ MVX_API mvx_status mvx_decompressor_decompress(mvx_decompressor* d, const void* 
   }
   if (d->failed != MVX_OK) return d->failed;
   *consumed = d->run(static_cast<const std::uint8_t*>(src), size, false, dst, capacity, *written);
-  *ended = d->failed == MVX_OK && d->skip_known && d->skip == 0 && d->all_handed_out();
+  d->verify();
+  *ended = d->ended();
   return d->failed;
 }
 
@@ -297,6 +360,7 @@ MVX_API mvx_status mvx_decompressor_finish(mvx_decompressor* d, void* dst, size_
   if (d->failed != MVX_OK) return d->failed;
   if (d->job == nullptr) return d->failed = MVX_INVALID_STREAM;  // no header came
   (void)d->run(nullptr, 0, true, dst, capacity, *written);
+  d->verify();
   if (d->failed != MVX_OK) return d->failed;
   if (d->job->unpacker.end == 0 && d->all_handed_out()) {
     // Decoded as far as the input went, and no end marker.

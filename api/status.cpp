@@ -27,6 +27,7 @@ MVX_API const char* mvx_status_message(mvx_status status) {
     case MVX_OUTPUT_TOO_SMALL: return "Output buffer too small.";
     case MVX_MEMORY_LIMIT: return "Memory limit exceeded.";
     case MVX_INVALID_CALL: return "Invalid call: a null pointer or an impossible size.";
+    case MVX_CORRUPT: return "Compressed data is corrupt.";
   }
   return "Unknown error.";
 }

@@ -12,6 +12,9 @@
 //   decode_chain/<model>/<order>           the same for decoding
 //   coder/encode_bit, coder/decode_bit     the coder step alone, on a fixed
 //                                          sequence of bits and probabilities
+//   checksum/xxh64                         the integrity record's XXH64 over
+//                                          32 MiB in 64 KiB blocks, as a job
+//                                          hashes its data (`per_byte`)
 //   counter_predict/independent|dependent  one BitCounter prediction (its
 //                                          64-by-32-bit division), with the
 //                                          divisions free to overlap or each
@@ -45,6 +48,7 @@
 #include "bench_support.h"
 #include "coder/arith.h"
 #include "models/registry.h"
+#include "pipeline/record.h"
 
 namespace {
 
@@ -393,6 +397,26 @@ void register_model(const char* label) {
       ->Unit(benchmark::kMillisecond);
 }
 
+// The record's checksum over a 32 MiB input, block by block: set beside a
+// job's time on the same input (bench/README.md), it is the record's cost.
+void checksum_xxh64(benchmark::State& state) {
+  constexpr std::size_t input_bytes = std::size_t{32} << 20;
+  constexpr std::size_t block = std::size_t{64} << 10;
+  Bytes input(input_bytes);
+  for (std::size_t i = 0; i < input.size(); ++i) {
+    input[i] = sample().data[i % sample().data.size()];
+  }
+  for (auto _ : state) {
+    mx::DataHash hash;
+    for (std::size_t at = 0; at < input.size(); at += block) hash.update(input.data() + at, block);
+    benchmark::DoNotOptimize(hash.digest());
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * input_bytes));
+  state.counters["per_byte"] = benchmark::Counter(
+      static_cast<double>(input_bytes),
+      benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -412,6 +436,7 @@ int main(int argc, char** argv) {
 
   benchmark::RegisterBenchmark("counter_predict/independent", counter_predict_independent);
   benchmark::RegisterBenchmark("counter_predict/dependent", counter_predict_dependent);
+  benchmark::RegisterBenchmark("checksum/xxh64", checksum_xxh64)->Unit(benchmark::kMillisecond);
   benchmark::RegisterBenchmark("coder/encode_bit", coder_encode_bit)->Unit(benchmark::kMillisecond);
   benchmark::RegisterBenchmark("coder/decode_bit", coder_decode_bit)->Unit(benchmark::kMillisecond);
   register_model<mx::BytewiseHashedModel>("m0_BytewiseHashed");

@@ -254,7 +254,8 @@ int run_test(char** slots, bool strip_name_quotes) {
     const std::string line = "Model " + std::to_string(info.model) + " at order " +
                              std::to_string(info.order) + ": " +
                              std::to_string(info.compressed_bytes) + " bytes compressed, " +
-                             std::to_string(info.original_bytes) + " bytes original.";
+                             std::to_string(info.original_bytes) + " bytes original, " +
+                             (info.checksum != 0 ? "checksum verified." : "no checksum.");
     print_line(line.c_str());
   }
   return status;

@@ -9,6 +9,12 @@
 //     written);
 //   - after ok, bytes appended to the stream change nothing (decoding stops
 //     at the end marker), and the output survives a round trip;
+//   - a decoder that knows the input to be whole gives the same, except
+//     that it may find the input corrupt (a record at its end);
+//   - the output's stream with the integrity record restores it, through
+//     either decoder; with one bit of it flipped (where the input says) a
+//     decoder with the whole input fails or restores the very same data,
+//     never other data; the record cut short fails as a cut stream;
 //   - the coder and the model stay in step with the encoder on any bytes:
 //     the bits decoded from the body, encoded again with a fresh model of
 //     the same kind, make the encoder emit the very bytes the decoder read
@@ -62,6 +68,7 @@
 #include "fuzz_support.h"
 #include "models/registry.h"
 #include "pipeline/header.h"
+#include "pipeline/record.h"
 
 namespace {
 
@@ -204,13 +211,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   MX_FUZZ_CHECK(r.output.size() <= cap);
   switch (r.status) {
     case Status::ok:
-    case Status::truncated_stream: break;
+    case Status::truncated_stream:
+    case Status::corrupt: break;  // an end marker before a byte that begins a record
     case Status::write_failed: MX_FUZZ_CHECK(r.sink_refused); break;
     case Status::out_of_memory:
       MX_FUZZ_CHECK(table >= may_be_refused);
       MX_FUZZ_CHECK(r.output.empty());
       return 0;
     default: MX_FUZZ_CHECK(!"unexpected status");
+  }
+  const auto whole = mx::fuzz::decompress_memory(stream.data(), stream.size(), cap, chunk, block,
+                                                 /*whole_input*/ true);
+  if (whole.status != r.status) {
+    MX_FUZZ_CHECK(r.status == Status::ok && whole.status == Status::corrupt);
+  } else if (r.status == Status::ok) {
+    MX_FUZZ_CHECK(whole.output == r.output);
   }
   // In step on the bits, whatever the status.
   const Bytes body(stream.begin() + 1, stream.end());
@@ -227,6 +242,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto back = mx::fuzz::decompress_memory(again.output.data(), again.output.size(), SIZE_MAX);
   MX_FUZZ_CHECK(back.status == Status::ok);
   MX_FUZZ_CHECK(back.output == r.output);
+
+  // The same stream with the record: whole, damaged where the input says,
+  // and cut short.
+  Bytes with = again.output;
+  mx::append_record(with, r.output.data(), r.output.size());
+  for (const bool whole_input : {false, true}) {
+    const auto checked = mx::fuzz::decompress_memory(with.data(), with.size(), SIZE_MAX, chunk,
+                                                     mx::stream_buffer_size, whole_input);
+    MX_FUZZ_CHECK(checked.status == Status::ok);
+    MX_FUZZ_CHECK(checked.output == r.output);
+  }
+  Bytes damaged = with;
+  const std::size_t at = 1 + (size * 131 + data[size / 2]) % (damaged.size() - 1);
+  damaged[at] ^= static_cast<std::uint8_t>(1u << (data[size - 1] & 7));
+  const auto flipped = mx::fuzz::decompress_memory(damaged.data(), damaged.size(), cap, chunk,
+                                                   block, /*whole_input*/ true);
+  if (flipped.status == Status::ok) MX_FUZZ_CHECK(flipped.output == r.output);
+  const std::size_t keep = again.output.size() + 1 + data[0] % (mx::record_bytes - 1);
+  const auto cut = mx::fuzz::decompress_memory(with.data(), keep, SIZE_MAX, chunk);
+  MX_FUZZ_CHECK(cut.status == Status::truncated_stream);
 
   // Whatever follows the stream stays unread.
   Bytes longer = stream;

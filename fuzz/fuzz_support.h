@@ -54,9 +54,12 @@ inline JobResult compress_memory(const std::uint8_t* data, std::size_t size, int
 // `writer_capacity` below the stream buffer's size makes the writer hand
 // its bytes to the sink in smaller blocks, so that the cap stops the job
 // sooner.
+// `whole_input`: the decoder knows the input to be whole and checks its
+// end (see decompress_streams).
 inline JobResult decompress_memory(const std::uint8_t* data, std::size_t size,
                                    std::size_t output_limit, std::size_t chunk = SIZE_MAX,
-                                   std::int32_t writer_capacity = stream_buffer_size) {
+                                   std::int32_t writer_capacity = stream_buffer_size,
+                                   bool whole_input = false) {
   MemorySource source{data, size, 0, chunk};
   JobResult result;
   VectorSink sink{&result.output};
@@ -66,7 +69,7 @@ inline JobResult decompress_memory(const std::uint8_t* data, std::size_t size,
   reader_open_function(reader, &MemorySource::read, &source);
   writer_open_function(writer, &VectorSink::write, &sink);
   writer.capacity = writer_capacity;
-  result.status = decompress_streams(reader, writer);
+  result.status = decompress_streams(reader, writer, nullptr, 0, nullptr, whole_input);
   result.sink_refused = sink.refused;
   return result;
 }

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "fuzz_support.h"
+#include "pipeline/record.h"
 
 namespace {
 
@@ -78,6 +79,15 @@ int main(int argc, char** argv) {
         const auto coded = mx::fuzz::compress_memory(input.data(), input.size(), model, order);
         if (coded.status != mx::Status::ok) return 1;
         put("fuzz_decompress", coded.output);
+        if (order == 8) {
+          // The same stream with its record, as the push target's data
+          // (control byte: model, order 8, the record on or off).
+          Bytes with = coded.output;
+          mx::append_record(with, input.data(), input.size());
+          put("fuzz_decompress", with);
+          const auto control = static_cast<std::uint8_t>(model | 8 << 3 | (input.size() & 1) << 7);
+          put("fuzz_push", cat({control, 1, 2, 3, 4}, cat(with, input)));
+        }
         if (order == 8 || order == 16) {
           const Bytes control = {static_cast<std::uint8_t>(model), static_cast<std::uint8_t>(order),
                                  static_cast<std::uint8_t>(order == 8 ? 0x00 : 0x83), 0x81};

@@ -22,6 +22,7 @@ enum class Status : int {
   output_too_small = MVX_OUTPUT_TOO_SMALL,
   memory_limit = MVX_MEMORY_LIMIT,
   invalid_call = MVX_INVALID_CALL,
+  corrupt = MVX_CORRUPT,
 };
 
 inline mvx_status c_status(Status status) { return static_cast<mvx_status>(status); }

@@ -63,6 +63,9 @@ class DecodeJob {
   std::uint64_t bytes_decoded = 0;
   // The coder's state, current whenever decode() has returned.
   DecoderRegisters coder{0, 0xFFFFFFFFu, 0, 0, 0};
+  // Bytes the last renormalisation still has to shift into the code value
+  // (body bytes not yet read).
+  unsigned owed = 0;
   RunUnpacker unpacker;
 };
 
@@ -70,7 +73,8 @@ class DecodeJob {
 inline constexpr std::size_t max_unit_bytes = 255;
 
 // The length of the stream a job that has reached its end marker decoded,
-// header and finishing bytes included: the bytes after it are not its own.
+// header, owed and finishing bytes included: the bytes after it are not its
+// own.
 std::uint64_t stream_length(const DecodeJob& job);
 
 // A job for model 0..5 at order 0..31 writing through `writer`; null when

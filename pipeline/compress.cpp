@@ -11,6 +11,7 @@
 #include "pipeline/drivers.h"
 #include "pipeline/header.h"
 #include "pipeline/page_policy.h"
+#include "pipeline/record.h"
 #include "pipeline/run_length.h"
 
 namespace mx {
@@ -159,31 +160,69 @@ void announce_start(const Observer* observer, bool decompressing, int model) {
 }
 
 Status compress_streams(ByteReader& reader, ByteWriter& writer, int model, int order,
-                        const Observer* observer, std::uint64_t memory_limit) {
+                        const Observer* observer, std::uint64_t memory_limit, bool checksum) {
   if (find_model(model) == nullptr || !valid_order(order)) return Status::invalid_argument;
   const Status memory = check_memory(model, order, memory_limit);
   if (memory != Status::ok) return memory;
+  // With the record, the input passes through a hashing reader.
+  HashingSource source;
+  source.from = &reader;
+  ByteReader hashed;
+  if (checksum) {
+    const Status opened = reader_open_function(hashed, &HashingSource::read, &source);
+    if (opened != Status::ok) return opened;
+    hashed.expected_bytes = reader.expected_bytes;
+  }
+  ByteReader& in = checksum ? hashed : reader;
+  const auto status_now = [&]() {
+    const Status own = stream_status(reader, writer);
+    return own != Status::ok ? own : stream_status(in, writer);
+  };
   JobWatch watch;
-  watch_streams(watch, observer, reader, writer);
+  watch_streams(watch, observer, in, writer);
+  // The reader behind the hashing one answers to the stop flag alone (a
+  // blocked read gives up when it is raised); progress is the outer one's.
+  mvx_observer stop_only{};
+  stop_only.stop = observer != nullptr ? observer->stop : nullptr;
+  JobWatch inner_watch;
+  inner_watch.observer = &stop_only;
+  inner_watch.reader = &reader;
+  inner_watch.writer = &writer;
+  const JobWatch* const caller_watch = reader.watch;
+  if (checksum) reader.watch = &inner_watch;
+  struct RestoreWatch {
+    ByteReader& reader;
+    const JobWatch* watch;
+    ~RestoreWatch() { reader.watch = watch; }
+  } restore{reader, caller_watch};
   announce_start(observer, false, model);
 
   writer_put(writer, header_byte(model, order));
-  if (!writer_commit(writer)) return stream_status(reader, writer);
+  if (!writer_commit(writer)) return status_now();
 
-  const std::unique_ptr<EncodeJob> job =
-      make_encode_job(model, order, writer, reader.expected_bytes);
+  const std::unique_ptr<EncodeJob> job = make_encode_job(model, order, writer, in.expected_bytes);
   if (!job) return Status::out_of_memory;
   RunPacker packer;
-  packer_create(packer, reader);
+  packer_create(packer, in);
   std::uint8_t block[block_bytes];
   for (;;) {
     const std::size_t count = packer_read(packer, block, block_bytes);
     if (count == 0) break;
-    if (!job->code(block, count)) return stream_status(reader, writer);
+    if (!job->code(block, count)) return status_now();
   }
-  if (stream_status(reader, writer) != Status::ok) return stream_status(reader, writer);
+  if (status_now() != Status::ok) return status_now();
   encoder_finish(job->encoder);
-  return finish_job(reader, writer, watch);
+  if (checksum) {
+    Record record;
+    record.stream_length = 1 + job->encoder.bytes_out + record_bytes;
+    record.original_length = source.hash.length();
+    record.checksum = source.hash.digest();
+    std::uint8_t bytes[record_bytes];
+    record_build(record, bytes);
+    for (const std::uint8_t byte : bytes) writer_put(writer, byte);
+  }
+  if (status_now() != Status::ok) return status_now();
+  return finish_job(in, writer, watch);
 }
 
 Status emit_stream(const std::vector<std::uint8_t>& stream, int model, ByteWriter& writer,

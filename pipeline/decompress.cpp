@@ -10,6 +10,7 @@
 #include "pipeline/drivers.h"
 #include "pipeline/header.h"
 #include "pipeline/page_policy.h"
+#include "pipeline/record.h"
 #include "pipeline/run_length.h"
 
 namespace mx {
@@ -145,18 +146,18 @@ class DecodeJobOf final : public DecodeJob {
   // Shifts the owed bytes into the code value; at the end of the input,
   // marks it. False while input is awaited.
   bool pay_owed(ByteReader& input, bool final) {
-    while (owed_ != 0) {
+    while (owed != 0) {
       const StreamWindow<const std::uint8_t> window = reader_window(input);
       if (window.size == 0) {
         if (!final) return false;
         coder.end_of_input = 1;
-        owed_ = 0;
+        owed = 0;
         return true;
       }
       coder.code = (coder.code << 8) | window.data[0];
       ++coder.bytes_in;
       reader_consume(input, 1);
-      --owed_;
+      --owed;
     }
     return true;
   }
@@ -170,7 +171,7 @@ class DecodeJobOf final : public DecodeJob {
     while (top_bytes_agree(coder.low, coder.high)) {
       coder.high = (coder.high << 8) | 0xFF;
       coder.low <<= 8;
-      ++owed_;
+      ++owed;
     }
     (void)pay_owed(input, final);
     byte_ = (byte_ << 1) | bit;
@@ -185,7 +186,6 @@ class DecodeJobOf final : public DecodeJob {
   std::unique_ptr<OwnedModel<Model>> model_;
   TablePages pages_;
   unsigned primed_ = 0;  // bytes of the code value loaded, 0..4
-  unsigned owed_ = 0;    // bytes the last renormalisation still has to shift in
   int bits_done_ = 0;    // bits of the current byte decoded, 0..7
   int byte_ = 0;         // those bits
 };
@@ -199,11 +199,13 @@ std::unique_ptr<DecodeJob> make_decode_job(int model, int order, ByteWriter& wri
 }
 
 std::uint64_t stream_length(const DecodeJob& job) {
-  return 1 + job.coder.bytes_in + finish_bytes(job.coder.low, job.coder.high);
+  // The bytes the last renormalisation owes are the body's too: a job can
+  // reach the end marker with the input's window empty and them unpaid.
+  return 1 + job.coder.bytes_in + job.owed + finish_bytes(job.coder.low, job.coder.high);
 }
 
 Status decompress_streams(ByteReader& reader, ByteWriter& writer, const Observer* observer,
-                          std::uint64_t memory_limit, mvx_stream_info* info) {
+                          std::uint64_t memory_limit, mvx_stream_info* info, bool whole_input) {
   JobWatch watch;
   watch_streams(watch, observer, reader, writer);
   const int header = reader_get(reader);
@@ -223,15 +225,26 @@ Status decompress_streams(ByteReader& reader, ByteWriter& writer, const Observer
   const std::unique_ptr<DecodeJob> job =
       make_decode_job(model, order, writer, reader.expected_bytes);
   if (!job) return Status::out_of_memory;
+  // The restored data is hashed a buffer at a time, before each drain, in
+  // case a record follows the body; a decoder that reads its whole input
+  // also keeps the input's last bytes.
+  DataHash data;
+  InputTail tail;
+  InputTail* const input_tail = whole_input ? &tail : nullptr;
+  const std::uint8_t header_byte_read = static_cast<std::uint8_t>(header);
+  if (input_tail != nullptr) input_tail->add(&header_byte_read, 1);
   bool final = false;
   for (;;) {
     // Keeping the window longer than a byte's worth keeps decoding on its
     // fast path across buffer boundaries.
     if (!final && reader_window(reader).size <= 8 * max_bytes_per_bit)
       final = !reader_top_up(reader);
+    const std::uint32_t before = reader.position;
     const DecodeJob::Stop stop = job->decode(reader, final);
+    if (input_tail != nullptr) input_tail->add(reader.buffer + before, reader.position - before);
     if (stop == DecodeJob::Stop::ended) break;
     if (stop == DecodeJob::Stop::needs_room) {
+      data.update(writer.buffer, static_cast<std::size_t>(writer.length));
       writer_drain(writer);
       if (writer.failed) break;
     } else if (final) {
@@ -243,12 +256,19 @@ Status decompress_streams(ByteReader& reader, ByteWriter& writer, const Observer
 
   if (stream_status(reader, writer) != Status::ok) return stream_status(reader, writer);
   if (job->unpacker.end == 0) return Status::truncated_stream;
+  data.update(writer.buffer, static_cast<std::size_t>(writer.length));
+  const std::uint64_t body_length = stream_length(*job);
+  const Trailer trailer = read_trailer(reader, body_length, data, input_tail);
+  if (stream_status(reader, writer) != Status::ok) return stream_status(reader, writer);
+  if (trailer == Trailer::corrupt) return Status::corrupt;
+  if (trailer == Trailer::truncated) return Status::truncated_stream;
   const Status status = finish_job(reader, writer, watch);
   if (status == Status::ok && info != nullptr) {
     info->model = model;
     info->order = order;
-    info->compressed_bytes = stream_length(*job);
+    info->compressed_bytes = body_length + (trailer == Trailer::verified ? record_bytes : 0);
     info->original_bytes = writer.bytes_written;
+    info->checksum = trailer == Trailer::verified ? 1 : 0;
   }
   return status;
 }

@@ -47,26 +47,33 @@ inline constexpr std::uint64_t decode_prefetch_from_bytes = std::uint64_t{1} << 
 Status check_memory(int model, int order, std::uint64_t memory_limit);
 
 // Compresses everything `reader` yields into `writer` with model 0..5 at
-// order 0..31.
+// order 0..31. `checksum`: the integrity record (record.h) follows the
+// body.
 Status compress_streams(ByteReader& reader, ByteWriter& writer, int model, int order,
                         const Observer* observer = nullptr,
-                        std::uint64_t memory_limit = no_memory_limit);
+                        std::uint64_t memory_limit = no_memory_limit, bool checksum = false);
 
 // Hands a finished stream of `setting` (the automatic choice's trial on
-// the whole input) to `writer` as compress_streams would have written it:
-// the observer hears the start and the progress, with `bytes_in` as the
-// input's count.
+// the whole input, its record already appended when asked for) to
+// `writer` as compress_streams would have written it: the observer hears
+// the start and the progress, with `bytes_in` as the input's count.
 Status emit_stream(const std::vector<std::uint8_t>& stream, int model, ByteWriter& writer,
                    std::uint64_t bytes_in, const Observer* observer = nullptr);
 
 // Restores the data of the compressed stream that `reader` yields into
 // `writer`. On success, `info` (if given) receives the stream's model,
-// order and exact length (bytes after the stream are not counted) and the
-// restored size.
+// order and exact length (its record included; bytes after the stream are
+// not counted), the restored size and whether a record was verified. A
+// record after the body is verified (corrupt when it does not match,
+// truncated_stream when cut short). `whole_input`: the reader yields the
+// whole input (a buffer, a regular file, a pipe read to its end), which is
+// then read to its end when no record follows the body, and a record that
+// closes it makes the stream corrupt: damage moved the end marker (see
+// read_trailer).
 Status decompress_streams(ByteReader& reader, ByteWriter& writer,
                           const Observer* observer = nullptr,
                           std::uint64_t memory_limit = no_memory_limit,
-                          mvx_stream_info* info = nullptr);
+                          mvx_stream_info* info = nullptr, bool whole_input = false);
 
 // The status of a job whose streams failed or were stopped, or ok.
 Status stream_status(const ByteReader& reader, const ByteWriter& writer);

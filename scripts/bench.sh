@@ -77,6 +77,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
+source scripts/need-xxhash.sh
 
 runs=${RUNS:-5}
 files=${FILES:-text.cat,corpus.cat,corpus}

@@ -11,6 +11,7 @@ set -euo pipefail
 
 repo_root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$repo_root"
+source scripts/need-xxhash.sh
 
 win64_dir="${MX_WIN64_DIR:-build-win64}"
 win32_dir="${MX_WIN32_DIR:-build-win32}"

@@ -43,6 +43,7 @@
 # the checkout), TMPDIR, JOBS.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+source "$root/scripts/need-xxhash.sh"
 runs=9
 large_runs=3
 memlimit=2G

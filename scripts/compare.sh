@@ -20,6 +20,7 @@
 # fails, a round trip differs or the two sides code different sizes.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+source "$root/scripts/need-xxhash.sh"
 rounds=7
 runs=3
 files=text.cat

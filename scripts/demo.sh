@@ -6,6 +6,7 @@
 #   scripts/demo.sh [FILE] [MODEL] [ORDER]
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/need-xxhash.sh
 cmake --preset demo >/dev/null
 cmake --build --preset demo --target moltavex_program -j"$(nproc)" >/dev/null
 

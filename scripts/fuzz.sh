@@ -25,12 +25,13 @@
 # (default clang++).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/need-xxhash.sh
 root=$(pwd)
 
 seconds=${1:-30}
 build=${2:-build-fuzz}
 case "$build" in /*) ;; *) build="$root/$build" ;; esac
-runs=${FUZZ_TARGETS:-fuzz_decompress fuzz_decompress@ubsan fuzz_roundtrip fuzz_transform fuzz_tokenizer}
+runs=${FUZZ_TARGETS:-fuzz_decompress fuzz_decompress@ubsan fuzz_push fuzz_roundtrip fuzz_transform fuzz_tokenizer}
 jobs=${FUZZ_JOBS:-$(nproc)}
 cxx=${CXX:-clang++}
 

@@ -22,6 +22,7 @@
 # when it is there; without it the text parts are synthetic.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/need-xxhash.sh
 
 size_arg=${1:-5.5G}
 shift || true

@@ -5,6 +5,7 @@
 #   scripts/measure.sh [sizes|speed|all]
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/need-xxhash.sh
 corpus=${MOLTAVEX_CORPUS:-../shared/corpus}
 exe=./build/moltavex
 [ -x "$exe" ] || { cmake --preset release >/dev/null && cmake --build --preset release -j"$(nproc)" >/dev/null; }

@@ -20,6 +20,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
+source scripts/need-xxhash.sh
 runs=5
 pairs=""
 size_mib=32

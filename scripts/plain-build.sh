@@ -6,6 +6,7 @@
 #   scripts/plain-build.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/need-xxhash.sh
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 # Missing parts are what this build is about: they must not be errors here.

@@ -4,6 +4,7 @@
 #   scripts/sanitize-test.sh [BUILD_DIR]
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/need-xxhash.sh
 dir=${1:-build-asan}
 cmake --preset asan -B "$dir"
 cmake --build "$dir" -j"$(nproc)"

@@ -13,6 +13,7 @@
 # MOLTAVEX_REQUIRE_PYTHON=1 (CI sets it), which makes that a failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/need-xxhash.sh
 
 # The module; the numcodecs codec's clients that its tests run; and what
 # pip needs to build the package (scripts/pip-test.sh).

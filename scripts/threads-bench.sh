@@ -15,6 +15,7 @@ set -euo pipefail
 
 repo_root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$repo_root"
+source scripts/need-xxhash.sh
 level="${1:-5}"
 rounds="${2:-3}"
 build_dir="$repo_root/build-threads"

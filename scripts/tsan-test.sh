@@ -7,6 +7,7 @@
 #   scripts/tsan-test.sh [BUILD_DIR]
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/need-xxhash.sh
 dir=${1:-build-tsan}
 cmake --preset tsan -B "$dir" >/dev/null
 cmake --build "$dir" -j"$(nproc)" --target moltavex_tests

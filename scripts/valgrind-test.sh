@@ -6,6 +6,7 @@
 #   scripts/valgrind-test.sh [FILE] [MODEL] [ORDER]
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/need-xxhash.sh
 command -v valgrind >/dev/null || { apt-get update && apt-get install -y valgrind; }
 [ -x build/moltavex ] || { cmake --preset release && cmake --build --preset release -j"$(nproc)"; }
 file=${1:-../shared/corpus/alice29.txt}

@@ -5,6 +5,7 @@
 #   scripts/variant-test.sh [portable|clang]...     (default: both)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/need-xxhash.sh
 variants=("$@")
 [ ${#variants[@]} -gt 0 ] || variants=(portable clang)
 for variant in "${variants[@]}"; do

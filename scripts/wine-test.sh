@@ -33,6 +33,7 @@ build_dir="${1:-$repo_root/build-wine}"
 mkdir -p "$build_dir"
 build_dir="$(cd "$build_dir" && pwd)"
 cd "$repo_root"
+source scripts/need-xxhash.sh
 logs="$build_dir/logs"
 mkdir -p "$logs"
 run_i686="${MX_WINE_I686:-0}"

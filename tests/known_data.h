@@ -109,6 +109,14 @@ inline constexpr KnownStream kKnownStreams[] = {
      "AC 92 95 BC A3 83 89 64 B9 27 40 D4 5B 08 1C 07 0C 87 1A 6B A9 2F 72 79 DD 8B 63 FF FF"},
 };
 
+// The integrity record after the stream of "hello" under model 1 at order 8
+// (44 bytes with it): the magic, version 1, the stream's length 44, the
+// data's length 5 and XXH64("hello") = 26C7827D889F6DA3 (from xxhsum -H1),
+// all little-endian.
+inline constexpr const char* kHelloRecordHex =
+    "C5 4D 56 58 01 00 00 00 2C 00 00 00 00 00 00 00 "
+    "05 00 00 00 00 00 00 00 A3 6D 9F 88 7D 82 C7 26";
+
 // The stream of `input` under `model` at `order`, from the table above;
 // throws std::out_of_range when the table has no such row.
 template <class Container = std::vector<std::uint8_t>>
@@ -161,6 +169,7 @@ inline const std::string kWriteOut = "Could not write output file.";
 inline const std::string kOutOfMemory = "Out of memory.";
 inline const std::string kNotValid = "Not a valid compressed file.";
 inline const std::string kEarlyEnd = "Unexpected end of compressed data.";
+inline const std::string kCorrupt = "Compressed data is corrupt.";
 inline const std::string kInterrupted = "Interrupted.";
 inline const std::string kNotToTerminal = "Compressed data not written to a terminal.";
 inline const std::string kNotFromTerminal = "Compressed data not read from a terminal.";
@@ -192,11 +201,14 @@ inline std::string decode_ok_err(int model) { return kBanner + decoding_progress
 // itself goes to standard output).
 inline std::string usage_err() { return kBanner + "\r\n"; }
 
-// Standard error of a `t` run that decoded a stream to its end.
-inline std::string test_ok_err(int model, int order, std::size_t compressed, std::size_t original) {
+// Standard error of a `t` run that decoded a stream to its end, with or
+// without a verified record.
+inline std::string test_ok_err(int model, int order, std::size_t compressed, std::size_t original,
+                               bool verified = false) {
   return kBanner + decoding_progress(model) + "Model " + std::to_string(model) + " at order " +
          std::to_string(order) + ": " + std::to_string(compressed) + " bytes compressed, " +
-         std::to_string(original) + " bytes original.\r\n\r\n";
+         std::to_string(original) + " bytes original, " +
+         (verified ? "checksum verified." : "no checksum.") + "\r\n\r\n";
 }
 
 // Standard error of a job that failed: `progress` is the block above when

@@ -8,113 +8,41 @@
 
 #include "corpus.h"
 #include "moltavex/moltavex.h"
-#include "support.h"
+#include "push_support.h"
 
 namespace mx {
 namespace {
 
 using test::Bytes;
 
-Bytes one_shot(const Bytes& data, int model, int order) {
-  Bytes out(mvx_compress_bound(data.size()));
-  std::size_t written = 0;
-  EXPECT_EQ(mvx_compress(data.data(), data.size(), model, order, out.data(), out.size(), &written),
-            MVX_OK);
-  out.resize(written);
-  return out;
-}
-
-// Runs a push compressor over `data` in pieces of random sizes (1 byte
-// among them), with output buffers of random sizes too.
-Bytes compress_in_pieces(const Bytes& data, int model, int order, std::mt19937& random) {
-  mvx_compressor* c = nullptr;
-  EXPECT_EQ(mvx_compressor_create(&c, model, order, nullptr), MVX_OK);
-  Bytes out;
-  std::uint8_t room[1000];
-  auto room_size = [&] {
-    return std::uniform_int_distribution<std::size_t>(1, sizeof room)(random);
-  };
-  std::size_t at = 0;
-  while (at < data.size()) {
-    const std::size_t piece = std::min(data.size() - at, random() % 3 == 0 ? 1 : random() % 5000);
-    std::size_t taken = 0;
-    do {
-      std::size_t consumed = 0, written = 0;
-      EXPECT_EQ(mvx_compressor_compress(c, data.data() + at + taken, piece - taken, &consumed, room,
-                                        room_size(), &written),
-                MVX_OK);
-      out.insert(out.end(), room, room + written);
-      taken += consumed;
-    } while (taken < piece);
-    at += piece;
-  }
-  for (bool done = false; !done;) {
-    std::size_t written = 0;
-    EXPECT_EQ(mvx_compressor_finish(c, room, room_size(), &written, &done), MVX_OK);
-    out.insert(out.end(), room, room + written);
-  }
-  mvx_compressor_free(c);
-  return out;
-}
-
-struct Pushed {
-  mvx_status status = MVX_OK;
-  Bytes data;
-  std::size_t consumed = 0;  // of the input, up to the end of the stream
-  bool ended = false;
-};
-
-// Runs a push decompressor over `stream` in random pieces, until it ends
-// or the input is used up, then finishes unless it ended.
-Pushed decompress_in_pieces(const Bytes& stream, std::mt19937& random) {
-  Pushed r;
-  mvx_decompressor* d = nullptr;
-  EXPECT_EQ(mvx_decompressor_create(&d, nullptr), MVX_OK);
-  std::uint8_t room[700];
-  auto room_size = [&] {
-    return std::uniform_int_distribution<std::size_t>(1, sizeof room)(random);
-  };
-  while (r.consumed < stream.size() && !r.ended && r.status == MVX_OK) {
-    const std::size_t piece =
-        std::min(stream.size() - r.consumed, random() % 4 == 0 ? 1 : random() % 3000);
-    std::size_t consumed = 0, written = 0;
-    r.status = mvx_decompressor_decompress(d, stream.data() + r.consumed, piece, &consumed, room,
-                                           room_size(), &written, &r.ended);
-    r.data.insert(r.data.end(), room, room + written);
-    r.consumed += consumed;
-    if (r.status == MVX_OK && consumed < piece && !r.ended && written == 0) {
-      ADD_FAILURE() << "no progress";
-    }
-  }
-  if (!r.ended && r.status == MVX_OK) {
-    for (bool done = false; !done && r.status == MVX_OK;) {
-      std::size_t written = 0;
-      r.status = mvx_decompressor_finish(d, room, room_size(), &written, &done);
-      r.data.insert(r.data.end(), room, room + written);
-    }
-  }
-  mvx_decompressor_free(d);
-  return r;
-}
+using test::compress_in_pieces;
+using test::decompress_in_pieces;
+using test::one_shot;
+using test::Pushed;
 
 TEST(CApi, PiecesOfAnySizeGiveTheOneShotStream) {
   std::mt19937 random(7);
   const Bytes inputs[] = {Bytes{}, test::from_text("a"), test::random_bytes(20000, 3),
                           test::sample_text<Bytes>(60000), Bytes(5000, 0xF0)};
-  for (int model = 0; model < MVX_MODEL_COUNT; ++model) {
-    for (const Bytes& data : inputs) {
-      const int order = model == 2 ? 20 : 14;
-      const Bytes expected = one_shot(data, model, order);
-      ASSERT_EQ(compress_in_pieces(data, model, order, random), expected)
-          << "model " << model << ", " << data.size() << " bytes";
-      // Decompression, with bytes after the stream that are not its own.
-      Bytes trailed = expected;
-      trailed.insert(trailed.end(), {0xF0, 0xF0, 0x00, 0x42});
-      const Pushed back = decompress_in_pieces(trailed, random);
-      EXPECT_EQ(back.status, MVX_OK);
-      EXPECT_TRUE(back.ended);
-      EXPECT_EQ(back.consumed, expected.size());
-      EXPECT_TRUE(back.data == data) << "model " << model << ", " << data.size() << " bytes";
+  // With and without the integrity record.
+  for (int checksum = 0; checksum < 2; ++checksum) {
+    mvx_options options = MVX_OPTIONS_INIT;
+    options.checksum = checksum;
+    for (int model = 0; model < MVX_MODEL_COUNT; ++model) {
+      for (const Bytes& data : inputs) {
+        const int order = model == 2 ? 20 : 14;
+        const Bytes expected = one_shot(data, model, order, &options);
+        ASSERT_EQ(compress_in_pieces(data, model, order, random, &options), expected)
+            << "model " << model << ", " << data.size() << " bytes, checksum " << checksum;
+        // Decompression, with bytes after the stream that are not its own.
+        Bytes trailed = expected;
+        trailed.insert(trailed.end(), {0xF0, 0xF0, 0x00, 0x42});
+        const Pushed back = decompress_in_pieces(trailed, random);
+        EXPECT_EQ(back.status, MVX_OK);
+        EXPECT_TRUE(back.ended);
+        EXPECT_EQ(back.consumed, expected.size());
+        EXPECT_TRUE(back.data == data) << "model " << model << ", " << data.size() << " bytes";
+      }
     }
   }
 }

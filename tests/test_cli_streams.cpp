@@ -72,12 +72,28 @@ TEST_F(Cli, ProducesAndDecodesKnownStreams) {
   EXPECT_EQ(listing(), (std::vector<std::string>{"back", "in", "packed"}));
 }
 
-// `t` fails as `d` would, and writes nothing.
+// `t` fails as `d` would, and writes nothing; it says whether a checksum
+// was verified, and a record that does not match fails both.
 TEST_F(Cli, TestFailsAsDecompressionWould) {
   const Bytes stream = known_stream<Bytes>(3, 8, "hello");
   write_bytes(path("cut"), Bytes(stream.begin(), stream.end() - 5));
   write_bytes(path("bad"), Bytes{0xE0, 1, 2, 3});
-  RunResult r = run({"t", path("cut")});
+  Bytes checked = known_stream<Bytes>(1, 8, "hello");
+  const Bytes record = from_hex(kHelloRecordHex);
+  checked.insert(checked.end(), record.begin(), record.end());
+  write_bytes(path("checked"), checked);
+  RunResult r = run({"t", path("checked")});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(visible(r.err), visible(test_ok_err(1, 8, checked.size(), 5, true)));
+  checked.back() ^= 1;
+  write_bytes(path("checked"), checked);
+  r = run({"t", path("checked")});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(visible(r.err), visible(failure_err(decoding_progress(1), kCorrupt)));
+  r = run({"d", path("checked"), path("out")});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(visible(r.err), visible(failure_err(decoding_progress(1), kCorrupt)));
+  r = run({"t", path("cut")});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(visible(r.err), visible(failure_err(decoding_progress(3), kEarlyEnd)));
   r = run({"t", path("bad")});
@@ -86,7 +102,7 @@ TEST_F(Cli, TestFailsAsDecompressionWould) {
   r = run({"t", path("missing")});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(visible(r.err), visible(failure_err("", kOpenIn)));
-  EXPECT_EQ(listing(), (std::vector<std::string>{"bad", "cut"}));
+  EXPECT_EQ(listing(), (std::vector<std::string>{"bad", "checked", "cut"}));
 }
 
 }  // namespace

@@ -95,7 +95,8 @@ void expect_sound_decoding(const Bytes& stream, const std::string& what) {
   const Decoded d = decode_capped(stream);
   switch (d.status) {
     case Status::ok:
-    case Status::truncated_stream: break;
+    case Status::truncated_stream:
+    case Status::corrupt: break;  // an early end marker before a byte that begins a record
     case Status::write_failed: EXPECT_TRUE(d.capped) << what; return;
     default: ADD_FAILURE() << what << ": status " << static_cast<int>(d.status); return;
   }

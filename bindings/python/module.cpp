@@ -120,9 +120,11 @@ void apply_level(const py::object& level, int& model, int& order) {
 
 class Compressor {
  public:
-  Compressor(int model, int order, const py::object& memory_limit, const py::object& level) {
+  Compressor(int model, int order, const py::object& memory_limit, const py::object& level,
+             bool check_data) {
     apply_level(level, model, order);
-    const mvx_options options = options_of(memory_limit);
+    mvx_options options = options_of(memory_limit);
+    options.checksum = check_data ? 1 : 0;
     mvx_compressor* c = nullptr;
     check(mvx_compressor_create(&c, model, order, &options));
     context_.reset(c);
@@ -312,9 +314,10 @@ class Decompressor {
 };
 
 py::bytes compress(const py::buffer& data, int model, int order, const py::object& memory_limit,
-                   const py::object& level) {
+                   const py::object& level, bool check_data) {
   apply_level(level, model, order);
-  const mvx_options options = options_of(memory_limit);
+  mvx_options options = options_of(memory_limit);
+  options.checksum = check_data ? 1 : 0;
   const Input in(data);
   const std::size_t bound = mvx_compress_bound(in.size());
   if (bound > static_cast<std::size_t>(PY_SSIZE_T_MAX)) throw Failure{MVX_OUT_OF_MEMORY};
@@ -336,16 +339,46 @@ py::bytes compress(const py::buffer& data, int model, int order, const py::objec
   return py::reinterpret_steal<py::bytes>(out);
 }
 
+// Reads the caller's buffer for mvx_decompress_stream.
+struct BufferReader {
+  const std::uint8_t* data;
+  std::size_t size;
+
+  static std::int64_t read(void* context, std::uint8_t* buffer, std::size_t size) {
+    auto* self = static_cast<BufferReader*>(context);
+    const std::size_t n = std::min(size, self->size);
+    std::copy(self->data, self->data + n, buffer);
+    self->data += n;
+    self->size -= n;
+    return static_cast<std::int64_t>(n);
+  }
+};
+
+// Appends to a vector; false when it cannot grow.
+bool append(void* context, const std::uint8_t* data, std::size_t size) {
+  try {
+    static_cast<Bytes*>(context)->insert(static_cast<Bytes*>(context)->end(), data, data + size);
+    return true;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
+// A whole job over the whole input, so that the input's end is checked too
+// (a record there that the decoded body did not reach).
 py::bytes decompress(const py::buffer& data, const py::object& memory_limit) {
   const Input in(data);
-  const mvx_options options = options_of(memory_limit);
+  mvx_options options = options_of(memory_limit);
+  options.size_hint = in.size();
+  options.whole_input = 1;
   Bytes out;
+  mvx_status status;
   {
     py::gil_scoped_release release;
-    Decoding decoding(options);
-    decoding.decode(in.data(), in.size(), no_limit, out);
-    decoding.finish(out);
+    BufferReader reader{in.data(), in.size()};
+    status = mvx_decompress_stream(&BufferReader::read, &reader, &append, &out, nullptr, &options);
   }
+  check(status == MVX_WRITE_FAILED ? MVX_OUT_OF_MEMORY : status);
   return to_bytes(out);
 }
 
@@ -369,17 +402,19 @@ PYBIND11_MODULE(_moltavex, m) {
 
   m.def("compress", &compress, py::arg("data"), py::arg("model") = 1, py::arg("order") = 16,
         py::kw_only(), py::arg("memory_limit") = py::none(), py::arg("level") = py::none(),
+        py::arg("check") = false,
         "The stream of `data`; `level` (1-9, the program's -1 .. -9) replaces model and "
-        "order.");
+        "order; check=True appends the integrity record (its checksum).");
   m.def("decompress", &decompress, py::arg("data"), py::kw_only(),
         py::arg("memory_limit") = py::none(),
-        "The data of the stream at the start of `data` (bytes after it are ignored).");
+        "The data of the stream at the start of `data` (bytes after it are ignored); a "
+        "record is verified.");
 
   py::class_<Compressor> compressor(m, "Compressor", "Compresses one stream in pieces.");
   compressor
-      .def(py::init<int, int, const py::object&, const py::object&>(), py::arg("model") = 1,
+      .def(py::init<int, int, const py::object&, const py::object&, bool>(), py::arg("model") = 1,
            py::arg("order") = 16, py::kw_only(), py::arg("memory_limit") = py::none(),
-           py::arg("level") = py::none())
+           py::arg("level") = py::none(), py::arg("check") = false)
       .def("compress", &Compressor::compress, py::arg("data"),
            "Takes `data`; returns the stream's bytes ready so far.")
       .def("flush", &Compressor::flush, "Returns the rest of the stream; the object is done.");

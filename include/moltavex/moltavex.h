@@ -19,12 +19,54 @@
  * F0 F0 00. Every byte of the transformed data is then coded bit by bit,
  * most significant bit first, by a binary arithmetic coder under the
  * probability that the chosen context model predicts for it; the coder's
- * finishing bytes (four to seven) close the body. There is no magic
- * number, length or checksum: the end of the data is the end marker, and
- * damage inside a stream that still decodes to an end marker goes
- * unnoticed. Decompression takes the model and order from the header, so
- * it needs no options. Bytes after the end of the body are not part of the
- * stream.
+ * finishing bytes (four to seven) close the body. The end of the data is
+ * the end marker. Decompression takes the model and order from the header,
+ * so it needs no options. An optional integrity record may follow the
+ * body; other bytes after the body (or after the record) are not part of
+ * the stream.
+ *
+ * INTEGRITY RECORD
+ *
+ * With mvx_options.checksum set, compression appends 32 bytes to the body
+ * (all integers little-endian):
+ *
+ *   offset 0   magic C5 4D 56 58 (0xC5 is no header byte, so a record is
+ *              never taken for the start of another stream)
+ *   offset 4   version: 01
+ *   offset 5   reserved: 00 00 00
+ *   offset 8   the stream's length, header, body and record (uint64)
+ *   offset 16  the original data's length (uint64)
+ *   offset 24  XXH64 of the original data, seed 0 (uint64)
+ *
+ * "hello" under model 1 at order 8 with the record (44 bytes):
+ *
+ *   28 8F BC 62 69 C7 43 19 22 EE FF FF                header and body
+ *   C5 4D 56 58 01 00 00 00  2C 00 00 00 00 00 00 00   magic, version, 44
+ *   05 00 00 00 00 00 00 00  A3 6D 9F 88 7D 82 C7 26   5, XXH64 26C7827D889F6DA3
+ *
+ * The stream without its last 32 bytes is byte for byte the stream without
+ * the record, and a decoder that stops at the end marker ignores them, so
+ * older readers restore such streams too. Every decoder of this library
+ * looks at the byte right after the body (past the finishing bytes):
+ *   - 0xC5 begins a record, which must follow in full: cut short, the
+ *     stream fails with MVX_TRUNCATED_STREAM; another magic, version or
+ *     reserved byte, either length or the checksum not matching the data
+ *     restored: MVX_CORRUPT. The decision is taken on that one byte, so
+ *     that a push decompressor decides it whatever the pieces: an old
+ *     stream followed by a stray byte 0xC5 is taken for one with a
+ *     damaged record;
+ *   - any other byte, or none, ends an old stream, handled as always.
+ * Damage can also move the end marker, so that no record follows the
+ * decoded body. A decoder that has the whole input (mvx_decompress, a
+ * named regular file, mvx_options.whole_input) therefore also reads the
+ * input to its end when no record followed the body, and the stream is
+ * MVX_CORRUPT when the input's last 32 bytes are a valid record whose
+ * stream length is the input's length. A matching record right after the
+ * body is success, whatever follows it. The record's bytes count as the
+ * stream's (mvx_stream_info.compressed_bytes, the push decompressor's
+ * `consumed`). As with every failure, a named output is left as it was;
+ * data already handed to a caller's function or buffer cannot be called
+ * back.
  *
  * MODELS
  *
@@ -62,7 +104,9 @@
  * library's versions apart. The structures a caller fills (mvx_options,
  * mvx_observer, mvx_stream_info) begin with their own size, so that a
  * later version can add members without breaking programs built against
- * an earlier header: start each from its _INIT macro.
+ * an earlier header: start each from its _INIT macro. Version 2.1 added
+ * the integrity record: mvx_options.checksum and .whole_input,
+ * mvx_stream_info.checksum and MVX_CORRUPT.
  *
  *   if (mvx_version_number() < MVX_VERSION_NUMBER) ...  // an older library
  *   mvx_options options = MVX_OPTIONS_INIT;
@@ -106,7 +150,7 @@
  * compare it with mvx_version_number() to learn whether the library in use
  * is at least as new as the header a program was built with. */
 #define MVX_VERSION_MAJOR 2
-#define MVX_VERSION_MINOR 0
+#define MVX_VERSION_MINOR 1
 #define MVX_VERSION_PATCH 0
 #define MVX_VERSION_NUMBER (MVX_VERSION_MAJOR * 10000 + MVX_VERSION_MINOR * 100 + MVX_VERSION_PATCH)
 #define MVX_VERSION_STRING          \
@@ -155,7 +199,8 @@ typedef enum mvx_status {
   MVX_INTERRUPTED,          /* "Interrupted." (the observer's stop flag was raised) */
   MVX_OUTPUT_TOO_SMALL,     /* "Output buffer too small." */
   MVX_MEMORY_LIMIT,         /* "Memory limit exceeded." (the tables pass the limit) */
-  MVX_INVALID_CALL          /* "Invalid call: a null pointer or an impossible size." */
+  MVX_INVALID_CALL,         /* "Invalid call: a null pointer or an impossible size." */
+  MVX_CORRUPT               /* "Compressed data is corrupt." (the integrity record disagrees) */
 } mvx_status;
 
 /* The fixed one-line message of a status, without line end ("" for MVX_OK). */
@@ -205,9 +250,20 @@ typedef struct mvx_options {
    * tables' pages are then chosen before the first touch. It changes no
    * stream, only the speed and the memory held. */
   uint64_t size_hint;
+  /* Nonzero: compression writes the integrity record after the body (see
+   * INTEGRITY RECORD). Decompression verifies a record whenever one is
+   * there, whatever this says. */
+  int checksum;
+  /* Nonzero: a decompression job's input (standard input, or the caller's
+   * read function) holds the stream and nothing after it that matters, as
+   * when a pipe is read to its end: the job then reads the input to its
+   * end and checks it as it checks a buffer's or a named regular file's
+   * (see INTEGRITY RECORD). Buffers and named regular files are always
+   * checked so; push contexts never see the end of their input. */
+  int whole_input;
 } mvx_options;
 #define MVX_OPTIONS_INIT \
-  { sizeof(mvx_options), 0, 0 }
+  { sizeof(mvx_options), 0, 0, 0, 0 }
 MVX_API void mvx_options_init(mvx_options* options);
 
 /* The largest stream that compressing `size` bytes can give, with any
@@ -256,7 +312,19 @@ MVX_API void mvx_compressor_free(mvx_compressor* compressor);
  * (then it waits for more input). With no more input,
  * mvx_decompressor_finish decodes what is left (call it until `done`) and
  * gives MVX_TRUNCATED_STREAM when the stream ended before its end marker.
- * The restored size is not known in advance: the stream has no length. */
+ * The restored size is not known in advance: the stream has no length.
+ *
+ * Whether an integrity record follows the body shows only in the byte
+ * after it: `ended` is therefore set once that byte has been seen (and is
+ * left unconsumed when it begins no record), or once a record has been
+ * taken whole, or at mvx_decompressor_finish. The record is checked once
+ * it is whole and all data has been handed out, so a mismatch is reported
+ * (MVX_CORRUPT) after the data, by the call that completes the record or
+ * by mvx_decompressor_finish: as with zstd's checksum, do not act on the
+ * data before the stream has ended. A push decompressor never sees the
+ * end of its input, so it cannot tell when damage moved the end marker;
+ * the one-shot and file jobs can. The result does not depend on how the
+ * input is cut into pieces. */
 typedef struct mvx_decompressor mvx_decompressor;
 MVX_API mvx_status mvx_decompressor_create(mvx_decompressor** decompressor,
                                            const mvx_options* options);
@@ -332,18 +400,20 @@ typedef struct mvx_stream_info {
   size_t size; /* sizeof(mvx_stream_info) as the caller was built */
   int model;
   int order;
-  uint64_t compressed_bytes; /* the stream's length; bytes after it not counted */
+  uint64_t compressed_bytes; /* the stream's length, its record included; bytes after it not
+                                counted */
   uint64_t original_bytes;   /* the data it restores */
+  int checksum;              /* 1: a record was verified; 0: none (an old stream) */
 } mvx_stream_info;
 #define MVX_STREAM_INFO_INIT \
-  { sizeof(mvx_stream_info), 0, 0, 0, 0 }
+  { sizeof(mvx_stream_info), 0, 0, 0, 0, 0 }
 MVX_API void mvx_stream_info_init(mvx_stream_info* info);
 
 /* Decodes the named stream, or the stream `read` yields, to its end and
- * discards the data: MVX_OK when it decodes to its end marker, and `info`
- * (if not NULL) describes it; otherwise the status decompression would
- * give. Without a checksum, only a cut stream and an invalid header are
- * detected. */
+ * discards the data: MVX_OK when it decodes to its end marker (and a
+ * record, if one follows, matches), and `info` (if not NULL) describes it;
+ * otherwise the status decompression would give. Without a record, only a
+ * cut stream and an invalid header are detected. */
 MVX_API mvx_status mvx_test_file(const char* input_name, mvx_stream_info* info,
                                  const mvx_observer* observer, const mvx_options* options);
 MVX_API mvx_status mvx_test_stream(mvx_read_function read, void* read_context,

@@ -49,6 +49,7 @@ enum class Status : int {
   output_too_small = MVX_OUTPUT_TOO_SMALL,
   memory_limit = MVX_MEMORY_LIMIT,
   invalid_call = MVX_INVALID_CALL,
+  corrupt = MVX_CORRUPT,
 };
 
 inline const char* status_message(Status status) {
@@ -159,6 +160,7 @@ inline Status decompress(const void* data, std::size_t size, std::vector<std::ui
   detail::VectorOut sink{&out};
   Options sized = options != nullptr ? *options : Options();
   sized.size_hint = in.size;
+  sized.whole_input = 1;  // the buffer is all there is
   const Status status = decompress_stream(&detail::MemoryIn::read, &in, &detail::VectorOut::write,
                                           &sink, observer, &sized);
   return sink.out_of_memory ? Status::out_of_memory : status;

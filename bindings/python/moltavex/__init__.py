@@ -1,20 +1,27 @@
 """Moltavex compression for Python, in the shape of the bz2 and lzma modules.
 
 A stream is one header byte (model * 32 + order) and an arithmetic-coded
-body that ends with its own end marker; it has no magic number, length or
-checksum. Six models (0..5) and orders 0..31; a model reserves up to
+body that ends with its own end marker. With check=True an integrity
+record follows the body: 32 bytes with the stream's length, the data's
+length and the XXH64 checksum of the data, which every decoder verifies
+(MoltavexError("Compressed data is corrupt.") when they disagree);
+readers that do not know the record ignore it. Six models (0..5) and orders 0..31; a model reserves up to
 17 * 2**order bytes of tables, and a stream's header alone decides that for
 its decompression. memory_limit is a byte count, 0 for no limit, or None
 for the library's default: no limit when compressing, and when
 decompressing about 1.06 GiB (every setting up to order 26), so that a
 stream from elsewhere cannot claim more unless you allow it.
 
-    compress(data, model=1, order=16, *, memory_limit=None, level=None) -> bytes
+    compress(data, model=1, order=16, *, memory_limit=None, level=None, check=False) -> bytes
+        check=True: the stream ends with the integrity record.
     decompress(data, *, memory_limit=None) -> bytes
         One stream. Bytes after the end of the stream are ignored (they are
         not part of it; Decompressor.unused_data gives them): concatenated
-        streams are not read as one, unlike bz2.
-    Compressor(model=1, order=16, *, memory_limit=None, level=None)
+        streams are not read as one, unlike bz2. A record after the body
+        is verified; since `data` is the whole input, a record at its end
+        that the decoded body did not reach (damage that moved the end
+        marker) makes the stream corrupt too.
+    Compressor(model=1, order=16, *, memory_limit=None, level=None, check=False)
         level (1..9, the program's -1 .. -9, from the library's table)
         replaces model and order, here and in compress().
         .compress(data) -> the stream's bytes ready so far
@@ -27,18 +34,24 @@ stream from elsewhere cannot claim more unless you allow it.
             MoltavexError("Unexpected end of compressed data.") when the
             stream was cut before its end marker
         .eof, .unused_data (the bytes after the stream), .needs_input
+        A record after the body is verified once it is whole, after the
+        data was handed out: a mismatch raises then (from .decompress or
+        .flush). .eof is set only once the byte after the body (or the end
+        of the input, at .flush) shows whether a record follows.
     open(filename, mode="rb", model=1, order=16, *, memory_limit=None,
-         encoding=None, errors=None, newline=None)
+         check=False, encoding=None, errors=None, newline=None)
         A MoltavexFile (or, with "t" in mode, a text wrapper of one) over a
         file name or an existing binary file object. Modes "r", "w", "x"
         (with "b" or "t"); "a" is refused, since a second stream after the
-        first is not read back.
+        first is not read back. check=True (writing): the stream ends with
+        the integrity record; reading verifies one whenever it is there.
     MoltavexError
         Every failure the library reports (an invalid or cut stream, a
-        memory limit passed, an invalid model or order), with its message:
-        "Not a valid compressed file.", "Unexpected end of compressed
-        data.", "Memory limit exceeded.", "Out of memory.", "Invalid model
-        or order.".
+        memory limit passed, an invalid model or order, a record that does
+        not match), with its message: "Not a valid compressed file.",
+        "Unexpected end of compressed data.", "Memory limit exceeded.",
+        "Out of memory.", "Invalid model or order.", "Compressed data is
+        corrupt.".
 
 moltavex.numcodecs.Moltavex, in its own module (it needs numcodecs), is a
 codec for chunked arrays (zarr, Dask): each chunk one stream.
@@ -133,17 +146,19 @@ class _Reader(io.RawIOBase):
 class MoltavexFile(io.BufferedIOBase):
     """A binary file whose content is stored as a Moltavex stream.
 
-    MoltavexFile(filename, mode="r", *, model=1, order=16, memory_limit=None)
+    MoltavexFile(filename, mode="r", *, model=1, order=16, memory_limit=None, check=False)
 
     `filename` is a path (str, bytes or os.PathLike), opened and closed
     here, or an existing binary file object, which is left open. Modes:
     "r"/"rb" read the stream (bytes after it are not read), "w"/"wb" write
     a new one, "x"/"xb" too but only to a file that does not exist yet.
     When writing, model and order are checked before the file is opened,
-    and the stream is complete once the file is closed.
+    and the stream is complete once the file is closed; check=True ends it
+    with the integrity record. Reading verifies a record whenever one
+    follows the body.
     """
 
-    def __init__(self, filename, mode="r", *, model=1, order=16, memory_limit=None):
+    def __init__(self, filename, mode="r", *, model=1, order=16, memory_limit=None, check=False):
         self._fp = None
         self._closefp = False
         self._mode = _MODE_CLOSED
@@ -152,7 +167,7 @@ class MoltavexFile(io.BufferedIOBase):
         elif mode in ("w", "wb", "x", "xb"):
             mode, mode_code = mode[0] + "b", _MODE_WRITE
             # Before the file is opened: invalid arguments create nothing.
-            self._compressor = Compressor(model, order, memory_limit=memory_limit)
+            self._compressor = Compressor(model, order, memory_limit=memory_limit, check=check)
             self._pos = 0
         elif mode in ("a", "ab"):
             raise ValueError(
@@ -268,6 +283,7 @@ def open(
     order=16,
     *,
     memory_limit=None,
+    check=False,
     encoding=None,
     errors=None,
     newline=None,
@@ -288,7 +304,12 @@ def open(
         if newline is not None:
             raise ValueError("Argument 'newline' not supported in binary mode")
     binary_file = MoltavexFile(
-        filename, mode.replace("t", ""), model=model, order=order, memory_limit=memory_limit
+        filename,
+        mode.replace("t", ""),
+        model=model,
+        order=order,
+        memory_limit=memory_limit,
+        check=check,
     )
     if "t" in mode:
         return io.TextIOWrapper(binary_file, io.text_encoding(encoding), errors, newline)

@@ -82,6 +82,43 @@ def test_pieces_of_any_size_give_the_one_shot_stream(model):
         decompressor.decompress(b"x")
 
 
+@pytest.mark.parametrize("model", range(6))
+def test_check_appends_a_record_that_every_decoder_verifies(model, tmp_path):
+    r = random.Random(model)
+    data = TEXT[:20000] + RUNS
+    bare = moltavex.compress(data, model, 12)
+    stream = moltavex.compress(data, model, 12, check=True)
+    assert stream[:-32] == bare and stream[-32:-24] == bytes.fromhex("C54D565801000000")
+    compressor = moltavex.Compressor(model, 12, check=True)
+    assert b"".join(compressor.compress(p) for p in _pieces(data, r)) + compressor.flush() == stream
+    assert moltavex.decompress(stream) == data == moltavex.decompress(stream + TRAILER)
+
+    # The record is the stream's: unused_data starts after it.
+    decompressor = moltavex.Decompressor()
+    assert b"".join(decompressor.decompress(p) for p in _pieces(stream + TRAILER, r)) == data
+    assert decompressor.eof and decompressor.unused_data.endswith(TRAILER)
+
+    corrupt = r"^Compressed data is corrupt\.$"
+    damaged = stream[:-1] + bytes([stream[-1] ^ 1])
+    with pytest.raises(moltavex.MoltavexError, match=corrupt):
+        moltavex.decompress(damaged)
+    with pytest.raises(moltavex.MoltavexError, match=corrupt):
+        moltavex.Decompressor().decompress(damaged)
+    with pytest.raises(moltavex.MoltavexError, match=r"^Unexpected end of compressed data\.$"):
+        moltavex.decompress(stream[:-5])
+
+    name = tmp_path / "data.mx"
+    with moltavex.open(name, "wb", model=model, order=12, check=True) as f:
+        f.write(data)
+    assert name.read_bytes() == stream
+    with moltavex.open(name) as f:
+        assert f.read() == data
+    name.write_bytes(damaged)
+    with pytest.raises(moltavex.MoltavexError, match=corrupt):
+        with moltavex.open(name) as f:
+            f.read()
+
+
 def test_output_limited_by_max_length():
     data = b"\x00" * 300000 + TEXT  # compresses so well that a little input restores much
     stream = moltavex.compress(data, 4, 16) + TRAILER
@@ -115,10 +152,12 @@ def test_a_cut_stream_fails_at_the_end_of_the_input():
             decompressor.flush()
         with pytest.raises(moltavex.MoltavexError, match=r"^Unexpected end of compressed data\.$"):
             moltavex.decompress(stream[:cut])
-    # A whole stream has ended before any flush, and flush adds nothing.
+    # A whole stream has given all its data before any flush; whether a
+    # record follows shows only at the end of the input, and flush adds
+    # nothing.
     decompressor = moltavex.Decompressor()
-    assert decompressor.decompress(stream) == TEXT and decompressor.eof
-    assert decompressor.flush() == b""
+    assert decompressor.decompress(stream) == TEXT and not decompressor.eof
+    assert decompressor.flush() == b"" and decompressor.eof
     # A stream fed by halves with a flush at the end, as a reader does.
     decompressor = moltavex.Decompressor()
     half = len(stream) // 2
