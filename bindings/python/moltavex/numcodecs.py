@@ -1,6 +1,6 @@
 """A numcodecs codec for chunked arrays (zarr, and Dask through zarr).
 
-    Moltavex(level=None, model=None, order=None, *, check=None, memory_limit=None)
+    Moltavex(level=None, model=None, order=None, *, check=True, memory_limit=None)
 
 Each chunk becomes one ordinary stream, byte for byte what
 moltavex.compress gives for the chunk's bytes with the same settings, so
@@ -17,7 +17,10 @@ moltavex.compress's default):
     level           a compression level, or
     model, order    a model (0..5) and an order (0..31);
                     a level excludes a model and an order
-    check           whether each stream carries the checksum record
+    check           whether each stream carries the integrity record (on
+                    by default: a damaged chunk then fails with
+                    "Compressed data is corrupt." instead of coming back
+                    as wrong data; older readers ignore the record)
     memory_limit    the most bytes of model tables a chunk's coding may
                     take, compressing and decompressing (0: no limit)
 
@@ -48,15 +51,15 @@ class Moltavex(numcodecs.abc.Codec):
 
     codec_id = "moltavex"
 
-    def __init__(self, level=None, model=None, order=None, *, check=None, memory_limit=None):
+    def __init__(self, level=None, model=None, order=None, *, check=True, memory_limit=None):
         if level is not None and (model is not None or order is not None):
             raise ValueError("Give a level, or a model and an order, not both")
         _check_int("level", level)
         _check_int("model", model)
         _check_int("order", order)
         _check_int("memory_limit", memory_limit, 0)
-        if check is not None and not isinstance(check, bool):
-            raise TypeError(f"check must be a bool or None, not {type(check).__name__}")
+        if not isinstance(check, bool):
+            raise TypeError(f"check must be a bool, not {type(check).__name__}")
         # The configuration, exactly as given: get_config() reports these
         # attributes (all of them, None included) and from_config() passes
         # them back to __init__.
@@ -69,11 +72,8 @@ class Moltavex(numcodecs.abc.Codec):
     def _compress_keywords(self):
         # The one place where the configuration becomes moltavex.compress's
         # keywords: a setting left at None is not passed.
-        # MERGE: level= (the level table) and check= (the checksum record)
-        # reach the module here once it takes them; until then a codec
-        # configured with either raises the module's TypeError on encode.
-        keywords = {"memory_limit": self.memory_limit}
-        for name in ("level", "model", "order", "check"):
+        keywords = {"memory_limit": self.memory_limit, "check": self.check}
+        for name in ("level", "model", "order"):
             value = getattr(self, name)
             if value is not None:
                 keywords[name] = value
