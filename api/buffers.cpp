@@ -88,16 +88,27 @@ MVX_API mvx_status mvx_compress_stream(mvx_read_function read, void* read_contex
 MVX_API mvx_status mvx_decompress_stream(mvx_read_function read, void* read_context,
                                          mvx_write_function write, void* write_context,
                                          const mvx_observer* observer, const mvx_options* options) {
-  if (read == nullptr || write == nullptr) return MVX_INVALID_CALL;
+  return mvx_decompress_stream_info(read, read_context, write, write_context, nullptr, observer,
+                                    options);
+}
+
+MVX_API mvx_status mvx_decompress_stream_info(mvx_read_function read, void* read_context,
+                                              mvx_write_function write, void* write_context,
+                                              mvx_stream_info* info, const mvx_observer* observer,
+                                              const mvx_options* options) {
+  if (read == nullptr || write == nullptr || !mx::api::info_size_ok(info)) return MVX_INVALID_CALL;
   CallSettings settings;
-  const Status status = mx::api::read_settings(options, observer, LimitDefault::safe, settings);
+  Status status = mx::api::read_settings(options, observer, LimitDefault::safe, settings);
   if (status != Status::ok) return c_status(status);
-  return c_status(mx::api::run_on_functions(
+  mvx_stream_info found{};
+  status = mx::api::run_on_functions(
       read, read_context, write, write_context, settings.options.size_hint,
       [&](mx::ByteReader& reader, mx::ByteWriter& writer) {
         return mx::decompress_streams(reader, writer, settings.observer, settings.memory_limit,
-                                      nullptr, settings.whole_input);
-      }));
+                                      &found, settings.whole_input);
+      });
+  if (status == Status::ok) status = mx::api::write_info(found, info);
+  return c_status(status);
 }
 
 MVX_API mvx_status mvx_test_stream(mvx_read_function read, void* read_context,

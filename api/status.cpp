@@ -3,9 +3,11 @@
 // the defaults of the caller's structures.
 #include <limits>
 
+#include "api/jobs.h"
 #include "api/options.h"
 #include "models/registry.h"
 #include "pipeline/header.h"
+#include "pipeline/record.h"
 
 static_assert(MVX_DEFAULT_MEMORY_LIMIT == mx::CombinedModel::info.table_bytes(26),
               "the default limit admits every setting up to order 26");
@@ -52,6 +54,22 @@ MVX_API bool mvx_read_header(uint8_t header, int* model, int* order) {
   if (model != nullptr) *model = m;
   if (order != nullptr) *order = o;
   return true;
+}
+
+MVX_API mvx_status mvx_describe_from_record(uint8_t header, const uint8_t tail[32],
+                                            uint64_t input_size, mvx_stream_info* info) {
+  if (tail == nullptr || !mx::api::info_size_ok(info)) return MVX_INVALID_CALL;
+  mvx_stream_info found{};
+  mx::Record record;
+  if (!mx::parse_header(header, found.model, found.order) || tail[0] != mx::record_magic[0] ||
+      !mx::record_parse(tail, record) || record.stream_length != input_size ||
+      input_size < 1 + mx::record_bytes) {
+    return MVX_INVALID_STREAM;
+  }
+  found.compressed_bytes = input_size;
+  found.original_bytes = record.original_length;
+  found.checksum = 1;
+  return mx::c_status(mx::api::write_info(found, info));
 }
 
 MVX_API void mvx_options_init(mvx_options* options) {

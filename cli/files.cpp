@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <system_error>
 
 #include "cli/job_files.h"
@@ -79,12 +80,28 @@ void Report::note(const std::string& name, const std::string& message) {
 
 namespace {
 
-// Asks the library for the checksum record (-t and -l verify it, --no-check
-// leaves it out).
+// The integrity record is written unless --no-check; every decoder here
+// verifies one when it is there. Standard input is read to its end like a
+// file, so that its end is checked too (and data after the stream seen).
 void request_checksum(moltavex::Options& options, bool check) {
-  // merge: set options.checksum
-  (void)options;
-  (void)check;
+  options.checksum = check ? 1 : 0;
+  options.whole_input = 1;
+}
+
+// -l on a regular file that ends in its stream's record: the header and
+// the record describe the stream without decoding it (false: decode it).
+bool listed_from_record(const std::string& name, std::uint64_t size, moltavex::StreamInfo& info) {
+  constexpr std::size_t record_size = 32;
+  if (size <= record_size) return false;
+  std::ifstream in(fs::u8path(name), std::ios::binary);
+  char header = 0;
+  std::uint8_t tail[record_size];
+  if (!in.get(header) || !in.seekg(static_cast<std::streamoff>(size - record_size)) ||
+      !in.read(reinterpret_cast<char*>(tail), record_size)) {
+    return false;
+  }
+  return moltavex::describe_from_record(static_cast<std::uint8_t>(header), tail, size, &info) ==
+         moltavex::Status::ok;
 }
 
 enum class Kind { compress, compress_auto, decompress, test };
@@ -101,7 +118,7 @@ moltavex::Status file_job(Kind kind, const std::string& input, const std::string
     case Kind::compress:
       return compress_job(in, out, setting.model, setting.order, observer, options);
     case Kind::compress_auto: return compress_auto_job(in, out, chosen, observer, options);
-    case Kind::decompress: return decompress_job(in, out, observer, options);
+    case Kind::decompress: return decompress_job(in, out, observer, options, info);
     case Kind::test: return test_job(in, info, observer, options);
   }
   return moltavex::Status::invalid_argument;
@@ -385,8 +402,11 @@ void run_job(Job& job, RunContext& context) {
                     : s.choice == Choice::automatic      ? Kind::compress_auto
                                                          : Kind::compress;
   moltavex::Setting chosen = context.setting;
-  const moltavex::Status status = file_job(kind, job.input, job.output, context.setting, &chosen,
-                                           &job.info, &observer, &options);
+  const moltavex::Status status = s.operation == Operation::list && !job.input.empty() &&
+                                          listed_from_record(job.input, size, job.info)
+                                      ? moltavex::Status::ok
+                                      : file_job(kind, job.input, job.output, context.setting,
+                                                 &chosen, &job.info, &observer, &options);
   console.line.erase();
   if (status != moltavex::Status::ok) {
     if (status == moltavex::Status::interrupted && platform::stopped(context.stop)) return;
@@ -405,6 +425,9 @@ void run_job(Job& job, RunContext& context) {
     return;
   }
   if (s.operation == Operation::list) job.listed = true;
+  if ((kind == Kind::decompress || s.operation == Operation::test) && job.info.trailing_data != 0) {
+    job.report.warn(s.quiet, job.name, "data after the compressed stream ignored");
+  }
   if (s.verbose > 0 && s.operation != Operation::list) {
     char line[160];
     if (s.operation == Operation::test) {
@@ -424,7 +447,8 @@ void run_job(Job& job, RunContext& context) {
               std::to_string(chosen.order) + ")";
     } else if (kind == Kind::test) {
       text += " (model " + std::to_string(job.info.model) + ", order " +
-              std::to_string(job.info.order) + ")";
+              std::to_string(job.info.order) + ", " +
+              (job.info.checksum != 0 ? "checksum verified" : "no checksum") + ")";
     }
     job.report.note(job.name, text);
   }

@@ -67,6 +67,9 @@ moltavex::Options with_size(const moltavex::Options* options, const JobInput& in
   sized.size_hint = input.known_size();
   // The program's limit 0 is none; the library's 0 is its default.
   if (sized.memory_limit == 0) sized.memory_limit = MVX_NO_MEMORY_LIMIT;
+  // A regular file is the whole input, as the library's named-file jobs
+  // take it: its end is checked for a record the decoded body missed.
+  if (input.file().id().regular) sized.whole_input = 1;
   return sized;
 }
 
@@ -96,7 +99,7 @@ moltavex::Status compress_job(const char* input_name, const char* output_name, i
 // (and checked, with the memory it names) before the output is touched.
 moltavex::Status decompress_job(const char* input_name, const char* output_name,
                                 const moltavex::Observer* observer,
-                                const moltavex::Options* options) {
+                                const moltavex::Options* options, moltavex::StreamInfo* info) {
   JobInput input;
   JobOutput output;
   moltavex::Status status = input.open(input_name, stop_of(observer));
@@ -116,7 +119,7 @@ moltavex::Status decompress_job(const char* input_name, const char* output_name,
   status = output.open(output_name, input, stop_of(observer));
   if (status != moltavex::Status::ok) return status;
   const moltavex::Options sized = with_size(options, input);
-  status = moltavex::decompress_stream(&JobInput::read, &input, &JobOutput::write, &output,
+  status = moltavex::decompress_stream(&JobInput::read, &input, &JobOutput::write, &output, info,
                                        observer, &sized);
   if (status == moltavex::Status::ok && !output.commit()) status = moltavex::Status::write_failed;
   return status;

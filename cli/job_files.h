@@ -61,9 +61,11 @@ class JobOutput {
 moltavex::Options with_size(const moltavex::Options* options, const JobInput& input);
 moltavex::Status compress_job(const char* input_name, const char* output_name, int model, int order,
                               const moltavex::Observer* observer, const moltavex::Options* options);
+// `info`, when given, describes the stream after a success.
 moltavex::Status decompress_job(const char* input_name, const char* output_name,
                                 const moltavex::Observer* observer,
-                                const moltavex::Options* options);
+                                const moltavex::Options* options,
+                                moltavex::StreamInfo* info = nullptr);
 moltavex::Status test_job(const char* input_name, moltavex::StreamInfo* info,
                           const moltavex::Observer* observer, const moltavex::Options* options);
 // The output is opened before the choice.

@@ -104,9 +104,11 @@ std::string help_text() {
   return text;
 }
 
-// The -l table: one row per stream, and a totals line for several.
-// merge: name the record's check
-const char* check_name(const moltavex::StreamInfo&) { return "none"; }
+// The -l table: one row per stream, and a totals line for several. The
+// check is the record's XXH64, or none for a stream without one.
+const char* check_name(const moltavex::StreamInfo& info) {
+  return info.checksum != 0 ? "XXH64" : "none";
+}
 
 std::string ratio_text(std::uint64_t compressed, std::uint64_t original) {
   if (original == 0) return "---";

@@ -20,6 +20,7 @@
 
 #include "fuzz_support.h"
 #include "moltavex/moltavex.h"
+#include "pipeline/header.h"
 
 namespace {
 

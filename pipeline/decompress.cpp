@@ -269,6 +269,12 @@ Status decompress_streams(ByteReader& reader, ByteWriter& writer, const Observer
     info->compressed_bytes = body_length + (trailer == Trailer::verified ? record_bytes : 0);
     info->original_bytes = writer.bytes_written;
     info->checksum = trailer == Trailer::verified ? 1 : 0;
+    // Only a decoder that reads its whole input can tell what follows.
+    const std::uint64_t length = info->compressed_bytes;
+    info->trailing_data = whole_input && (trailer == Trailer::verified ? reader_peek(reader) >= 0
+                                                                       : tail.seen() > length)
+                              ? 1
+                              : 0;
   }
   return status;
 }

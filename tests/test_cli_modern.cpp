@@ -27,6 +27,30 @@ namespace {
 namespace fs = std::filesystem;
 
 const std::string kHelloStream = known_stream<std::string>(1, 8, "hello");
+// What this interface writes for "hello" at model 1, order 8: the stream
+// and its integrity record.
+const std::string kHelloChecked = [] {
+  const Bytes record = from_hex(kHelloRecordHex);
+  return kHelloStream + std::string(record.begin(), record.end());
+}();
+
+// A shell command that writes `bytes` to `name`.
+std::string write_command(const std::string& bytes, const std::string& name) {
+  std::string command = "printf '";
+  char octal[8];
+  for (const char c : bytes) {
+    std::snprintf(octal, sizeof octal, "\\%03o", static_cast<unsigned char>(c));
+    command += octal;
+  }
+  return command + "' >" + name;
+}
+
+// kHelloChecked with one byte changed.
+std::string hello_checked_but(std::size_t at) {
+  std::string bytes = kHelloChecked;
+  bytes[at] = static_cast<char>(bytes[at] ^ 0x10);
+  return bytes;
+}
 const std::string kSee = "; see 'moltavex --help'\n";
 
 std::string msg(const std::string& name, const std::string& text) {
@@ -62,7 +86,10 @@ struct Case {
 const std::vector<std::string> kStart = {"a", "h.mx"};
 
 std::vector<Case> cases() {
-  const std::string& H = kHelloStream;
+  const std::string& H = kHelloChecked;
+  static const std::string record_file = write_command(kHelloChecked, "r.mx");
+  static const std::string damaged_body = write_command(hello_checked_but(3), "r.mx");
+  static const std::string damaged_record = write_command(hello_checked_but(43), "r.mx");
   return {
       // Compressing and decompressing named files; inputs are kept.
       {"compress",
@@ -312,13 +339,54 @@ std::vector<Case> cases() {
        "",
        {"-tv", "h.mx"},
        0,
-       msg("h.mx", "12 -> 5 bytes, 19.200 bits per byte (model 1, order 8)"),
+       msg("h.mx", "12 -> 5 bytes, 19.200 bits per byte (model 1, order 8, no checksum)"),
        kStart},
+      {"-tv verifies the record",
+       record_file.c_str(),
+       {"-tv", "r.mx"},
+       0,
+       msg("r.mx", "44 -> 5 bytes, 70.400 bits per byte (model 1, order 8, checksum verified)"),
+       {"a", "h.mx", "r.mx"}},
+      {"-t damaged record",
+       damaged_record.c_str(),
+       {"-t", "r.mx"},
+       1,
+       msg("r.mx", "compressed data is corrupt"),
+       {"a", "h.mx", "r.mx"}},
+      {"-d damaged record",
+       damaged_record.c_str(),
+       {"-d", "r.mx"},
+       1,
+       msg("r.mx", "compressed data is corrupt"),
+       {"a", "h.mx", "r.mx"}},
+      {"-d data after the stream",
+       "cp h.mx g.mx; printf x >>g.mx",
+       {"-dc", "g.mx"},
+       2,
+       msg("g.mx", "data after the compressed stream ignored"),
+       {"a", "g.mx", "h.mx"},
+       {},
+       "hello"},
+      {"-d data after the stream, from standard input",
+       "cp h.mx g.mx; printf x >>g.mx; exec <g.mx",
+       {"-d"},
+       2,
+       msg("(stdin)", "data after the compressed stream ignored"),
+       {"a", "g.mx", "h.mx"},
+       {},
+       "hello"},
+      {"--no-check",
+       "",
+       {"--no-check", "--model=1", "--order=8", "a"},
+       0,
+       "",
+       {"a", "a.mx", "h.mx"},
+       {{"a.mx", kHelloStream}}},
       {"-v",
        "",
        {"-v", "--model=1", "--order=8", "a"},
        0,
-       msg("a", "5 -> 12 bytes, 19.200 bits per byte (model 1, order 8)"),
+       msg("a", "5 -> 44 bytes, 70.400 bits per byte (model 1, order 8)"),
        {"a", "a.mx", "h.mx"}},
       {"-l",
        "",
@@ -329,6 +397,16 @@ std::vector<Case> cases() {
        {},
        "Model  Order    Compressed      Original  Ratio  Check  Filename\n"
        "    1      8            12             5  2.400  none   h.mx\n"},
+      // From the record alone: the damaged body is not decoded.
+      {"-l from the record",
+       damaged_body.c_str(),
+       {"-l", "r.mx"},
+       0,
+       "",
+       {"a", "h.mx", "r.mx"},
+       {},
+       "Model  Order    Compressed      Original  Ratio  Check  Filename\n"
+       "    1      8            44             5  8.800  XXH64  r.mx\n"},
       {"-l totals",
        "cp h.mx g.mx",
        {"-l", "g.mx", "nope", "h.mx"},
@@ -345,8 +423,8 @@ std::vector<Case> cases() {
        "cp a b",
        {"-T2", "-v", "--model=1", "--order=8", "a", "b"},
        0,
-       msg("a", "5 -> 12 bytes, 19.200 bits per byte (model 1, order 8)") +
-           msg("b", "5 -> 12 bytes, 19.200 bits per byte (model 1, order 8)"),
+       msg("a", "5 -> 44 bytes, 70.400 bits per byte (model 1, order 8)") +
+           msg("b", "5 -> 44 bytes, 70.400 bits per byte (model 1, order 8)"),
        {"a", "a.mx", "b", "b.mx", "h.mx"},
        {{"b.mx", H}}},
       {"-T without a value",
@@ -466,8 +544,18 @@ TEST_F(Cli, ConventionalCommandLine) {
   }
 }
 
+// A stream of this interface without its record (which it must end with).
+Bytes without_record(Bytes stream) {
+  constexpr std::size_t record_size = 32;
+  EXPECT_GT(stream.size(), record_size);
+  if (stream.size() <= record_size) return stream;
+  EXPECT_EQ(stream[stream.size() - record_size], 0xC5);
+  stream.resize(stream.size() - record_size);
+  return stream;
+}
+
 // Each level, --fast, --best, no level and --auto give the classic
-// commands' stream of their setting; --help names each level's setting
+// commands' stream of their setting (and its record); --help names each level's setting
 // within 80 columns.
 TEST_F(Cli, LevelsAreTheirSettings) {
   write_bytes(path("in"), sample_text(20000));
@@ -492,7 +580,7 @@ TEST_F(Cli, LevelsAreTheirSettings) {
                    path("classic")})
                   .status,
               0);
-    EXPECT_EQ(read_bytes(path("modern")), read_bytes(path("classic")));
+    EXPECT_EQ(without_record(read_bytes(path("modern"))), read_bytes(path("classic")));
     // The help's row of the level: "LEVEL MODEL ORDER MEMORY NAME".
     if (level.option.size() == 2 && level.option[1] != 'k') {
       bool found = false;
@@ -511,7 +599,7 @@ TEST_F(Cli, LevelsAreTheirSettings) {
   to_file.stdout_path = path("modern");
   EXPECT_EQ(run({"--auto", "-c", path("in")}, to_file).status, 0);
   EXPECT_EQ(run({"a", path("in"), path("classic")}).status, 0);
-  EXPECT_EQ(read_bytes(path("modern")), read_bytes(path("classic")));
+  EXPECT_EQ(without_record(read_bytes(path("modern"))), read_bytes(path("classic")));
 }
 
 // Inputs of different kinds and sizes, compressed by -T1 and -T3 (and -T0,

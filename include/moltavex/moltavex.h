@@ -106,7 +106,8 @@
  * later version can add members without breaking programs built against
  * an earlier header: start each from its _INIT macro. Version 2.1 added
  * the integrity record: mvx_options.checksum and .whole_input,
- * mvx_stream_info.checksum and MVX_CORRUPT.
+ * mvx_stream_info.checksum and .trailing_data, MVX_CORRUPT,
+ * mvx_decompress_stream_info and mvx_describe_from_record.
  *
  *   if (mvx_version_number() < MVX_VERSION_NUMBER) ...  // an older library
  *   mvx_options options = MVX_OPTIONS_INIT;
@@ -404,10 +405,29 @@ typedef struct mvx_stream_info {
                                 counted */
   uint64_t original_bytes;   /* the data it restores */
   int checksum;              /* 1: a record was verified; 0: none (an old stream) */
+  int trailing_data;         /* 1: the input goes on after the stream (told only by a decoder
+                                that has the whole input) */
 } mvx_stream_info;
 #define MVX_STREAM_INFO_INIT \
-  { sizeof(mvx_stream_info), 0, 0, 0, 0, 0 }
+  { sizeof(mvx_stream_info), 0, 0, 0, 0, 0, 0 }
 MVX_API void mvx_stream_info_init(mvx_stream_info* info);
+
+/* As mvx_decompress_stream, and `info` (if not NULL) describes the stream
+ * on success, as mvx_test_stream's does. */
+MVX_API mvx_status mvx_decompress_stream_info(mvx_read_function read, void* read_context,
+                                              mvx_write_function write, void* write_context,
+                                              mvx_stream_info* info, const mvx_observer* observer,
+                                              const mvx_options* options);
+
+/* Describes a stream without decoding it, from its integrity record: for
+ * an input of `input_size` bytes whose first byte is `header` and whose
+ * last 32 bytes are `tail`, MVX_OK when `tail` is a record whose stream
+ * length is `input_size`, and `info` gets the header's model and order,
+ * compressed_bytes = input_size, the record's original length, and
+ * checksum 1 (a record is there: only decoding verifies it); otherwise
+ * MVX_INVALID_STREAM, and the stream must be decoded to be described. */
+MVX_API mvx_status mvx_describe_from_record(uint8_t header, const uint8_t tail[32],
+                                            uint64_t input_size, mvx_stream_info* info);
 
 /* Decodes the named stream, or the stream `read` yields, to its end and
  * discards the data: MVX_OK when it decodes to its end marker (and a

@@ -138,6 +138,13 @@ inline Status decompress_stream(ReadFunction read, void* read_context, WriteFunc
   return detail::status_of(
       mvx_decompress_stream(read, read_context, write, write_context, observer, options));
 }
+inline Status decompress_stream(ReadFunction read, void* read_context, WriteFunction write,
+                                void* write_context, StreamInfo* info,
+                                const Observer* observer = nullptr,
+                                const Options* options = nullptr) {
+  return detail::status_of(mvx_decompress_stream_info(read, read_context, write, write_context,
+                                                      info, observer, options));
+}
 
 // Memory to memory. `out` is replaced by the compressed stream (or by the
 // restored data).
@@ -184,6 +191,12 @@ inline Status test_file(const char* input_name, StreamInfo* info = nullptr,
 inline Status test_stream(ReadFunction read, void* read_context, StreamInfo* info = nullptr,
                           const Observer* observer = nullptr, const Options* options = nullptr) {
   return detail::status_of(mvx_test_stream(read, read_context, info, observer, options));
+}
+
+// A stream described from its integrity record (see mvx_describe_from_record).
+inline Status describe_from_record(std::uint8_t header, const std::uint8_t tail[32],
+                                   std::uint64_t input_size, StreamInfo* info) {
+  return detail::status_of(mvx_describe_from_record(header, tail, input_size, info));
 }
 
 // Levels (see mvx_level_setting): the model and order of -1 .. -9.

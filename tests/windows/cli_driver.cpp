@@ -863,7 +863,10 @@ void file_care_cases() {
 void conventional_cases() {
   const std::string g = "options";
   const std::string dir = group_dir("options");
-  const Bytes stream = hello_stream(1);
+  // What this interface writes: the stream and its integrity record.
+  Bytes stream = hello_stream(1);
+  const Bytes record = mx::test::from_hex(mx::test::kHelloRecordHex);
+  stream.insert(stream.end(), record.begin(), record.end());
   write_file(join(dir, "in.txt"), kHello);
   {
     Case c(g, "FILE to FILE.mx, the input kept");
@@ -925,7 +928,7 @@ void conventional_cases() {
     Case c(g, "-l, -V and a bad option");
     c.run(dir, cmd("moltavex.exe -l in.txt.mx"), 0,
           "Model  Order    Compressed      Original  Ratio  Check  Filename\n"
-          "    1      8            12             5  2.400  none   in.txt.mx\n",
+          "    1      8            44             5  8.800  XXH64  in.txt.mx\n",
           "");
     c.run(dir, cmd("moltavex.exe -V"), 0, "moltavex " MVX_VERSION_STRING "\n", "");
     c.run(dir, cmd("moltavex.exe -x"), 1, "",
