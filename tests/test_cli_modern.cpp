@@ -766,7 +766,7 @@ TEST_F(Cli, TerminalsAreRefused) {
                       msg("(stdin)", "compressed data not read from a terminal (-f forces it)")));
   seen = run_on_terminal({"moltavex", "-cf", "--model=1", "--order=8", path("in")}, &status, {1});
   EXPECT_EQ(status, 0);
-  EXPECT_EQ(seen, as_seen_on_terminal(kHelloStream));
+  EXPECT_EQ(seen, as_seen_on_terminal(kHelloChecked));
 }
 
 // GNU tar drives the program with -I both ways (it adds -d to extract),
