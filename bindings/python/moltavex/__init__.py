@@ -39,12 +39,13 @@ stream from elsewhere cannot claim more unless you allow it.
         .flush). .eof is set only once the byte after the body (or the end
         of the input, at .flush) shows whether a record follows.
     open(filename, mode="rb", model=1, order=16, *, memory_limit=None,
-         check=False, encoding=None, errors=None, newline=None)
+         level=None, check=False, encoding=None, errors=None, newline=None)
         A MoltavexFile (or, with "t" in mode, a text wrapper of one) over a
         file name or an existing binary file object. Modes "r", "w", "x"
         (with "b" or "t"); "a" is refused, since a second stream after the
-        first is not read back. check=True (writing): the stream ends with
-        the integrity record; reading verifies one whenever it is there.
+        first is not read back. level (writing) replaces model and order;
+        check=True (writing): the stream ends with the integrity record;
+        reading verifies one whenever it is there.
     MoltavexError
         Every failure the library reports (an invalid or cut stream, a
         memory limit passed, an invalid model or order, a record that does
@@ -146,19 +147,23 @@ class _Reader(io.RawIOBase):
 class MoltavexFile(io.BufferedIOBase):
     """A binary file whose content is stored as a Moltavex stream.
 
-    MoltavexFile(filename, mode="r", *, model=1, order=16, memory_limit=None, check=False)
+    MoltavexFile(filename, mode="r", *, model=1, order=16, memory_limit=None, level=None,
+                 check=False)
 
     `filename` is a path (str, bytes or os.PathLike), opened and closed
     here, or an existing binary file object, which is left open. Modes:
     "r"/"rb" read the stream (bytes after it are not read), "w"/"wb" write
     a new one, "x"/"xb" too but only to a file that does not exist yet.
-    When writing, model and order are checked before the file is opened,
-    and the stream is complete once the file is closed; check=True ends it
+    When writing, model and order (or level, 1..9, which replaces them) are
+    checked before the file is opened, and the stream is complete once the
+    file is closed; check=True ends it
     with the integrity record. Reading verifies a record whenever one
     follows the body.
     """
 
-    def __init__(self, filename, mode="r", *, model=1, order=16, memory_limit=None, check=False):
+    def __init__(
+        self, filename, mode="r", *, model=1, order=16, memory_limit=None, level=None, check=False
+    ):
         self._fp = None
         self._closefp = False
         self._mode = _MODE_CLOSED
@@ -167,7 +172,9 @@ class MoltavexFile(io.BufferedIOBase):
         elif mode in ("w", "wb", "x", "xb"):
             mode, mode_code = mode[0] + "b", _MODE_WRITE
             # Before the file is opened: invalid arguments create nothing.
-            self._compressor = Compressor(model, order, memory_limit=memory_limit, check=check)
+            self._compressor = Compressor(
+                model, order, memory_limit=memory_limit, level=level, check=check
+            )
             self._pos = 0
         elif mode in ("a", "ab"):
             raise ValueError(
@@ -283,6 +290,7 @@ def open(
     order=16,
     *,
     memory_limit=None,
+    level=None,
     check=False,
     encoding=None,
     errors=None,
@@ -309,6 +317,7 @@ def open(
         model=model,
         order=order,
         memory_limit=memory_limit,
+        level=level,
         check=check,
     )
     if "t" in mode:

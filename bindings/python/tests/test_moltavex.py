@@ -166,15 +166,18 @@ def test_a_cut_stream_fails_at_the_end_of_the_input():
     ) == TEXT
 
 
-def test_levels_are_settings_of_the_library_table():
+def test_levels_are_settings_of_the_library_table(tmp_path):
     # level=N gives the stream of the level's model and order, which its
-    # header names; one-shot and context alike. Levels outside 1..9 fail.
+    # header names; one-shot, context and file alike. Levels outside 1..9 fail.
     for level in range(1, 10):
         stream = moltavex.compress(TEXT, level=level)
         model, order = stream[0] >> 5, stream[0] & 31
         assert stream == moltavex.compress(TEXT, model, order)
         compressor = moltavex.Compressor(level=level)
         assert compressor.compress(TEXT) + compressor.flush() == stream
+        with moltavex.open(tmp_path / "f.mx", "wb", level=level) as f:
+            f.write(TEXT)
+        assert (tmp_path / "f.mx").read_bytes() == stream
         assert order <= 26
     for level in (0, 10):
         with pytest.raises(moltavex.MoltavexError, match=r"^Invalid model or order\.$"):
