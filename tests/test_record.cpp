@@ -139,6 +139,19 @@ TEST(IntegrityRecord, EveryModelTurnsDamageIntoAStatus) {
       EXPECT_EQ(r.status, Status::ok) << where << ", reads of " << chunk;
       EXPECT_EQ(info.checksum, 1) << where << ", reads of " << chunk;
       EXPECT_EQ(info.compressed_bytes, stream.size()) << where << ", reads of " << chunk;
+      EXPECT_EQ(info.trailing_data, 0) << where << ", reads of " << chunk;
+    }
+    // Data after the stream is told, with the record and without it.
+    for (const Bytes* whole : {&stream, &bare}) {
+      Bytes trailed = *whole;
+      trailed.push_back('x');
+      mvx_stream_info info = MVX_STREAM_INFO_INIT;
+      const test::JobResult r =
+          test::run_in_memory(trailed, [&](ByteReader& reader, ByteWriter& writer) {
+            return decompress_streams(reader, writer, nullptr, 0, &info, /*whole_input*/ true);
+          });
+      EXPECT_EQ(r.status, Status::ok) << where;
+      EXPECT_EQ(info.trailing_data, 1) << where << (whole == &bare ? ", no record" : "");
     }
 
     // Every bit flip: with the record, a status or the data itself; without
