@@ -21,6 +21,18 @@
 // whose best order does not grow (noise, compressed data) keeps its order.
 // The result stays within the memory limit.
 //
+// Records: when the first record_scan_bytes show a record width
+// (record_width(): bytes that far apart differ least), the band of orders
+// whose contexts reach back to the previous record (record_orders()) is
+// probed too (SettingSearch's record probes): on inputs up to
+// one_stage_bytes within the one search; on longer ones by a full search
+// on the first record_scan_bytes between the two stages, whose models that
+// came near its best within the band go on to the second stage as further
+// starts, at their order there plus one, which is also their ceiling. On a
+// sample that small the trials at the band's large orders touch few pages
+// of their tables, and the valley of records already shows. Data without a
+// record width (text, most of the corpus) gets the two stages alone.
+//
 // The streaming entry points read up to read_ahead_bytes before choosing,
 // so that they know the length of inputs up to that size wherever they
 // come from; a longer input's length is the caller's size hint, else what

@@ -3,6 +3,7 @@
 #include "choose/search.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include "models/registry.h"
 
@@ -23,16 +24,23 @@ int size_class(std::uint64_t bytes) {
 
 }  // namespace
 
-SettingSearch::SettingSearch(std::uint64_t sample_bytes, std::uint64_t memory_limit, bool capped)
+SettingSearch::SettingSearch(std::uint64_t sample_bytes, std::uint64_t memory_limit, bool capped,
+                             Band records)
     : cheap_bytes_(sample_bytes * cheap_bytes_per_byte),
       memory_limit_(memory_limit),
-      table_cap_(capped ? sample_bytes * capped_bytes_per_byte : 0) {}
+      table_cap_(capped ? sample_bytes * capped_bytes_per_byte : 0),
+      records_(records) {
+  std::fill(std::begin(ceiling_), std::end(ceiling_), max_order);
+}
 
 SettingSearch::SettingSearch(std::uint64_t sample_bytes, std::uint64_t memory_limit,
-                             const std::vector<Setting>& starts)
+                             const std::vector<Setting>& starts,
+                             const std::vector<Setting>& ceilings)
     : SettingSearch(sample_bytes, memory_limit) {
   full_ = false;
+  for (const Setting ceiling : ceilings) ceiling_[ceiling.model] = ceiling.order;
   for (Setting start : starts) {
+    start.order = std::min(start.order, ceiling_[start.model]);
     start.order = std::clamp(start.order, 0, max_order);
     while (start.order > 0 && !fits(start.model, start.order)) --start.order;
     if (fits(start.model, start.order)) starts_.push_back(start);
@@ -57,9 +65,9 @@ bool SettingSearch::beats(int model, int order, int other_model, int other_order
   return order < other_order;
 }
 
-int SettingSearch::best_order(int model) const {
+int SettingSearch::best_order(int model, Band within) const {
   int best = -1;
-  for (int order = 0; order <= max_order; ++order) {
+  for (int order = std::max(within.low, 0); order <= std::min(within.high, max_order); ++order) {
     if (succeeded(model, order) && (best < 0 || beats(model, order, model, best))) best = order;
   }
   return best;
@@ -93,6 +101,26 @@ std::vector<Setting> SettingSearch::sweep() const {
     while (fits(model, top + 1) && table_bytes(model, top + 1) <= cheap_bytes_) ++top;
     if (top >= sweep_step) round.push_back({model, top - sweep_step});
     round.push_back({model, top});
+  }
+  return round;
+}
+
+std::vector<Setting> SettingSearch::probes() const {
+  std::vector<int> models;
+  for (int model = 0; model < model_count; ++model) {
+    if (best_order(model) >= 0) models.push_back(model);
+  }
+  std::sort(models.begin(), models.end(),
+            [this](int a, int b) { return beats(a, best_order(a), b, best_order(b)); });
+  if (models.size() > probe_models) models.resize(probe_models);
+  std::vector<Setting> round;
+  for (const int model : models) {
+    // Down from the band's highest order that fits the memory limit.
+    int top = records_.high;
+    while (top >= records_.low && !fits(model, top)) --top;
+    for (int order = top; order >= records_.low; order -= probe_step) {
+      if (!tried(model, order)) round.push_back({model, order});
+    }
   }
   return round;
 }
@@ -142,6 +170,11 @@ std::vector<Setting> SettingSearch::propose() {
     if (full_) return sweep();
     return starts_;
   }
+  if (!probed_ && full_ && !records_.empty()) {
+    probed_ = true;
+    round = probes();
+    if (!round.empty()) return round;
+  }
   Setting leader;
   if (!best(&leader)) return round;
 
@@ -157,7 +190,8 @@ std::vector<Setting> SettingSearch::propose() {
   for (const int model : models) {
     const int best = best_order(model);
     const auto open = [&](int order) {
-      return fits(model, order) && !tried(model, order) && affordable(model, order, leader);
+      return fits(model, order) && !tried(model, order) && order <= ceiling_[model] &&
+             affordable(model, order, leader);
     };
     bool climbing = true;    // nothing tried above the best yet
     bool descending = true;  // nothing tried below it
