@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <new>
 
 #include "choose/trials.h"
+#include "common/compiler.h"
 
 namespace mx {
 
@@ -22,6 +24,11 @@ inline constexpr std::uint64_t finalist_margin = 20;
 // in.
 inline constexpr int max_record_width = 8;
 inline constexpr std::size_t record_scan_bytes = std::size_t{64} << 10;
+// The sample of the record search of a longer input.
+inline constexpr std::size_t record_search_bytes = std::size_t{32} << 10;
+// The table pages that the trials in the band of records may touch
+// together, 32 MiB of 4 KiB pages (see "Speed" below).
+inline constexpr std::uint64_t band_pages = 8192;
 
 // The width of the data's records: the distance 2..max_record_width at
 // which bytes differ least from the byte that far back (summed absolute
@@ -56,6 +63,63 @@ int record_width(const std::uint8_t* data, std::size_t size) {
 Band record_orders(int width) {
   if (width < 2) return {};
   return {std::min(8 * width - 8, max_order - 7), std::min(8 * width, max_order)};
+}
+
+// The distinct contexts of every order in data[0, size), from one sort of
+// the contexts of its bits, each turned so that its most recent bit comes
+// first: the contexts that share their last k bits then lie together, and
+// of two neighbours that differ first at bit j, counting from the most
+// recent, each order above j counts one context more. The sort is a radix
+// sort, three passes of 11 bits. False when the memory for it cannot be
+// had.
+bool count_contexts(const std::uint8_t* data, std::size_t size, ContextCounts& counts) {
+  std::vector<std::uint32_t> contexts, sorted;
+  try {
+    contexts.reserve(8 * size);
+    sorted.resize(8 * size);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  std::uint32_t turned = 0;  // the last 32 bits, the most recent at the top
+  for (std::size_t i = 0; i < size; ++i) {
+    for (int k = 7; k >= 0; --k) {
+      contexts.push_back(turned);
+      turned = (turned >> 1) | static_cast<std::uint32_t>((data[i] >> k) & 1) << 31;
+    }
+  }
+  for (int shift = 0; shift < 32; shift += 11) {
+    std::size_t start[2049] = {};
+    for (const std::uint32_t context : contexts) ++start[((context >> shift) & 2047) + 1];
+    for (int digit = 1; digit <= 2048; ++digit) start[digit] += start[digit - 1];
+    for (const std::uint32_t context : contexts) {
+      sorted[start[(context >> shift) & 2047]++] = context;
+    }
+    contexts.swap(sorted);
+  }
+  std::uint64_t first_difference[33] = {};  // neighbours by their first differing bit
+  for (std::size_t i = 1; i < contexts.size(); ++i) {
+    // The leading bits the two share.
+    ++first_difference[leading_zeros32(contexts[i] ^ contexts[i - 1])];
+  }
+  std::uint64_t distinct = contexts.empty() ? 0 : 1;
+  for (int order = 0; order <= max_order; ++order) {
+    counts.distinct[order] = distinct;
+    distinct += first_difference[order];
+  }
+  return true;
+}
+
+// A full search of data[0, sample) that probes the band of `records`
+// within band_pages (no band when its contexts cannot be counted); the
+// counts go to `counts`.
+SettingSearch record_search(const std::uint8_t* data, std::size_t sample,
+                            std::uint64_t memory_limit, Band records, ContextCounts& counts) {
+  if (records.empty() || !count_contexts(data, sample, counts)) {
+    return SettingSearch(sample, memory_limit, false, {});
+  }
+  SettingSearch search(sample, memory_limit, false, records);
+  search.limit_band(counts, band_pages);
+  return search;
 }
 
 // The models that did nearly as well as the best on a first sample, best
@@ -119,7 +183,8 @@ Status choose(const std::uint8_t* data, std::size_t available, std::uint64_t tot
   choice.whole = total_size <= whole_input_bytes;
   const Band records = record_orders(record_width(data, available));
   if (total_size <= one_stage_bytes) {
-    SettingSearch search(available, memory_limit, false, records);
+    ContextCounts counts;
+    SettingSearch search = record_search(data, available, memory_limit, records, counts);
     return run_search(search, data, available, memory_limit, stop, &choice.setting, stream);
   }
   const std::size_t first = choice.whole ? available / 4 : first_sample_bytes;
@@ -132,16 +197,19 @@ Status choose(const std::uint8_t* data, std::size_t available, std::uint64_t tot
   std::vector<Setting> ceilings;
   // Records: their valley is looked for on a smaller sample, where the
   // trials at the band's orders touch fewer pages of their large tables.
-  const std::size_t record_bytes = std::min(first, record_scan_bytes);
-  SettingSearch record_search(record_bytes, memory_limit, false, records);
-  if (!records.empty()) {
-    Setting on_records;
-    status =
-        run_search(record_search, data, record_bytes, memory_limit, stop, &on_records, nullptr);
+  const std::size_t record_bytes = std::min(first, record_search_bytes);
+  ContextCounts counts;
+  SettingSearch on_records = record_search(data, record_bytes, memory_limit, records, counts);
+  if (!on_records.records().empty()) {
+    Setting best;
+    status = run_search(on_records, data, record_bytes, memory_limit, stop, &best, nullptr);
     if (status != Status::ok) return status;
-    add_record_starts(record_search, starts, ceilings);
+    add_record_starts(on_records, starts, ceilings);
   }
   SettingSearch orders(second, memory_limit, starts, ceilings);
+  // Its trials in the band have the largest tables of all: their pages
+  // follow the contexts counted for the record search.
+  if (!on_records.records().empty()) orders.estimate_contexts(counts, record_bytes);
   status = run_search(orders, data, second, memory_limit, stop, &choice.setting,
                       choice.whole ? stream : nullptr);
   if (status != Status::ok || choice.whole) return status;
@@ -151,8 +219,8 @@ Status choose(const std::uint8_t* data, std::size_t available, std::uint64_t tot
   const int model = choice.setting.model;
   const int base = choice.setting.order;
   // From a band of records: whether it rose from the record search.
-  const int before = records.contains(base) && record_search.best_order(model, records) >= 0
-                         ? record_search.best_order(model, records)
+  const int before = records.contains(base) && on_records.best_order(model, records) >= 0
+                         ? on_records.best_order(model, records)
                          : models.best_order(model);
   if (base > before) {
     int fourfolds = 0;
@@ -176,3 +244,14 @@ Status choose(const std::uint8_t* data, std::size_t available, std::uint64_t tot
 // class, and the climb one order at a time: a losing trial costs at most
 // about twice a compression with the leader. bench/README.md has the
 // measurements.
+//
+// The trials in the band of records are the costliest: their tables run
+// to GiB, and on noisy records nearly every coded bit opens a context of
+// its own and so touches a page of its own, which costs far more than
+// coding the bit. So their pages are counted before they run (one sort of
+// the sample's contexts, the cost of a few sweep trials), and all of them
+// together touch at most band_pages: a bound that holds whatever the data,
+// of the order of coding a MiB or two; records whose values repeat, where
+// the second valley is deep, have few contexts and get their probes
+// within it. A winning probe's pages are no loss: compressing the whole
+// input at that setting touches every one of them again.

@@ -26,12 +26,16 @@
 // whose contexts reach back to the previous record (record_orders()) is
 // probed too (SettingSearch's record probes): on inputs up to
 // one_stage_bytes within the one search; on longer ones by a full search
-// on the first record_scan_bytes between the two stages, whose models that
-// came near its best within the band go on to the second stage as further
-// starts, at their order there plus one, which is also their ceiling. On a
-// sample that small the trials at the band's large orders touch few pages
-// of their tables, and the valley of records already shows. Data without a
-// record width (text, most of the corpus) gets the two stages alone.
+// on the first record_search_bytes between the two stages, whose models
+// that came near its best within the band go on to the second stage as
+// further starts, at their order there plus one, which is also their
+// ceiling. On a sample that small the valley of records already shows,
+// and the trials at the band's large orders touch few pages of their
+// tables where the records repeat. The searched sample's distinct
+// contexts are counted (count_contexts()), and the trials in the band
+// together touch at most band_pages pages of tables (SettingSearch's
+// band's pages). Data without a record width (text, the corpus) gets the
+// two stages alone.
 //
 // The streaming entry points read up to read_ahead_bytes before choosing,
 // so that they know the length of inputs up to that size wherever they

@@ -6,6 +6,7 @@
 #include <iterator>
 
 #include "models/registry.h"
+#include "pipeline/page_policy.h"
 
 namespace mx {
 
@@ -26,7 +27,8 @@ int size_class(std::uint64_t bytes) {
 
 SettingSearch::SettingSearch(std::uint64_t sample_bytes, std::uint64_t memory_limit, bool capped,
                              Band records)
-    : cheap_bytes_(sample_bytes * cheap_bytes_per_byte),
+    : sample_bytes_(sample_bytes),
+      cheap_bytes_(sample_bytes * cheap_bytes_per_byte),
       memory_limit_(memory_limit),
       table_cap_(capped ? sample_bytes * capped_bytes_per_byte : 0),
       records_(records) {
@@ -52,6 +54,50 @@ bool SettingSearch::fits(int model, int order) const {
   const std::uint64_t tables = table_bytes(model, order);
   return (memory_limit_ == 0 || tables <= memory_limit_) &&
          (table_cap_ == 0 || tables <= table_cap_);
+}
+
+void SettingSearch::limit_band(const ContextCounts& counts, std::uint64_t pages) {
+  counted_ = true;
+  estimated_ = true;
+  contexts_ = counts;
+  band_pages_ = pages;
+}
+
+void SettingSearch::estimate_contexts(const ContextCounts& counts, std::uint64_t counted_bytes) {
+  if (counted_bytes == 0) return;
+  estimated_ = true;
+  for (int order = 0; order <= max_order; ++order) {
+    // At most one context per coded bit; the product stays far below 2^64.
+    contexts_.distinct[order] =
+        std::min(counts.distinct[order] * sample_bytes_ / counted_bytes, 8 * sample_bytes_);
+  }
+}
+
+std::uint64_t SettingSearch::paged_bytes(Setting setting) const {
+  if (!estimated_) return sample_bytes_;
+  return std::clamp<std::uint64_t>(contexts_.distinct[setting.order] / 8, 1, sample_bytes_);
+}
+
+std::uint64_t SettingSearch::pages(Setting setting) const {
+  const std::uint64_t tables = table_bytes(setting.model, setting.order);
+  const std::uint64_t all = (tables + page_bytes - 1) / page_bytes;
+  if (!counted_ || large_pages_from_start(tables, paged_bytes(setting)) ||
+      sample_bytes_ >= large_pages_after_bytes(tables)) {
+    return all;
+  }
+  // The entries, and the pages of a model's fixed part (touched all over).
+  const std::uint64_t fixed = model_table[setting.model].info.extra_bytes;
+  return std::min(all, contexts_.distinct[setting.order] + (fixed + page_bytes - 1) / page_bytes);
+}
+
+bool SettingSearch::within_band_budget(int model, int order) const {
+  return !counted_ || !records_.contains(order) || pages({model, order}) <= band_pages_;
+}
+
+bool SettingSearch::spend(int model, int order) {
+  if (!within_band_budget(model, order)) return false;
+  if (counted_ && records_.contains(order)) band_pages_ -= pages({model, order});
+  return true;
 }
 
 bool SettingSearch::beats(int model, int order, int other_model, int other_order) const {
@@ -105,7 +151,7 @@ std::vector<Setting> SettingSearch::sweep() const {
   return round;
 }
 
-std::vector<Setting> SettingSearch::probes() const {
+std::vector<Setting> SettingSearch::probes() {
   std::vector<int> models;
   for (int model = 0; model < model_count; ++model) {
     if (best_order(model) >= 0) models.push_back(model);
@@ -114,13 +160,21 @@ std::vector<Setting> SettingSearch::probes() const {
             [this](int a, int b) { return beats(a, best_order(a), b, best_order(b)); });
   if (models.size() > probe_models) models.resize(probe_models);
   std::vector<Setting> round;
+  // Each model gets an equal share of the band's pages: the one that did
+  // best at low orders is not always the one that the records help.
+  const std::uint64_t share = models.empty() ? 0 : band_pages_ / models.size();
   for (const int model : models) {
-    // Down from the band's highest order that fits the memory limit.
+    const std::uint64_t rest = band_pages_;
+    band_pages_ = std::min(share, rest);
+    const std::uint64_t others = rest - band_pages_;
+    // Down from the band's highest order that fits the memory limit and
+    // the model's share.
     int top = records_.high;
-    while (top >= records_.low && !fits(model, top)) --top;
+    while (top >= records_.low && !(fits(model, top) && within_band_budget(model, top))) --top;
     for (int order = top; order >= records_.low; order -= probe_step) {
-      if (!tried(model, order)) round.push_back({model, order});
+      if (!tried(model, order) && spend(model, order)) round.push_back({model, order});
     }
+    band_pages_ += others;
   }
   return round;
 }
@@ -191,7 +245,10 @@ std::vector<Setting> SettingSearch::propose() {
     const int best = best_order(model);
     const auto open = [&](int order) {
       return fits(model, order) && !tried(model, order) && order <= ceiling_[model] &&
-             affordable(model, order, leader);
+             affordable(model, order, leader) && within_band_budget(model, order);
+    };
+    const auto take = [&](int order) {
+      if (spend(model, order)) round.push_back({model, order});
     };
     bool climbing = true;    // nothing tried above the best yet
     bool descending = true;  // nothing tried below it
@@ -207,12 +264,12 @@ std::vector<Setting> SettingSearch::propose() {
       const std::uint64_t size = sizes_[model][best];
       if (below >= 0 && sizes_[model][below] - size < size / flat_fraction) up = false;
     }
-    if (up) round.push_back({model, best + 1});
+    if (up) take(best + 1);
     // While climbing, the order below waits: the sizes are still falling.
     // Going down, two orders at once: they cost less than the best.
     if (open(best - 1) && !(climbing && up)) {
-      round.push_back({model, best - 1});
-      if (descending && open(best - 2)) round.push_back({model, best - 2});
+      take(best - 1);
+      if (descending && open(best - 2)) take(best - 2);
     }
   }
   return round;

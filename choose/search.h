@@ -12,11 +12,12 @@
 //      sample byte (their cost stays near that of the coding itself).
 //   2. Record probes, given a band of record orders (a full search only):
 //      the probe_models best models of the sweep, each at every
-//      probe_step-th order of the band down from its highest that fits. Data made of
-//      fixed-width records has a second valley in its sizes where the
-//      context reaches back to the same field of the previous record, at
-//      orders a climb from the sweep never reaches; the band (found in the
-//      data, choose/sampling.cpp) says where.
+//      probe_step-th order of the band down from its highest that fits
+//      the memory limit and the model's share of the band's pages. Data
+//      made of fixed-width records has a second valley in its sizes where
+//      the context reaches back to the same field of the previous record,
+//      at orders a climb from the sweep never reaches; the band (found in
+//      the data, choose/sampling.cpp) says where.
 //   3. Local search: for each active model, the untried neighbours of its
 //      best order, in whichever valley that is: while its best is its
 //      highest order tried, the one above only (climbing, as long as the
@@ -35,6 +36,23 @@
 //   most one size class (power of two) above the leader's: trials that
 //   cost far more than coding with the leader would are not worth running
 //   on the mere chance that they win.
+//
+// The band's pages. A full search may be given a budget of table pages
+// for all its trials at orders of the band (probes and local search
+// alike), with the number of distinct contexts of each order in its
+// sample. A trial there touches about one page per distinct context (at
+// most the whole table; all of it when the page policy gives the table
+// large pages), and is not run when that would pass what is left; each
+// probe model has an equal share, what one leaves going to the next and
+// to the local search. On tables that large a trial's cost is its pages
+// (each a page of zeroed memory faulted in), not its coding: noisy records
+// (samples, pixels, floating point), whose every bit opens a new context,
+// get no trial at the band's large orders, while records whose values
+// repeat, whose second valley is deep, get some. Trials outside the band
+// are not counted. With the counts, every trial of the search also tells
+// the page policy the bytes that would touch as many entries at one per
+// coded bit (paged_bytes()), so that a sample's few contexts on a large
+// table keep its small pages.
 //
 // A search can instead start from given settings (the orders of a few
 // models that did best on a smaller sample, raised for a larger one): it
@@ -71,6 +89,14 @@ inline constexpr std::uint64_t trial_failed = UINT64_MAX;
 // The tables of `model` at `order`, in bytes.
 std::uint64_t table_bytes(int model, int order);
 
+// How many distinct contexts of each order (the last `order` coded bits,
+// straight across byte boundaries) a sample holds: a trial at that order
+// touches about so many table entries, each on a page of its own once the
+// table is large and the entries few.
+struct ContextCounts {
+  std::uint64_t distinct[max_order + 1] = {};
+};
+
 class SettingSearch {
  public:
   // Tables are cheap up to this many bytes per sample byte: about one
@@ -93,6 +119,8 @@ class SettingSearch {
   // Record probes: so many models, every so many orders of the band.
   static constexpr std::size_t probe_models = 2;
   static constexpr int probe_step = 2;
+  // A table gets 4 KiB pages unless its trial touches nearly all of them.
+  static constexpr std::uint64_t page_bytes = 4096;
 
   // A search over all models for a sample of `sample_bytes`, with tables of
   // at most `memory_limit` bytes (0: no limit), and when `capped`, of at
@@ -116,6 +144,24 @@ class SettingSearch {
   int best_order(int model, Band within) const;
   // The band of record orders (empty when none).
   Band records() const { return records_; }
+  // From now on, the trials at orders of the band together touch at most
+  // `pages` table pages on this sample, as `counts` (the sample's) and the
+  // page policy estimate them (pages()); trials that would pass it are
+  // not run.
+  void limit_band(const ContextCounts& counts, std::uint64_t pages);
+  // The distinct contexts of this search's sample, for paged_bytes(), from
+  // `counts` of its first `counted_bytes`: as many more as the sample is
+  // longer (contexts grow at most as fast as the data).
+  void estimate_contexts(const ContextCounts& counts, std::uint64_t counted_bytes);
+  // The table pages a trial of `setting` touches on this sample: all of
+  // them when its tables get large pages, else one per distinct context
+  // (at most all). Without counts: all of them.
+  std::uint64_t pages(Setting setting) const;
+  // The data size a trial of `setting` tells the page policy: the sample's,
+  // or with counts, as many bytes as touch that many entries at one per
+  // coded bit, so that a large table that the sample's few contexts touch
+  // here and there keeps its small pages.
+  std::uint64_t paged_bytes(Setting setting) const;
   // The compressed size of a succeeded trial.
   std::uint64_t size(Setting setting) const { return sizes_[setting.model][setting.order]; }
 
@@ -132,8 +178,14 @@ class SettingSearch {
   bool active(int model, Setting leader) const;
   bool affordable(int model, int order, Setting leader) const;
   std::vector<Setting> sweep() const;
-  std::vector<Setting> probes() const;
+  std::vector<Setting> probes();
+  // Whether a trial at `order` fits the band's page budget (always, for
+  // an order outside the band or without one); spend() also takes its
+  // pages from it when it does.
+  bool within_band_budget(int model, int order) const;
+  bool spend(int model, int order);
 
+  std::uint64_t sample_bytes_;
   std::uint64_t cheap_bytes_;
   std::uint64_t memory_limit_;
   std::uint64_t table_cap_;      // 0: none
@@ -141,8 +193,12 @@ class SettingSearch {
   std::vector<Setting> starts_;  // otherwise
   bool started_ = false;
   int ceiling_[model_count];
-  Band records_;         // the band of record orders
-  bool probed_ = false;  // its probes proposed
+  Band records_;            // the band of record orders
+  bool probed_ = false;     // its probes proposed
+  bool counted_ = false;    // contexts_ and band_pages_ hold
+  bool estimated_ = false;  // contexts_ holds
+  ContextCounts contexts_;
+  std::uint64_t band_pages_ = 0;  // left to the band's trials
   // Compressed size of each trial: 0 untried, trial_failed, or the size.
   std::uint64_t sizes_[model_count][max_order + 1] = {};
 };
