@@ -27,8 +27,10 @@ inline constexpr std::size_t record_scan_bytes = std::size_t{64} << 10;
 // The sample of the record search of a longer input.
 inline constexpr std::size_t record_search_bytes = std::size_t{32} << 10;
 // The table pages that the trials in the band of records may touch
-// together, 32 MiB of 4 KiB pages (see "Speed" below).
+// together, 32 MiB of 4 KiB pages (see "Speed" below), and the prefix of a
+// sample whose contexts are counted first.
 inline constexpr std::uint64_t band_pages = 8192;
+inline constexpr std::size_t context_prefix_bytes = std::size_t{8} << 10;
 
 // The width of the data's records: the distance 2..max_record_width at
 // which bytes differ least from the byte that far back (summed absolute
@@ -110,14 +112,21 @@ bool count_contexts(const std::uint8_t* data, std::size_t size, ContextCounts& c
 }
 
 // A full search of data[0, sample) that probes the band of `records`
-// within band_pages (no band when its contexts cannot be counted); the
-// counts go to `counts`.
+// within band_pages, its counts in `counts`; without a band when no trial
+// in it could be afforded, or its contexts cannot be counted. The first
+// context_prefix_bytes are counted first: a prefix holds no more contexts
+// than the whole, so that when they alone rule out every trial in the
+// band (noisy records), the whole sample need not be counted.
 SettingSearch record_search(const std::uint8_t* data, std::size_t sample,
                             std::uint64_t memory_limit, Band records, ContextCounts& counts) {
-  if (records.empty() || !count_contexts(data, sample, counts)) {
-    return SettingSearch(sample, memory_limit, false, {});
-  }
+  const SettingSearch plain(sample, memory_limit, false, {});
+  if (records.empty()) return plain;
+  const std::size_t prefix = std::min(sample, context_prefix_bytes);
+  if (!count_contexts(data, prefix, counts)) return plain;
   SettingSearch search(sample, memory_limit, false, records);
+  search.limit_band(counts, band_pages);
+  if (!search.band_affordable()) return plain;
+  if (prefix < sample && !count_contexts(data, sample, counts)) return plain;
   search.limit_band(counts, band_pages);
   return search;
 }
@@ -197,9 +206,12 @@ Status choose(const std::uint8_t* data, std::size_t available, std::uint64_t tot
   std::vector<Setting> ceilings;
   // Records: their valley is looked for on a smaller sample, where the
   // trials at the band's orders touch fewer pages of their large tables.
+  // Only when the first valley lies below the band: one in the band the
+  // second stage's climb finds itself.
   const std::size_t record_bytes = std::min(first, record_search_bytes);
   ContextCounts counts;
-  SettingSearch on_records = record_search(data, record_bytes, memory_limit, records, counts);
+  SettingSearch on_records = record_search(data, record_bytes, memory_limit,
+                                           on_first.order < records.low ? records : Band{}, counts);
   if (!on_records.records().empty()) {
     Setting best;
     status = run_search(on_records, data, record_bytes, memory_limit, stop, &best, nullptr);

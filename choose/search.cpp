@@ -75,7 +75,19 @@ void SettingSearch::estimate_contexts(const ContextCounts& counts, std::uint64_t
 
 std::uint64_t SettingSearch::paged_bytes(Setting setting) const {
   if (!estimated_) return sample_bytes_;
-  return std::clamp<std::uint64_t>(contexts_.distinct[setting.order] / 8, 1, sample_bytes_);
+  return std::clamp<std::uint64_t>(contexts_.distinct[setting.order] * paged_bytes_per_context, 1,
+                                   sample_bytes_);
+}
+
+bool SettingSearch::band_affordable() const {
+  if (records_.empty()) return false;
+  if (!counted_) return true;
+  for (int model = 0; model < model_count; ++model) {
+    for (int order = records_.low; order <= records_.high; ++order) {
+      if (fits(model, order) && pages({model, order}) <= band_pages_ / probe_models) return true;
+    }
+  }
+  return false;
 }
 
 std::uint64_t SettingSearch::pages(Setting setting) const {

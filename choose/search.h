@@ -50,9 +50,8 @@
 // get no trial at the band's large orders, while records whose values
 // repeat, whose second valley is deep, get some. Trials outside the band
 // are not counted. With the counts, every trial of the search also tells
-// the page policy the bytes that would touch as many entries at one per
-// coded bit (paged_bytes()), so that a sample's few contexts on a large
-// table keep its small pages.
+// the page policy a data size from its contexts (paged_bytes()), so that
+// a sample's few contexts on a large table keep its small pages.
 //
 // A search can instead start from given settings (the orders of a few
 // models that did best on a smaller sample, raised for a larger one): it
@@ -119,8 +118,14 @@ class SettingSearch {
   // Record probes: so many models, every so many orders of the band.
   static constexpr std::size_t probe_models = 2;
   static constexpr int probe_step = 2;
-  // A table gets 4 KiB pages unless its trial touches nearly all of them.
+  // The small pages of tables.
   static constexpr std::uint64_t page_bytes = 4096;
+  // The page policy gives large pages from one data byte per 8 KiB of
+  // table; at two bytes per context a trial's tables get them from one
+  // context per four small pages. Zeroing a large page costs far less per
+  // byte than faulting in small ones, so that a large page is dearer only
+  // where its contexts would touch fewer of its small pages.
+  static constexpr std::uint64_t paged_bytes_per_context = 2;
 
   // A search over all models for a sample of `sample_bytes`, with tables of
   // at most `memory_limit` bytes (0: no limit), and when `capped`, of at
@@ -158,10 +163,13 @@ class SettingSearch {
   // (at most all). Without counts: all of them.
   std::uint64_t pages(Setting setting) const;
   // The data size a trial of `setting` tells the page policy: the sample's,
-  // or with counts, as many bytes as touch that many entries at one per
-  // coded bit, so that a large table that the sample's few contexts touch
-  // here and there keeps its small pages.
+  // or with counts, paged_bytes_per_context per distinct context (at most
+  // the sample's), so that a large table that the sample's few contexts
+  // touch here and there keeps its small pages.
   std::uint64_t paged_bytes(Setting setting) const;
+  // Whether some trial in the band fits the memory limit and a probe
+  // model's share of the band's pages.
+  bool band_affordable() const;
   // The compressed size of a succeeded trial.
   std::uint64_t size(Setting setting) const { return sizes_[setting.model][setting.order]; }
 
