@@ -155,10 +155,11 @@ std::vector<Setting> finalists(const SettingSearch& search) {
 }
 
 // The models whose best in the band of record orders came near the best of
-// a record search, each at that order plus one, as further starts. Unless
-// the model's start from the first sample lies in the band already (whose
-// valley then is the first), that order is also its ceiling: a second
-// valley's orders are the costliest to try, and it moves little with the
+// a record search, each at that order, as further starts. Unless the
+// model's start from the first sample lies in the band already (whose
+// valley then is the first), that order is also its ceiling, and the only
+// one of the band it is tried at: a second valley's orders are the
+// costliest to try, and its place follows the records' width, not the
 // length of the data.
 void add_record_starts(const SettingSearch& search, std::vector<Setting>& starts,
                        std::vector<Setting>& ceilings) {
@@ -170,7 +171,7 @@ void add_record_starts(const SettingSearch& search, std::vector<Setting>& starts
   for (int model = 0; model < model_count; ++model) {
     const int order = search.best_order(model, band);
     if (order < 0 || search.size({model, order}) > lead + lead / finalist_margin) continue;
-    const Setting start{model, std::min(order + 1, band.high)};
+    const Setting start{model, order};
     bool first_valley_in_band = false;
     bool known = false;
     for (std::size_t i = 0; i < finalists; ++i) {
@@ -218,7 +219,7 @@ Status choose(const std::uint8_t* data, std::size_t available, std::uint64_t tot
     if (status != Status::ok) return status;
     add_record_starts(on_records, starts, ceilings);
   }
-  SettingSearch orders(second, memory_limit, starts, ceilings);
+  SettingSearch orders(second, memory_limit, starts, ceilings, on_records.records());
   // Its trials in the band have the largest tables of all: their pages
   // follow the contexts counted for the record search.
   if (!on_records.records().empty()) orders.estimate_contexts(counts, record_bytes);

@@ -28,14 +28,17 @@
 // one_stage_bytes within the one search; on longer ones by a full search
 // on the first record_search_bytes between the two stages, whose models
 // that came near its best within the band go on to the second stage as
-// further starts, at their order there plus one, which is also their
-// ceiling. On a sample that small the valley of records already shows,
-// and the trials at the band's large orders touch few pages of their
-// tables where the records repeat. The searched sample's distinct
+// further starts, at their best order there, which is also their ceiling
+// and their only order in the band there (the valley's place follows the
+// records' width). That search runs only when the first sample's best
+// order lies below the band (else the climb of the second stage reaches
+// the band itself). On a sample that small the valley of records already
+// shows, and the trials at the band's large orders touch few pages of
+// their tables where the records repeat. The searched sample's distinct
 // contexts are counted (count_contexts()), and the trials in the band
 // together touch at most band_pages pages of tables (SettingSearch's
-// band's pages). Data without a record width (text, the corpus) gets the
-// two stages alone.
+// band's pages); when none would fit, there is no record search. Data
+// without a record width (text, the corpus) gets the two stages alone.
 //
 // The streaming entry points read up to read_ahead_bytes before choosing,
 // so that they know the length of inputs up to that size wherever they

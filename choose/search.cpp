@@ -37,10 +37,13 @@ SettingSearch::SettingSearch(std::uint64_t sample_bytes, std::uint64_t memory_li
 
 SettingSearch::SettingSearch(std::uint64_t sample_bytes, std::uint64_t memory_limit,
                              const std::vector<Setting>& starts,
-                             const std::vector<Setting>& ceilings)
+                             const std::vector<Setting>& ceilings, Band pinned)
     : SettingSearch(sample_bytes, memory_limit) {
   full_ = false;
-  for (const Setting ceiling : ceilings) ceiling_[ceiling.model] = ceiling.order;
+  for (const Setting ceiling : ceilings) {
+    ceiling_[ceiling.model] = ceiling.order;
+    pinned_[ceiling.model] = pinned;
+  }
   for (Setting start : starts) {
     start.order = std::min(start.order, ceiling_[start.model]);
     start.order = std::clamp(start.order, 0, max_order);
@@ -257,7 +260,8 @@ std::vector<Setting> SettingSearch::propose() {
     const int best = best_order(model);
     const auto open = [&](int order) {
       return fits(model, order) && !tried(model, order) && order <= ceiling_[model] &&
-             affordable(model, order, leader) && within_band_budget(model, order);
+             !pinned_[model].contains(order) && affordable(model, order, leader) &&
+             within_band_budget(model, order);
     };
     const auto take = [&](int order) {
       if (spend(model, order)) round.push_back({model, order});

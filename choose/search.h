@@ -56,9 +56,11 @@
 // A search can instead start from given settings (the orders of a few
 // models that did best on a smaller sample, raised for a larger one): it
 // then tries only those models, first at those orders. A model may come
-// with a ceiling, an order it never goes above: a start from a record band,
-// whose tables are the largest of the search and whose place the smaller
-// sample has already fixed.
+// with a ceiling, an order it never goes above, and a band of orders in
+// which no order but its start is tried: a start from the valley of
+// records, whose tables are the largest of the search and whose place the
+// smaller sample has already fixed (it follows the records' width, not
+// the length of the data).
 //
 // Settings whose tables do not fit the memory limit are never tried. A
 // trial whose tables could not be allocated counts as failed: never
@@ -134,9 +136,11 @@ class SettingSearch {
   SettingSearch(std::uint64_t sample_bytes, std::uint64_t memory_limit, bool capped = false,
                 Band records = {});
   // A search over the models of `starts`, from their orders (lowered to
-  // what fits), none above the order of its model in `ceilings`.
+  // what fits), none above the order of its model in `ceilings`, and those
+  // models at no order of `pinned` but their starts.
   SettingSearch(std::uint64_t sample_bytes, std::uint64_t memory_limit,
-                const std::vector<Setting>& starts, const std::vector<Setting>& ceilings = {});
+                const std::vector<Setting>& starts, const std::vector<Setting>& ceilings = {},
+                Band pinned = {});
 
   // The trials of the next round; empty once the search is over.
   std::vector<Setting> next_round();
@@ -201,10 +205,11 @@ class SettingSearch {
   std::vector<Setting> starts_;  // otherwise
   bool started_ = false;
   int ceiling_[model_count];
-  Band records_;            // the band of record orders
-  bool probed_ = false;     // its probes proposed
-  bool counted_ = false;    // contexts_ and band_pages_ hold
-  bool estimated_ = false;  // contexts_ holds
+  Band pinned_[model_count];  // orders closed to the local search
+  Band records_;              // the band of record orders
+  bool probed_ = false;       // its probes proposed
+  bool counted_ = false;      // contexts_ and band_pages_ hold
+  bool estimated_ = false;    // contexts_ holds
   ContextCounts contexts_;
   std::uint64_t band_pages_ = 0;  // left to the band's trials
   // Compressed size of each trial: 0 untried, trial_failed, or the size.
