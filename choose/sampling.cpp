@@ -67,50 +67,6 @@ Band record_orders(int width) {
   return {std::min(8 * width - 8, max_order - 7), std::min(8 * width, max_order)};
 }
 
-// The distinct contexts of every order in data[0, size), from one sort of
-// the contexts of its bits, each turned so that its most recent bit comes
-// first: the contexts that share their last k bits then lie together, and
-// of two neighbours that differ first at bit j, counting from the most
-// recent, each order above j counts one context more. The sort is a radix
-// sort, three passes of 11 bits. False when the memory for it cannot be
-// had.
-bool count_contexts(const std::uint8_t* data, std::size_t size, ContextCounts& counts) {
-  std::vector<std::uint32_t> contexts, sorted;
-  try {
-    contexts.reserve(8 * size);
-    sorted.resize(8 * size);
-  } catch (const std::bad_alloc&) {
-    return false;
-  }
-  std::uint32_t turned = 0;  // the last 32 bits, the most recent at the top
-  for (std::size_t i = 0; i < size; ++i) {
-    for (int k = 7; k >= 0; --k) {
-      contexts.push_back(turned);
-      turned = (turned >> 1) | static_cast<std::uint32_t>((data[i] >> k) & 1) << 31;
-    }
-  }
-  for (int shift = 0; shift < 32; shift += 11) {
-    std::size_t start[2049] = {};
-    for (const std::uint32_t context : contexts) ++start[((context >> shift) & 2047) + 1];
-    for (int digit = 1; digit <= 2048; ++digit) start[digit] += start[digit - 1];
-    for (const std::uint32_t context : contexts) {
-      sorted[start[(context >> shift) & 2047]++] = context;
-    }
-    contexts.swap(sorted);
-  }
-  std::uint64_t first_difference[33] = {};  // neighbours by their first differing bit
-  for (std::size_t i = 1; i < contexts.size(); ++i) {
-    // The leading bits the two share.
-    ++first_difference[leading_zeros32(contexts[i] ^ contexts[i - 1])];
-  }
-  std::uint64_t distinct = contexts.empty() ? 0 : 1;
-  for (int order = 0; order <= max_order; ++order) {
-    counts.distinct[order] = distinct;
-    distinct += first_difference[order];
-  }
-  return true;
-}
-
 // A full search of data[0, sample) that probes the band of `records`
 // within band_pages, its counts in `counts`; without a band when no trial
 // in it could be afforded, or its contexts cannot be counted. The first
@@ -185,6 +141,48 @@ void add_record_starts(const SettingSearch& search, std::vector<Setting>& starts
 }
 
 }  // namespace
+
+// The contexts are counted from one sort of the contexts of the bits, each turned so that its most
+// recent bit comes first: the contexts that share their last k bits then lie together, and of two
+// neighbours that differ first at bit j, counting from the most recent, each order above j counts
+// one context more. The sort is a radix sort, three passes of 11 bits. False when the memory for it
+// cannot be had.
+bool count_contexts(const std::uint8_t* data, std::size_t size, ContextCounts& counts) {
+  std::vector<std::uint32_t> contexts, sorted;
+  try {
+    contexts.reserve(8 * size);
+    sorted.resize(8 * size);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  std::uint32_t turned = 0;  // the last 32 bits, the most recent at the top
+  for (std::size_t i = 0; i < size; ++i) {
+    for (int k = 7; k >= 0; --k) {
+      contexts.push_back(turned);
+      turned = (turned >> 1) | static_cast<std::uint32_t>((data[i] >> k) & 1) << 31;
+    }
+  }
+  for (int shift = 0; shift < 32; shift += 11) {
+    std::size_t start[2049] = {};
+    for (const std::uint32_t context : contexts) ++start[((context >> shift) & 2047) + 1];
+    for (int digit = 1; digit <= 2048; ++digit) start[digit] += start[digit - 1];
+    for (const std::uint32_t context : contexts) {
+      sorted[start[(context >> shift) & 2047]++] = context;
+    }
+    contexts.swap(sorted);
+  }
+  std::uint64_t first_difference[33] = {};  // neighbours by their first differing bit
+  for (std::size_t i = 1; i < contexts.size(); ++i) {
+    // The leading bits the two share.
+    ++first_difference[leading_zeros32(contexts[i] ^ contexts[i - 1])];
+  }
+  std::uint64_t distinct = contexts.empty() ? 0 : 1;
+  for (int order = 0; order <= max_order; ++order) {
+    counts.distinct[order] = distinct;
+    distinct += first_difference[order];
+  }
+  return true;
+}
 
 Status choose(const std::uint8_t* data, std::size_t available, std::uint64_t total_size,
               bool keep_stream, std::uint64_t memory_limit, platform::StopFlag stop,

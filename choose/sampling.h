@@ -64,6 +64,10 @@ struct Choice {
   std::vector<std::uint8_t> stream;  // when whole and asked for
 };
 
+// The distinct contexts of every order in data[0, size); false when the
+// memory to count them cannot be had.
+bool count_contexts(const std::uint8_t* data, std::size_t size, ContextCounts& counts);
+
 // Chooses for an input of `total_size` bytes of which the first
 // `available` are at `data` (all of them when total_size is at most 1 MiB,
 // at least 1 MiB otherwise), with tables of at most `memory_limit` bytes.

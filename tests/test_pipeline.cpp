@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "choose/sampling.h"
 #include "choose/search.h"
 #include "corpus.h"
 #include "models/registry.h"
@@ -323,6 +324,29 @@ TEST(SettingSearch, FindsTheSmallestInFewTrialsWithinTheLimits) {
     EXPECT_EQ(best.model, c.expected.model);
     EXPECT_EQ(best.order, c.expected.order);
     EXPECT_LT(tried.size(), 40u);  // of 192
+  }
+}
+
+// The contexts of each order counted as a set of the last `order` coded
+// bits before every bit would count them, on data with one context, few,
+// and nearly as many as bits.
+TEST(SettingSearch, CountsTheDistinctContextsOfEveryOrder) {
+  const Bytes inputs[] = {Bytes(2000, 0x00), Bytes(2000, 0x55), test::sample_text(2000),
+                          test::random_bytes(2000, 7)};
+  for (const Bytes& data : inputs) {
+    ContextCounts counts;
+    ASSERT_TRUE(count_contexts(data.data(), data.size(), counts));
+    for (const int order : {0, 1, 7, 8, 13, 16, 24, 31}) {
+      std::set<std::uint32_t> seen;
+      std::uint32_t context = 0;
+      for (const std::uint8_t byte : data) {
+        for (int k = 7; k >= 0; --k) {
+          seen.insert(context & order_mask(order));
+          context = context << 1 | ((byte >> k) & 1);
+        }
+      }
+      EXPECT_EQ(counts.distinct[order], seen.size()) << order;
+    }
   }
 }
 
