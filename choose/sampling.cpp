@@ -106,6 +106,25 @@ std::vector<Setting> finalists(const SettingSearch& search) {
     return sa != sb ? sa < sb : a.model < b.model;
   });
   if (models.size() > SettingSearch::active_models) models.resize(SettingSearch::active_models);
+  // And the best model still falling at its highest order there, within
+  // twice the margin, at the best's order (or its own, if higher): the
+  // capped tables of the first search stopped it, and a model that learns
+  // more slowly may overtake on more data.
+  int rising = -1;
+  for (int model = 0; model < model_count; ++model) {
+    const int order = search.best_order(model);
+    if (order < 0 || !search.falling(model) ||
+        search.size({model, order}) > lead + 2 * (lead / finalist_margin)) {
+      continue;
+    }
+    bool known = false;
+    for (const Setting finalist : models) known = known || finalist.model == model;
+    if (!known && (rising < 0 || search.size({model, order}) <
+                                     search.size({rising, search.best_order(rising)}))) {
+      rising = model;
+    }
+  }
+  if (rising >= 0) models.push_back({rising, std::max(search.best_order(rising), leader.order)});
   for (Setting& model : models) ++model.order;
   return models;
 }

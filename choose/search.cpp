@@ -194,6 +194,19 @@ std::vector<Setting> SettingSearch::probes() {
   return round;
 }
 
+bool SettingSearch::falling(int model) const {
+  const int best = best_order(model);
+  if (best < 0) return false;
+  for (int order = best + 1; order <= max_order; ++order) {
+    if (tried(model, order)) return false;
+  }
+  int below = best - 1;
+  while (below >= 0 && !succeeded(model, below)) --below;
+  if (below < 0) return false;
+  const std::uint64_t size = sizes_[model][best];
+  return sizes_[model][below] - size >= size / falling_fraction;
+}
+
 bool SettingSearch::active(int model, Setting leader) const {
   const int best = best_order(model);
   if (best < 0) return false;

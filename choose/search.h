@@ -151,6 +151,10 @@ class SettingSearch {
   // The model's best order so far (within `within`), or -1.
   int best_order(int model) const { return best_order(model, {0, max_order}); }
   int best_order(int model, Band within) const;
+  // Whether the model's best order is its highest tried and gained at
+  // least 1/falling_fraction over the order below it tried.
+  bool falling(int model) const;
+  static constexpr std::uint64_t falling_fraction = 200;
   // The band of record orders (empty when none).
   Band records() const { return records_; }
   // From now on, the trials at orders of the band together touch at most
