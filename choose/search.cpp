@@ -86,7 +86,7 @@ bool SettingSearch::band_affordable() const {
   if (records_.empty()) return false;
   if (!counted_) return true;
   for (int model = 0; model < model_count; ++model) {
-    for (int order = records_.low; order <= records_.high; ++order) {
+    for (int order = lowest_probe(); order <= records_.high; ++order) {
       if (fits(model, order) && pages({model, order}) <= band_pages_ / probe_models) return true;
     }
   }
@@ -185,8 +185,8 @@ std::vector<Setting> SettingSearch::probes() {
     // Down from the band's highest order that fits the memory limit and
     // the model's share.
     int top = records_.high;
-    while (top >= records_.low && !(fits(model, top) && within_band_budget(model, top))) --top;
-    for (int order = top; order >= records_.low; order -= probe_step) {
+    while (top >= lowest_probe() && !(fits(model, top) && within_band_budget(model, top))) --top;
+    for (int order = top; order >= lowest_probe(); order -= probe_step) {
       if (!tried(model, order) && spend(model, order)) round.push_back({model, order});
     }
     band_pages_ += others;

@@ -13,7 +13,10 @@
 //   2. Record probes, given a band of record orders (a full search only):
 //      the probe_models best models of the sweep, each at every
 //      probe_step-th order of the band down from its highest that fits
-//      the memory limit and the model's share of the band's pages. Data
+//      the memory limit and the model's share of the band's pages, to the
+//      lowest of its probe_orders highest orders (the band's lowest
+//      orders reach back to only part of the previous record: there the
+//      sizes peak between the two valleys). Data
 //      made of fixed-width records has a second valley in its sizes where
 //      the context reaches back to the same field of the previous record,
 //      at orders a climb from the sweep never reaches; the band (found in
@@ -67,6 +70,7 @@
 // chosen, never tried again.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -117,9 +121,11 @@ class SettingSearch {
   static constexpr std::size_t active_finalists = 2;
   // A model stops climbing once an order gains less than 1/flat_fraction.
   static constexpr std::uint64_t flat_fraction = 1024;
-  // Record probes: so many models, every so many orders of the band.
+  // Record probes: so many models, every so many orders of the
+  // probe_orders highest of the band.
   static constexpr std::size_t probe_models = 2;
   static constexpr int probe_step = 2;
+  static constexpr int probe_orders = 6;
   // The small pages of tables.
   static constexpr std::uint64_t page_bytes = 4096;
   // The page policy gives large pages from one data byte per 8 KiB of
@@ -175,8 +181,8 @@ class SettingSearch {
   // the sample's), so that a large table that the sample's few contexts
   // touch here and there keeps its small pages.
   std::uint64_t paged_bytes(Setting setting) const;
-  // Whether some trial in the band fits the memory limit and a probe
-  // model's share of the band's pages.
+  // Whether some probe fits the memory limit and a probe model's share of
+  // the band's pages.
   bool band_affordable() const;
   // The compressed size of a succeeded trial.
   std::uint64_t size(Setting setting) const { return sizes_[setting.model][setting.order]; }
@@ -195,6 +201,7 @@ class SettingSearch {
   bool affordable(int model, int order, Setting leader) const;
   std::vector<Setting> sweep() const;
   std::vector<Setting> probes();
+  int lowest_probe() const { return std::max(records_.low, records_.high - probe_orders + 1); }
   // Whether a trial at `order` fits the band's page budget (always, for
   // an order outside the band or without one); spend() also takes its
   // pages from it when it does.
