@@ -161,11 +161,12 @@ void add_record_starts(const SettingSearch& search, std::vector<Setting>& starts
 
 }  // namespace
 
-// The contexts are counted from one sort of the contexts of the bits, each turned so that its most
-// recent bit comes first: the contexts that share their last k bits then lie together, and of two
-// neighbours that differ first at bit j, counting from the most recent, each order above j counts
-// one context more. The sort is a radix sort, three passes of 11 bits. False when the memory for it
-// cannot be had.
+// The contexts are counted from one sort of the contexts of the bits,
+// each turned so that its most recent bit comes first: the contexts that
+// share their last k bits then lie together, and of two neighbours that
+// differ first at bit j, counting from the most recent, each order above
+// j counts one context more. The sort is a radix sort, three passes of 11
+// bits.
 bool count_contexts(const std::uint8_t* data, std::size_t size, ContextCounts& counts) {
   std::vector<std::uint32_t> contexts, sorted;
   try {

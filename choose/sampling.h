@@ -11,9 +11,13 @@
 //      tables capped (SettingSearch::capped_bytes_per_byte): it ranks the
 //      models and places their orders;
 //   2. a search over the finalists (the models within 1/finalist_margin of
-//      the best there, at most SettingSearch::active_models) on a second
-//      sample (the whole input, else the first second_sample_bytes), each
-//      from its order on the first sample plus one;
+//      the best there, at most SettingSearch::active_models, and the best
+//      model still falling at its highest order there within twice that
+//      margin, whose capped tables stopped it: a model that learns more
+//      slowly may overtake on more data, so it starts from the best's
+//      order if that is higher) on a second sample (the whole input, else
+//      the first second_sample_bytes), each from its order on the first
+//      sample plus one;
 // and on a longer input the order then rises by one for every fourfold of
 // the input beyond the second sample, if it rose from the first sample to
 // the second. The best order of a model grows with the data its tables
