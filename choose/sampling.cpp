@@ -68,11 +68,11 @@ Band record_orders(int width) {
 }
 
 // A full search of data[0, sample) that probes the band of `records`
-// within band_pages, its counts in `counts`; without a band when no trial
-// in it could be afforded, or its contexts cannot be counted. The first
+// within band_pages, its counts in `counts`; without a band when no probe
+// could be afforded, or its contexts cannot be counted. The first
 // context_prefix_bytes are counted first: a prefix holds no more contexts
-// than the whole, so that when they alone rule out every trial in the
-// band (noisy records), the whole sample need not be counted.
+// than the whole, so that when they alone rule out every probe (noisy
+// records), the whole sample need not be counted.
 SettingSearch record_search(const std::uint8_t* data, std::size_t sample,
                             std::uint64_t memory_limit, Band records, ContextCounts& counts) {
   const SettingSearch plain(sample, memory_limit, false, {});
@@ -82,9 +82,10 @@ SettingSearch record_search(const std::uint8_t* data, std::size_t sample,
   SettingSearch search(sample, memory_limit, false, records);
   search.limit_band(counts, band_pages);
   if (!search.band_affordable()) return plain;
-  if (prefix < sample && !count_contexts(data, sample, counts)) return plain;
+  if (prefix == sample) return search;
+  if (!count_contexts(data, sample, counts)) return plain;
   search.limit_band(counts, band_pages);
-  return search;
+  return search.band_affordable() ? search : plain;
 }
 
 // The models that did nearly as well as the best on a first sample, best

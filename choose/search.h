@@ -2,25 +2,25 @@
 // compressions of one sample to run, and which setting wins. It runs
 // nothing itself: choose/trials.h runs the rounds (two trials at a time)
 // and reports their sizes, and choose/sampling.h decides which samples are
-// searched. The search proceeds in rounds: each round
-// is the set of trials that the results so far call for, none tried
-// before, in a fixed order, so the trials of a round may run in any order
-// or at once and the outcome depends on their sizes alone.
+// searched. The search proceeds in rounds: each round is the set of
+// trials that the results so far call for, none tried before, in a fixed
+// order, so the trials of a round may run in any order or at once and the
+// outcome depends on their sizes alone.
 //
 //   1. Sweep: every model at two orders, 4 apart, the higher one the
 //      largest whose tables are "cheap", at most cheap_bytes_per_byte per
 //      sample byte (their cost stays near that of the coding itself).
-//   2. Record probes, given a band of record orders (a full search only):
-//      the probe_models best models of the sweep, each at every
-//      probe_step-th order of the band down from its highest that fits
-//      the memory limit and the model's share of the band's pages, to the
-//      lowest of its probe_orders highest orders (the band's lowest
-//      orders reach back to only part of the previous record: there the
-//      sizes peak between the two valleys). Data
-//      made of fixed-width records has a second valley in its sizes where
-//      the context reaches back to the same field of the previous record,
-//      at orders a climb from the sweep never reaches; the band (found in
-//      the data, choose/sampling.cpp) says where.
+//   2. Record probes, given a band of record orders (a full search only).
+//      Data made of fixed-width records has a second valley in its sizes
+//      where the context reaches back to the same field of the previous
+//      record, at orders a climb from the sweep never reaches; the band
+//      (found in the data, choose/sampling.cpp) says where. The
+//      probe_models best models of the sweep are tried at every
+//      probe_step-th order of the band, down from the highest that fits
+//      the memory limit and the model's share of the band's pages (below),
+//      to the lowest of the band's probe_orders highest orders: its lowest
+//      orders reach back to only part of the previous record, where the
+//      sizes peak between the two valleys.
 //   3. Local search: for each active model, the untried neighbours of its
 //      best order, in whichever valley that is: while its best is its
 //      highest order tried, the one above only (climbing, as long as the
