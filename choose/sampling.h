@@ -11,15 +11,38 @@
 //      tables capped (SettingSearch::capped_bytes_per_byte): it ranks the
 //      models and places their orders;
 //   2. a search over the finalists (the models within 1/finalist_margin of
-//      the best there, at most SettingSearch::active_models) on a second
-//      sample (the whole input, else the first second_sample_bytes), each
-//      from its order on the first sample plus one;
+//      the best there, at most SettingSearch::active_models, and the best
+//      model still falling at its highest order there within twice that
+//      margin, whose capped tables stopped it: a model that learns more
+//      slowly may overtake on more data, so it starts from the best's
+//      order if that is higher) on a second sample (the whole input, else
+//      the first second_sample_bytes), each from its order on the first
+//      sample plus one;
 // and on a longer input the order then rises by one for every fourfold of
 // the input beyond the second sample, if it rose from the first sample to
 // the second. The best order of a model grows with the data its tables
 // must hold (by about one per fourfold on the data measured), while data
 // whose best order does not grow (noise, compressed data) keeps its order.
 // The result stays within the memory limit.
+//
+// Records: when the first record_scan_bytes show a record width
+// (record_width(): bytes that far apart differ least), the band of orders
+// whose contexts reach back to the previous record (record_orders()) is
+// probed too (SettingSearch's record probes): on inputs up to
+// one_stage_bytes within the one search; on longer ones by a full search
+// on the first record_search_bytes between the two stages, whose models
+// that came near its best within the band go on to the second stage as
+// further starts, at their best order there, which is also their ceiling
+// and their only order in the band there (the valley's place follows the
+// records' width). That search runs only when the first sample's best
+// order lies below the band (else the climb of the second stage reaches
+// the band itself). On a sample that small the valley of records already
+// shows, and the trials at the band's large orders touch few pages of
+// their tables where the records repeat. The searched sample's distinct
+// contexts are counted (count_contexts()), and the trials in the band
+// together touch at most band_pages pages of tables (SettingSearch's
+// band's pages); when none would fit, there is no record search. Data
+// without a record width (text, the corpus) gets the two stages alone.
 //
 // The streaming entry points read up to read_ahead_bytes before choosing,
 // so that they know the length of inputs up to that size wherever they
@@ -44,6 +67,10 @@ struct Choice {
   bool whole = false;                // tried whole: `stream` is the result
   std::vector<std::uint8_t> stream;  // when whole and asked for
 };
+
+// The distinct contexts of every order in data[0, size); false when the
+// memory to count them cannot be had.
+bool count_contexts(const std::uint8_t* data, std::size_t size, ContextCounts& counts);
 
 // Chooses for an input of `total_size` bytes of which the first
 // `available` are at `data` (all of them when total_size is at most 1 MiB,

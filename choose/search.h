@@ -2,22 +2,34 @@
 // compressions of one sample to run, and which setting wins. It runs
 // nothing itself: choose/trials.h runs the rounds (two trials at a time)
 // and reports their sizes, and choose/sampling.h decides which samples are
-// searched. The search proceeds in rounds: each round
-// is the set of trials that the results so far call for, none tried
-// before, in a fixed order, so the trials of a round may run in any order
-// or at once and the outcome depends on their sizes alone.
+// searched. The search proceeds in rounds: each round is the set of
+// trials that the results so far call for, none tried before, in a fixed
+// order, so the trials of a round may run in any order or at once and the
+// outcome depends on their sizes alone.
 //
 //   1. Sweep: every model at two orders, 4 apart, the higher one the
 //      largest whose tables are "cheap", at most cheap_bytes_per_byte per
 //      sample byte (their cost stays near that of the coding itself).
-//   2. Local search: for each active model, the untried neighbours of its
-//      best order: while its best is its highest order tried, the one above
-//      only (climbing, as long as the last step gained at least
-//      1/flat_fraction); while its best is its lowest, the two below
-//      (cheaper than the best, so tried two at a time); otherwise both
-//      neighbours, until every active model's best has both neighbours
-//      tried. Sizes rise and fall smoothly with the order, and nearly
-//      always have a single minimum, so this finds it.
+//   2. Record probes, given a band of record orders (a full search only).
+//      Data made of fixed-width records has a second valley in its sizes
+//      where the context reaches back to the same field of the previous
+//      record, at orders a climb from the sweep never reaches; the band
+//      (found in the data, choose/sampling.cpp) says where. The
+//      probe_models best models of the sweep are tried at every
+//      probe_step-th order of the band, down from the highest that fits
+//      the memory limit and the model's share of the band's pages (below),
+//      to the lowest of the band's probe_orders highest orders: its lowest
+//      orders reach back to only part of the previous record, where the
+//      sizes peak between the two valleys.
+//   3. Local search: for each active model, the untried neighbours of its
+//      best order, in whichever valley that is: while its best is its
+//      highest order tried, the one above only (climbing, as long as the
+//      last step gained at least 1/flat_fraction); while its best is its
+//      lowest, the two below (cheaper than the best, so tried two at a
+//      time); otherwise both neighbours, until every active model's best
+//      has both neighbours tried. Within a valley sizes rise and fall
+//      smoothly with the order, so this finds its minimum. The best of the
+//      band stays known (best_order(model, band)).
 //   Active models: the leader's (the best setting so far); those within
 //   1/active_margin of its size; those still falling at their highest
 //   order fast enough to reach it within projection_orders more orders.
@@ -28,15 +40,37 @@
 //   cost far more than coding with the leader would are not worth running
 //   on the mere chance that they win.
 //
+// The band's pages. A full search may be given a budget of table pages
+// for all its trials at orders of the band (probes and local search
+// alike), with the number of distinct contexts of each order in its
+// sample. A trial there touches about one page per distinct context (at
+// most the whole table; all of it when the page policy gives the table
+// large pages), and is not run when that would pass what is left; each
+// probe model has an equal share, what one leaves going to the next and
+// to the local search. On tables that large a trial's cost is its pages
+// (each a page of zeroed memory faulted in), not its coding: noisy records
+// (samples, pixels, floating point), whose every bit opens a new context,
+// get no trial at the band's large orders, while records whose values
+// repeat, whose second valley is deep, get some. Trials outside the band
+// are not counted. With the counts, every trial of the search also tells
+// the page policy a data size from its contexts (paged_bytes()), so that
+// a sample's few contexts on a large table keep its small pages.
+//
 // A search can instead start from given settings (the orders of a few
 // models that did best on a smaller sample, raised for a larger one): it
-// then tries only those models, first at those orders.
+// then tries only those models, first at those orders. A model may come
+// with a ceiling, an order it never goes above, and a band of orders in
+// which no order but its start is tried: a start from the valley of
+// records, whose tables are the largest of the search and whose place the
+// smaller sample has already fixed (it follows the records' width, not
+// the length of the data).
 //
 // Settings whose tables do not fit the memory limit are never tried. A
 // trial whose tables could not be allocated counts as failed: never
 // chosen, never tried again.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -47,10 +81,26 @@ namespace mx {
 
 using Setting = mvx_setting;
 
+// A range of orders, low..high; empty when low > high.
+struct Band {
+  int low = 1;
+  int high = 0;
+  bool empty() const { return low > high; }
+  bool contains(int order) const { return order >= low && order <= high; }
+};
+
 inline constexpr std::uint64_t trial_failed = UINT64_MAX;
 
 // The tables of `model` at `order`, in bytes.
 std::uint64_t table_bytes(int model, int order);
+
+// How many distinct contexts of each order (the last `order` coded bits,
+// straight across byte boundaries) a sample holds: a trial at that order
+// touches about so many table entries, each on a page of its own once the
+// table is large and the entries few.
+struct ContextCounts {
+  std::uint64_t distinct[max_order + 1] = {};
+};
 
 class SettingSearch {
  public:
@@ -71,15 +121,32 @@ class SettingSearch {
   static constexpr std::size_t active_finalists = 2;
   // A model stops climbing once an order gains less than 1/flat_fraction.
   static constexpr std::uint64_t flat_fraction = 1024;
+  // Record probes: so many models, every so many orders of the
+  // probe_orders highest of the band.
+  static constexpr std::size_t probe_models = 2;
+  static constexpr int probe_step = 2;
+  static constexpr int probe_orders = 6;
+  // The small pages of tables.
+  static constexpr std::uint64_t page_bytes = 4096;
+  // The page policy gives large pages from one data byte per 8 KiB of
+  // table; at two bytes per context a trial's tables get them from one
+  // context per four small pages. Zeroing a large page costs far less per
+  // byte than faulting in small ones, so that a large page is dearer only
+  // where its contexts would touch fewer of its small pages.
+  static constexpr std::uint64_t paged_bytes_per_context = 2;
 
   // A search over all models for a sample of `sample_bytes`, with tables of
   // at most `memory_limit` bytes (0: no limit), and when `capped`, of at
-  // most capped_bytes_per_byte per sample byte.
-  SettingSearch(std::uint64_t sample_bytes, std::uint64_t memory_limit, bool capped = false);
+  // most capped_bytes_per_byte per sample byte; `records` is the band of
+  // record orders to probe (empty: none).
+  SettingSearch(std::uint64_t sample_bytes, std::uint64_t memory_limit, bool capped = false,
+                Band records = {});
   // A search over the models of `starts`, from their orders (lowered to
-  // what fits).
+  // what fits), none above the order of its model in `ceilings`, and those
+  // models at no order of `pinned` but their starts.
   SettingSearch(std::uint64_t sample_bytes, std::uint64_t memory_limit,
-                const std::vector<Setting>& starts);
+                const std::vector<Setting>& starts, const std::vector<Setting>& ceilings = {},
+                Band pinned = {});
 
   // The trials of the next round; empty once the search is over.
   std::vector<Setting> next_round();
@@ -87,8 +154,36 @@ class SettingSearch {
   void record(Setting setting, std::uint64_t size);
   // The best setting tried so far; false while no trial has succeeded.
   bool best(Setting* setting) const;
-  // The model's best order so far, or -1.
-  int best_order(int model) const;
+  // The model's best order so far (within `within`), or -1.
+  int best_order(int model) const { return best_order(model, {0, max_order}); }
+  int best_order(int model, Band within) const;
+  // Whether the model's best order is its highest tried and gained at
+  // least 1/falling_fraction over the order below it tried.
+  bool falling(int model) const;
+  static constexpr std::uint64_t falling_fraction = 200;
+  // The band of record orders (empty when none).
+  Band records() const { return records_; }
+  // From now on, the trials at orders of the band together touch at most
+  // `pages` table pages on this sample, as `counts` (the sample's) and the
+  // page policy estimate them (pages()); trials that would pass it are
+  // not run.
+  void limit_band(const ContextCounts& counts, std::uint64_t pages);
+  // The distinct contexts of this search's sample, for paged_bytes(), from
+  // `counts` of its first `counted_bytes`: as many more as the sample is
+  // longer (contexts grow at most as fast as the data).
+  void estimate_contexts(const ContextCounts& counts, std::uint64_t counted_bytes);
+  // The table pages a trial of `setting` touches on this sample: all of
+  // them when its tables get large pages, else one per distinct context
+  // (at most all). Without counts: all of them.
+  std::uint64_t pages(Setting setting) const;
+  // The data size a trial of `setting` tells the page policy: the sample's,
+  // or with counts, paged_bytes_per_context per distinct context (at most
+  // the sample's), so that a large table that the sample's few contexts
+  // touch here and there keeps its small pages.
+  std::uint64_t paged_bytes(Setting setting) const;
+  // Whether some probe fits the memory limit and a probe model's share of
+  // the band's pages.
+  bool band_affordable() const;
   // The compressed size of a succeeded trial.
   std::uint64_t size(Setting setting) const { return sizes_[setting.model][setting.order]; }
 
@@ -105,13 +200,29 @@ class SettingSearch {
   bool active(int model, Setting leader) const;
   bool affordable(int model, int order, Setting leader) const;
   std::vector<Setting> sweep() const;
+  std::vector<Setting> probes();
+  int lowest_probe() const { return std::max(records_.low, records_.high - probe_orders + 1); }
+  // Whether a trial at `order` fits the band's page budget (always, for
+  // an order outside the band or without one); spend() also takes its
+  // pages from it when it does.
+  bool within_band_budget(int model, int order) const;
+  bool spend(int model, int order);
 
+  std::uint64_t sample_bytes_;
   std::uint64_t cheap_bytes_;
   std::uint64_t memory_limit_;
   std::uint64_t table_cap_;      // 0: none
   bool full_ = true;             // all models, from the sweep
   std::vector<Setting> starts_;  // otherwise
   bool started_ = false;
+  int ceiling_[model_count];
+  Band pinned_[model_count];  // orders closed to the local search
+  Band records_;              // the band of record orders
+  bool probed_ = false;       // its probes proposed
+  bool counted_ = false;      // contexts_ and band_pages_ hold
+  bool estimated_ = false;    // contexts_ holds
+  ContextCounts contexts_;
+  std::uint64_t band_pages_ = 0;  // left to the band's trials
   // Compressed size of each trial: 0 untried, trial_failed, or the size.
   std::uint64_t sizes_[model_count][max_order + 1] = {};
 };

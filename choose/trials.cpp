@@ -16,6 +16,7 @@ namespace {
 
 struct Trial {
   Setting setting;
+  std::uint64_t paged_bytes = 0;  // the data size the page policy is told
   std::uint64_t size = 0;
   Status status = Status::ok;
   std::vector<std::uint8_t> stream;  // kept only when asked for
@@ -42,8 +43,9 @@ void run_trial(Trial& trial, const std::uint8_t* data, std::size_t size, bool ke
     }
   }
   trial.status = reader_open_function(reader, &MemorySource::read, &source);
-  // The sample's size picks the tables' pages, as for any job of known size.
-  reader.expected_bytes = size;
+  // The search picks the tables' pages from the sample's size, as for any
+  // job of known size, or from the entries its contexts touch.
+  reader.expected_bytes = trial.paged_bytes;
   if (trial.status == Status::ok) {
     trial.status = keep_stream ? writer_open_function(writer, &VectorSink::write, &kept)
                                : writer_open_function(writer, &CountingSink::write, &counted);
@@ -104,7 +106,10 @@ Status run_search(SettingSearch& search, const std::uint8_t* data, std::size_t s
     const std::vector<Setting> round = search.next_round();
     if (round.empty()) break;
     std::vector<Trial> trials(round.size());
-    for (std::size_t i = 0; i < round.size(); ++i) trials[i].setting = round[i];
+    for (std::size_t i = 0; i < round.size(); ++i) {
+      trials[i].setting = round[i];
+      trials[i].paged_bytes = search.paged_bytes(round[i]);
+    }
     run_trials(trials, data, size, stream != nullptr, memory_limit, stop);
     for (Trial& trial : trials) {
       // Tables that could not be had beside another trial's (under an

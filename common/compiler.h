@@ -49,6 +49,17 @@ inline void prefetch(const void* address) {
 #endif
 }
 
+// The leading zero bits of `x` (32 for 0).
+inline int leading_zeros32(std::uint32_t x) {
+#if defined(__GNUC__) || defined(__clang__)
+  return x == 0 ? 32 : __builtin_clz(x);
+#else
+  int zeros = 32;
+  for (; x != 0; x >>= 1) --zeros;
+  return zeros;
+#endif
+}
+
 // condition ? if_true : if_false, without a branch.
 inline std::uint64_t select_if(bool condition, std::uint64_t if_true, std::uint64_t if_false) {
 #if MX_ASM_X86_64

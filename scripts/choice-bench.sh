@@ -4,8 +4,8 @@
 # setting it chose.
 #
 #   scripts/choice-bench.sh [--runs N] [--large-runs N] [--memlimit BYTES]
-#                           [--set-bytes N] [--no-choice] [--no-set] [--no-small]
-#                           [--no-large] [--build-dir DIR]
+#                           [--set-bytes N] [--set-curves FILE] [--no-choice]
+#                           [--no-set] [--no-small] [--no-large] [--build-dir DIR]
 #
 #   1. Builds the working tree (Release, tests off) into build-bench/ (or
 #      DIR): moltavex, moltavex_choice, moltavex_structured and
@@ -22,7 +22,10 @@
 #      choice with the best of every model at orders 8-28, the choice's
 #      memory limit admitting all of them. Same targets. The exhaustive
 #      trial is long: about a minute of CPU per MiB and file, more on a
-#      busy machine.
+#      busy machine (35 minutes for the 1 MiB set on a shared 2-core VM).
+#      With --set-curves FILE its sizes are kept in FILE, and a later run
+#      with the same FILE (and --set-bytes) measures the choice against
+#      them without the trial.
 #   4. Time up to 1 MiB: for each corpus file and each file of the set, the
 #      whole process `moltavex a FILE OUT` beside `moltavex cM O FILE OUT2`
 #      with the setting it chose, runs alternating, after one untimed run of
@@ -53,6 +56,7 @@ do_set=1
 set_bytes=$((1 << 20))
 do_small=1
 do_large=1
+set_curves=
 corpus=${MOLTAVEX_CORPUS:-$root/../shared/corpus}
 jobs=${JOBS:-2}
 while [ $# -gt 0 ]; do
@@ -62,6 +66,7 @@ while [ $# -gt 0 ]; do
     --memlimit) memlimit=$2; shift ;;
     --build-dir) build_dir=$2; shift ;;
     --set-bytes) set_bytes=$2; shift ;;
+    --set-curves) set_curves=$2; shift ;;
     --no-choice) do_choice=0 ;;
     --no-set) do_set=0 ;;
     --no-small) do_small=0 ;;
@@ -104,7 +109,13 @@ if [ "$do_set" = 1 ]; then
   # Every model at order 28: 17 * 2^28 bytes of tables and 128 KiB.
   echo "## Choice on the structured set against the best of models 0-5 at orders 8-28"
   echo
-  "$choice" --orders 8-28 --memlimit 4563533824 "$set_dir"/* || failed=1
+  curves=()
+  if [ -n "$set_curves" ] && [ -s "$set_curves" ]; then
+    curves=(--best-from "$set_curves")
+  elif [ -n "$set_curves" ]; then
+    curves=(--curves "$set_curves")
+  fi
+  "$choice" --orders 8-28 --memlimit 4563533824 ${curves[@]+"${curves[@]}"} "$set_dir"/* || failed=1
   echo
 fi
 

@@ -2,12 +2,14 @@
 // every model at the orders users pick, and the failures a job reports.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <set>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "choose/sampling.h"
 #include "choose/search.h"
 #include "corpus.h"
 #include "models/registry.h"
@@ -322,6 +324,83 @@ TEST(SettingSearch, FindsTheSmallestInFewTrialsWithinTheLimits) {
     EXPECT_EQ(best.model, c.expected.model);
     EXPECT_EQ(best.order, c.expected.order);
     EXPECT_LT(tried.size(), 40u);  // of 192
+  }
+}
+
+// The contexts of each order counted as a set of the last `order` coded
+// bits before every bit would count them, on data with one context, few,
+// and nearly as many as bits.
+TEST(SettingSearch, CountsTheDistinctContextsOfEveryOrder) {
+  const Bytes inputs[] = {Bytes(2000, 0x00), Bytes(2000, 0x55), test::sample_text(2000),
+                          test::random_bytes(2000, 7)};
+  for (const Bytes& data : inputs) {
+    ContextCounts counts;
+    ASSERT_TRUE(count_contexts(data.data(), data.size(), counts));
+    for (const int order : {0, 1, 7, 8, 13, 16, 24, 31}) {
+      std::set<std::uint32_t> seen;
+      std::uint32_t context = 0;
+      for (const std::uint8_t byte : data) {
+        for (int k = 7; k >= 0; --k) {
+          seen.insert(context & order_mask(order));
+          context = context << 1 | ((byte >> k) & 1);
+        }
+      }
+      EXPECT_EQ(counts.distinct[order], seen.size()) << order;
+    }
+  }
+}
+
+// The record probes, on made-up sizes whose model 5 has a second, deeper
+// valley in the band of record orders: found when the band's pages admit
+// its trials, half found on a model's share of them, skipped when a share
+// admits none; the trials in the band never touch more pages together than
+// the budget, and none runs twice.
+TEST(SettingSearch, ProbesTheBandOfRecordsWithinItsPages) {
+  struct Valley {
+    std::uint64_t base;
+    int order;
+  };
+  const Valley first[model_count] = {{7600, 18}, {9000, 18}, {24000, 19},
+                                     {6000, 17}, {9500, 18}, {6800, 16}};
+  const Valley second{5700, 27};  // model 5's
+  const Band band{24, 31};
+  ContextCounts counts;  // a few thousand contexts: large tables stay sparse
+  for (int order = 0; order <= max_order; ++order) counts.distinct[order] = 1000 + 100 * order;
+  struct Case {
+    std::uint64_t pages;
+    Setting expected;
+  };
+  const Case cases[] = {
+      {std::uint64_t{1} << 20, {5, 27}},  // the whole band affordable
+      {8192, {5, 30}},                    // 5:30 alone fits model 5's half
+      {1000, {3, 17}},                    // nothing fits a share: the first valley
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.pages);
+    const auto size_of = [&](Setting s) {
+      const auto rise = [](int from, int to) {
+        return static_cast<std::uint64_t>(20 * (from - to) * (from - to));
+      };
+      std::uint64_t size = first[s.model].base + rise(s.order, first[s.model].order);
+      if (s.model == 5) size = std::min(size, second.base + rise(s.order, second.order));
+      return size;
+    };
+    SettingSearch search(32 << 10, 0, false, band);
+    search.limit_band(counts, c.pages);
+    std::set<std::pair<int, int>> tried;
+    std::uint64_t band_pages = 0;
+    for (std::vector<Setting> round; !(round = search.next_round()).empty();) {
+      for (const Setting s : round) {
+        EXPECT_TRUE(tried.insert({s.model, s.order}).second) << s.model << ":" << s.order;
+        if (band.contains(s.order)) band_pages += search.pages(s);
+        search.record(s, size_of(s));
+      }
+    }
+    EXPECT_LE(band_pages, c.pages);
+    Setting best;
+    ASSERT_TRUE(search.best(&best));
+    EXPECT_EQ(best.model, c.expected.model);
+    EXPECT_EQ(best.order, c.expected.order);
   }
 }
 
