@@ -865,7 +865,7 @@ void conventional_cases() {
   const std::string dir = group_dir("options");
   // What this interface writes: the stream and its integrity record.
   Bytes stream = hello_stream(1);
-  const Bytes record = mx::test::from_hex(mx::test::kHelloRecordHex);
+  const std::vector<std::uint8_t> record = mx::test::from_hex(mx::test::kHelloRecordHex);
   stream.insert(stream.end(), record.begin(), record.end());
   write_file(join(dir, "in.txt"), kHello);
   {
