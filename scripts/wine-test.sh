@@ -253,8 +253,15 @@ compare_streams() {
           fail "$what: Linux compression failed: $(tr -d '\r' <"$dir/$base.linux.err" | tr '\n' ' ')"
           bad=$((bad + 1)); continue
         fi
-        if ! (cd "$dir" && wine "$exe" "c$model" "$order" "$f" "$base.win") \
-             </dev/null >/dev/null 2>"$dir/$base.win.err"; then
+        # The program writes its banner before anything else: a run that
+        # failed with nothing on standard error never started (wine itself
+        # failed, which happens now and then on a loaded machine), and is
+        # tried once more.
+        win_compress() {
+          (cd "$dir" && wine "$exe" "c$model" "$order" "$f" "$base.win") \
+            </dev/null >/dev/null 2>"$dir/$base.win.err"
+        }
+        if ! win_compress && { [ -s "$dir/$base.win.err" ] || ! win_compress; }; then
           fail "$what: Windows compression failed: $(tr -d '\r' <"$dir/$base.win.err" | tr '\n' ' ')"
           bad=$((bad + 1)); continue
         fi
