@@ -93,6 +93,17 @@ TEST_F(Cli, TestFailsAsDecompressionWould) {
   r = run({"d", path("checked"), path("out")});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(visible(r.err), visible(failure_err(decoding_progress(1), kCorrupt)));
+  // A file that ends in the record of a stream longer than the body that
+  // was decoded: damage moved the end marker, and `d` reads a file whole.
+  Bytes moved = known_stream<Bytes>(1, 8, "hello");
+  moved.insert(moved.end(), {'l', 'o', 's', 't'});
+  Bytes longer_record = record;
+  longer_record[8] = static_cast<std::uint8_t>(moved.size() + longer_record.size());
+  moved.insert(moved.end(), longer_record.begin(), longer_record.end());
+  write_bytes(path("moved"), moved);
+  r = run({"d", path("moved"), path("out")});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(visible(r.err), visible(failure_err(decoding_progress(1), kCorrupt)));
   r = run({"t", path("cut")});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(visible(r.err), visible(failure_err(decoding_progress(3), kEarlyEnd)));
@@ -102,7 +113,7 @@ TEST_F(Cli, TestFailsAsDecompressionWould) {
   r = run({"t", path("missing")});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(visible(r.err), visible(failure_err("", kOpenIn)));
-  EXPECT_EQ(listing(), (std::vector<std::string>{"bad", "checked", "cut"}));
+  EXPECT_EQ(listing(), (std::vector<std::string>{"bad", "checked", "cut", "moved"}));
 }
 
 }  // namespace
