@@ -44,29 +44,25 @@
  *   C5 4D 56 58 01 00 00 00  2C 00 00 00 00 00 00 00   magic, version, 44
  *   05 00 00 00 00 00 00 00  A3 6D 9F 88 7D 82 C7 26   5, XXH64 26C7827D889F6DA3
  *
- * The stream without its last 32 bytes is byte for byte the stream without
- * the record, and a decoder that stops at the end marker ignores them, so
- * older readers restore such streams too. Every decoder of this library
- * looks at the byte right after the body (past the finishing bytes):
- *   - 0xC5 begins a record, which must follow in full: cut short, the
- *     stream fails with MVX_TRUNCATED_STREAM; another magic, version or
- *     reserved byte, either length or the checksum not matching the data
- *     restored: MVX_CORRUPT. The decision is taken on that one byte, so
- *     that a push decompressor decides it whatever the pieces: an old
- *     stream followed by a stray byte 0xC5 is taken for one with a
- *     damaged record;
+ * The stream without its last 32 bytes is the stream without the record,
+ * which older readers, stopping at the end marker, restore. Every decoder
+ * here looks at the byte right after the body (past the finishing bytes):
+ *   - 0xC5 begins a record, which must follow in full (else
+ *     MVX_TRUNCATED_STREAM) and match: magic, version, reserved bytes, both
+ *     lengths and the checksum of the data restored (else MVX_CORRUPT).
+ *     Deciding on that one byte lets a push decompressor decide whatever
+ *     the pieces, so an old stream followed by a stray 0xC5 reads as one
+ *     with a damaged record;
  *   - any other byte, or none, ends an old stream, handled as always.
  * Damage can also move the end marker, so that no record follows the
- * decoded body. A decoder that has the whole input (mvx_decompress, a
- * named regular file, mvx_options.whole_input) therefore also reads the
- * input to its end when no record followed the body, and the stream is
- * MVX_CORRUPT when the input's last 32 bytes are a valid record whose
- * stream length is the input's length. A matching record right after the
- * body is success, whatever follows it. The record's bytes count as the
- * stream's (mvx_stream_info.compressed_bytes, the push decompressor's
- * `consumed`). As with every failure, a named output is left as it was;
- * data already handed to a caller's function or buffer cannot be called
- * back.
+ * body: a decoder that has the whole input (mvx_decompress, a named
+ * regular file, mvx_options.whole_input) then reads it to its end, and
+ * the stream is MVX_CORRUPT when its last 32 bytes are a valid record of
+ * a stream as long as the input. A matching record right after the body
+ * is success, whatever follows. The record's bytes count as the stream's
+ * (mvx_stream_info.compressed_bytes, the push decompressor's `consumed`).
+ * A failure leaves a named output as it was; data already handed to a
+ * caller's function or buffer cannot be called back.
  *
  * MODELS
  *
@@ -77,12 +73,11 @@
  *   4  Hashed Bitwise Model         running hash of all bytes, bit window    8 * 2^order bytes
  *   5  Combined Model               as 4 with pairs, then a second stage    17 * 2^order + 128 KiB
  *
- * Tables are zero-filled memory from the system and only the pages that
- * the data touches are used, so high orders work on small inputs (on
- * Linux, a table that the data will touch nearly all over gets 2 MiB pages
- * for speed). A table that cannot be allocated makes the job fail with
- * MVX_OUT_OF_MEMORY; one beyond mvx_options.memory_limit fails with
- * MVX_MEMORY_LIMIT, before anything is coded. A stream's header alone sets
+ * Tables are zero-filled memory from the system, only the pages the data
+ * touches used, so high orders work on small inputs (on Linux a table the
+ * data will touch nearly all over gets 2 MiB pages). A table that cannot
+ * be allocated fails the job with MVX_OUT_OF_MEMORY, one beyond
+ * mvx_options.memory_limit with MVX_MEMORY_LIMIT, before any coding. A stream's header alone sets
  * the memory its decompression takes (up to 34 GiB at model 3 or 5, order
  * 31), so decompression refuses by default what needs more than
  * MVX_DEFAULT_MEMORY_LIMIT (every setting up to order 26): a caller that
@@ -140,16 +135,14 @@
  *   }
  *   mvx_compressor_free(c);
  *
- * The examples are compiled and run by the test suite
- * (tests/consumer/c_consumer.c).
+ * The test suite compiles and runs the examples (tests/consumer/).
  */
 #ifndef MOLTAVEX_MOLTAVEX_H
 #define MOLTAVEX_MOLTAVEX_H
 
-/* The library's version, the one place it is written (the build takes it
- * from here). MVX_VERSION_NUMBER is major * 10000 + minor * 100 + patch:
- * compare it with mvx_version_number() to learn whether the library in use
- * is at least as new as the header a program was built with. */
+/* The library's version, written only here (the build takes it from here).
+ * MVX_VERSION_NUMBER is major * 10000 + minor * 100 + patch: compare it
+ * with mvx_version_number() to learn if the library in use is as new. */
 #define MVX_VERSION_MAJOR 2
 #define MVX_VERSION_MINOR 1
 #define MVX_VERSION_PATCH 0
@@ -212,12 +205,10 @@ MVX_API const char* mvx_status_message(mvx_status status);
 MVX_API const char* mvx_version_string(void);
 MVX_API unsigned mvx_version_number(void);
 
-/* The display name of a model ("Simple Bitwise Model"), or NULL outside
- * 0..5. */
+/* The display name of a model ("Simple Bitwise Model"); NULL outside 0..5. */
 MVX_API const char* mvx_model_name(int model);
 
-/* Bytes of table memory a model reserves at an order (the most it can use),
- * or 0 for an invalid model or order. */
+/* Bytes of tables a model reserves at an order; 0 for an invalid one. */
 MVX_API uint64_t mvx_model_memory(int model, int order);
 
 /* The model and order a stream's first byte names; false when it names no
@@ -255,12 +246,10 @@ typedef struct mvx_options {
    * INTEGRITY RECORD). Decompression verifies a record whenever one is
    * there, whatever this says. */
   int checksum;
-  /* Nonzero: a decompression job's input (standard input, or the caller's
-   * read function) holds the stream and nothing after it that matters, as
-   * when a pipe is read to its end: the job then reads the input to its
-   * end and checks it as it checks a buffer's or a named regular file's
-   * (see INTEGRITY RECORD). Buffers and named regular files are always
-   * checked so; push contexts never see the end of their input. */
+  /* Nonzero: a decompression job's input (standard input, a caller's read
+   * function) is all the stream's, as a pipe read to its end: the job reads
+   * it to its end and checks it as it checks a buffer or a named regular
+   * file, always (see INTEGRITY RECORD); push contexts never see the end. */
   int whole_input;
 } mvx_options;
 #define MVX_OPTIONS_INIT \
@@ -315,17 +304,14 @@ MVX_API void mvx_compressor_free(mvx_compressor* compressor);
  * gives MVX_TRUNCATED_STREAM when the stream ended before its end marker.
  * The restored size is not known in advance: the stream has no length.
  *
- * Whether an integrity record follows the body shows only in the byte
- * after it: `ended` is therefore set once that byte has been seen (and is
- * left unconsumed when it begins no record), or once a record has been
- * taken whole, or at mvx_decompressor_finish. The record is checked once
- * it is whole and all data has been handed out, so a mismatch is reported
- * (MVX_CORRUPT) after the data, by the call that completes the record or
- * by mvx_decompressor_finish: as with zstd's checksum, do not act on the
- * data before the stream has ended. A push decompressor never sees the
- * end of its input, so it cannot tell when damage moved the end marker;
- * the one-shot and file jobs can. The result does not depend on how the
- * input is cut into pieces. */
+ * A record shows only in the byte after the body: `ended` is set once
+ * that byte is seen (left unconsumed when it begins no record), a record
+ * is taken whole, or at mvx_decompressor_finish. The record is checked
+ * after all data is handed out, so MVX_CORRUPT comes after the data: as
+ * with zstd's checksum, do not act on the data before the stream has
+ * ended. Never seeing the end of its input, a push decompressor cannot
+ * tell when damage moved the end marker. The result does not depend on
+ * how the input is cut into pieces. */
 typedef struct mvx_decompressor mvx_decompressor;
 MVX_API mvx_status mvx_decompressor_create(mvx_decompressor** decompressor,
                                            const mvx_options* options);
@@ -337,8 +323,7 @@ MVX_API mvx_status mvx_decompressor_finish(mvx_decompressor* decompressor, void*
 MVX_API void mvx_decompressor_free(mvx_decompressor* decompressor);
 
 /* Optional hooks into a running job. Start from MVX_OBSERVER_INIT (or
- * mvx_observer_init), which sets `size` as mvx_options' does; null members
- * do nothing. */
+ * mvx_observer_init), which sets `size`; null members do nothing. */
 typedef struct mvx_observer {
   size_t size; /* sizeof(mvx_observer) as the caller was built */
   /* Once, when coding starts, before the first byte is written: after the
@@ -374,10 +359,10 @@ MVX_API mvx_status mvx_decompress_stream(mvx_read_function read, void* read_cont
                                          mvx_write_function write, void* write_context,
                                          const mvx_observer* observer, const mvx_options* options);
 
-/* Named files. The names are used as they are (the program's ":" for the
- * standard streams is the program's own convention). The input is opened
- * first (a missing input never touches the output); an output that is the
- * input file itself, under any name, is refused.
+/* Named files, the names used as they are (":" for the standard streams
+ * is the program's convention). The input is opened first (a missing input
+ * never touches the output); an output that is the input file itself,
+ * under any name, is refused.
  *
  * An output name that holds a regular file, a symbolic link or nothing is
  * written through a new temporary file in the same directory (created
@@ -395,8 +380,7 @@ MVX_API mvx_status mvx_decompress_file(const char* input_name, const char* outpu
                                        const mvx_observer* observer, const mvx_options* options);
 
 /* What a stream holds. Start from MVX_STREAM_INFO_INIT (or
- * mvx_stream_info_init): the library fills the members that `size`
- * covers. */
+ * mvx_stream_info_init): the library fills what `size` covers. */
 typedef struct mvx_stream_info {
   size_t size; /* sizeof(mvx_stream_info) as the caller was built */
   int model;
@@ -412,20 +396,17 @@ typedef struct mvx_stream_info {
   { sizeof(mvx_stream_info), 0, 0, 0, 0, 0, 0 }
 MVX_API void mvx_stream_info_init(mvx_stream_info* info);
 
-/* As mvx_decompress_stream, and `info` (if not NULL) describes the stream
- * on success, as mvx_test_stream's does. */
+/* As mvx_decompress_stream; `info` (if not NULL) describes the stream. */
 MVX_API mvx_status mvx_decompress_stream_info(mvx_read_function read, void* read_context,
                                               mvx_write_function write, void* write_context,
                                               mvx_stream_info* info, const mvx_observer* observer,
                                               const mvx_options* options);
 
-/* Describes a stream without decoding it, from its integrity record: for
- * an input of `input_size` bytes whose first byte is `header` and whose
- * last 32 bytes are `tail`, MVX_OK when `tail` is a record whose stream
- * length is `input_size`, and `info` gets the header's model and order,
- * compressed_bytes = input_size, the record's original length, and
- * checksum 1 (a record is there: only decoding verifies it); otherwise
- * MVX_INVALID_STREAM, and the stream must be decoded to be described. */
+/* Describes a stream from its integrity record, without decoding: for an
+ * input of `input_size` bytes, first byte `header`, last 32 bytes `tail`,
+ * MVX_OK when `tail` is a record of a stream of `input_size` bytes; `info`
+ * then gets the header's setting, both lengths and checksum 1 (only
+ * decoding verifies it). Else MVX_INVALID_STREAM: decode to describe. */
 MVX_API mvx_status mvx_describe_from_record(uint8_t header, const uint8_t tail[32],
                                             uint64_t input_size, mvx_stream_info* info);
 
@@ -457,20 +438,18 @@ MVX_API mvx_status mvx_test_stream(mvx_read_function read, void* read_context,
  *   - Its cost: trials on samples of the input, then one pass; on inputs
  *     up to 1 MiB within about ten times one compression with the chosen
  *     setting, on long inputs close to one compression.
- * The streaming forms read up to 16 MiB ahead before they choose; an input
- * longer than that is taken to be mvx_options.size_hint bytes long when
- * the caller gives it (the file jobs give the file's size), else as long
- * as what was read. */
+ * The streaming forms read up to 16 MiB ahead before they choose; a longer
+ * input is taken to be mvx_options.size_hint bytes long (the file jobs
+ * give the file's size), else as long as what was read. */
 typedef struct mvx_setting {
   int model;
   int order;
 } mvx_setting;
 
 /* Levels: fixed settings from fastest (MVX_LEVEL_MIN) to smallest
- * (MVX_LEVEL_MAX), shared by the program's -1 .. -9 and the bindings. Each
- * level is one model at one order, so that a level gives the same stream
- * as that setting, and sizes fall as the level rises on text and on binary
- * data alike:
+ * (MVX_LEVEL_MAX), shared by the program's -1 .. -9 and the bindings, each
+ * one model at one order (the same stream as that setting); sizes fall as
+ * the level rises on text and on binary data alike:
  *
  *   level  model  order  table memory
  *     1      1     12     32 KiB
@@ -498,8 +477,7 @@ MVX_API mvx_status mvx_choose_setting(const void* src, size_t size, mvx_setting*
                                       const mvx_options* options);
 
 /* Compresses with the chosen setting into dst[0, capacity), as mvx_compress
- * does; the setting goes to `*chosen` (when not NULL) before
- * observer->started is called, so that the hook can name it. */
+ * does; `*chosen` (when not NULL) gets it before observer->started. */
 MVX_API mvx_status mvx_compress_auto(const void* src, size_t size, void* dst, size_t capacity,
                                      size_t* written, mvx_setting* chosen,
                                      const mvx_observer* observer, const mvx_options* options);
