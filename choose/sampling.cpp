@@ -239,9 +239,9 @@ Status choose(const std::uint8_t* data, std::size_t available, std::uint64_t tot
     add_record_starts(on_records, starts, ceilings);
   }
   SettingSearch orders(second, memory_limit, starts, ceilings, on_records.records());
-  // Its trials in the band have the largest tables of all: their pages
-  // follow the contexts counted for the record search.
-  if (!on_records.records().empty()) orders.estimate_contexts(counts, record_bytes);
+  // Its trials have the largest tables of all, GiB for a MiB of data at
+  // orders near 30: their pages follow the contexts of the first sample.
+  if (count_contexts(data, first, counts)) orders.estimate_contexts(counts, first);
   status = run_search(orders, data, second, memory_limit, stop, &choice.setting,
                       choice.whole ? stream : nullptr);
   if (status != Status::ok || choice.whole) return status;
@@ -287,3 +287,13 @@ Status choose(const std::uint8_t* data, std::size_t available, std::uint64_t tot
 // the second valley is deep, have few contexts and get their probes
 // within it. A winning probe's pages are no loss: compressing the whole
 // input at that setting touches every one of them again.
+//
+// The same holds for the second stage's climb at high orders on text
+// whose contexts repeat (UTF-16, say): a sample of a MiB would get large
+// pages on tables up to 8 GiB and fault them in whole, where its contexts
+// touch a tenth of the small pages or less. Counting the first sample's
+// contexts (one sort of 2M contexts) costs about as much as one cheap
+// trial, and the second stage tells the page policy a data size from
+// them. The count grows with the sample's length, as the contexts grow at
+// most: it errs towards large pages, for tables that the sample touches
+// nearly all over.

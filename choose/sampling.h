@@ -44,6 +44,11 @@
 // band's pages); when none would fit, there is no record search. Data
 // without a record width (text, the corpus) gets the two stages alone.
 //
+// Pages: the second stage's trials tell the page policy a data size from
+// the distinct contexts of the first sample (count_contexts()), scaled to
+// the second, so that a large table the sample touches here and there
+// keeps its small pages (see "Speed" in sampling.cpp).
+//
 // The streaming entry points read up to read_ahead_bytes before choosing,
 // so that they know the length of inputs up to that size wherever they
 // come from; a longer input's length is the caller's size hint, else what
