@@ -30,8 +30,10 @@
 #      whole process `moltavex a FILE OUT` beside `moltavex cM O FILE OUT2`
 #      with the setting it chose, runs alternating, after one untimed run of
 #      each; the best of --runs (default 9) of each. Target: a at most ten
-#      times c. Then the same on an 8 MiB array of 32-bit integers of the
-#      set's kind (best of --large-runs). Target: a at most 2.5 times c.
+#      times c. Then the same on the set at 8 MiB a file (best of
+#      --large-runs). Target: a at most 2.5 times c. Beside the times, the
+#      largest peak resident memory of each: the trials' share of their
+#      tables should stay near what the final pass makes resident.
 #   5. Time at 64 MiB: the same on a tar of /usr/include (its first 40 MiB)
 #      followed by one of /usr/share/doc (its first 24 MiB), written once to
 #      $TMPDIR/moltavex-choice-64M.tar and reused; best of --large-runs
@@ -119,20 +121,17 @@ if [ "$do_set" = 1 ]; then
   echo
 fi
 
-# Best wall-clock seconds of a command over n runs (fresh processes).
-best_of() {
-  local n=$1 best= t
-  shift
-  for ((i = 0; i < n; ++i)); do
-    t=$("$proctime" --runs 1 --warmup 0 -- "$@" | cut -f2)
-    best=$(awk -v a="$best" -v b="$t" 'BEGIN { print (a == "" || b < a) ? b : a }')
-  done
-  echo "$best"
+# One run of a command in a fresh process: "wall-seconds peak-KiB".
+run_once() {
+  "$proctime" --runs 1 --warmup 0 -- "$@" | cut -f2,4 --output-delimiter=' '
 }
 
-# One table row: `a` beside `c` with the setting it chose, alternating.
+# One table row: `a` beside `c` with the setting it chose, alternating:
+# the best time of each, and the largest peak resident memory of each (the
+# trials must not make much more of their tables resident than the final
+# pass does).
 time_file() {
-  local file=$1 n=$2 limit=$3 header model order ta= tc= t
+  local file=$1 n=$2 limit=$3 header model order ta= tc= pa=0 pc=0 t p
   "$program" a "$file" "$work/a.mx" 2>/dev/null
   header=$(od -An -tu1 -N1 "$work/a.mx" | tr -d ' ')
   model=$((header >> 5))
@@ -141,21 +140,24 @@ time_file() {
   local same=yes
   cmp -s "$work/a.mx" "$work/c.mx" || { same=NO; failed=1; }
   for ((r = 0; r < n; ++r)); do
-    t=$(best_of 1 "$program" a "$file" "$work/a.mx")
+    read -r t p < <(run_once "$program" a "$file" "$work/a.mx")
     ta=$(awk -v a="$ta" -v b="$t" 'BEGIN { print (a == "" || b < a) ? b : a }')
-    t=$(best_of 1 "$program" "c$model" "$order" "$file" "$work/c.mx")
+    pa=$((p > pa ? p : pa))
+    read -r t p < <(run_once "$program" "c$model" "$order" "$file" "$work/c.mx")
     tc=$(awk -v a="$tc" -v b="$t" 'BEGIN { print (a == "" || b < a) ? b : a }')
+    pc=$((p > pc ? p : pc))
   done
   local ratio
   ratio=$(awk -v a="$ta" -v c="$tc" 'BEGIN { printf "%.2f", a / c }')
   awk -v r="$ratio" -v l="$limit" 'BEGIN { exit !(r > l) }' && failed=1
-  printf '| %s | %s | %d:%d | %.3f | %.3f | %s | %s |\n' "$(basename "$file")" \
-    "$(stat -c %s "$file")" "$model" "$order" "$tc" "$ta" "$ratio" "$same"
+  printf '| %s | %s | %d:%d | %.3f | %.3f | %s | %d | %d | %s |\n' "$(basename "$file")" \
+    "$(stat -c %s "$file")" "$model" "$order" "$tc" "$ta" "$ratio" $((pc >> 10)) $((pa >> 10)) \
+    "$same"
 }
 
 table_head() {
-  echo "| file | bytes | chosen | c s | a s | a / c | same stream |"
-  echo "|---|---:|---|---:|---:|---:|---|"
+  echo "| file | bytes | chosen | c s | a s | a / c | c peak MiB | a peak MiB | same stream |"
+  echo "|---|---:|---|---:|---:|---:|---:|---:|---|"
 }
 
 if [ "$do_small" = 1 ]; then
@@ -176,7 +178,7 @@ if [ "$do_small" = 1 ]; then
   table_head
   mkdir -p "$work/8M"
   "$structured" "$work/8M" $((8 << 20))
-  time_file "$work/8M/walk32.i32" "$large_runs" 2.5
+  for file in "$work/8M"/*; do time_file "$file" "$large_runs" 2.5; done
   echo
 fi
 
