@@ -24,8 +24,7 @@ corpus="$repo_root/../shared/corpus"
 
 command -v cmake >/dev/null 2>&1 && command -v perl >/dev/null 2>&1 ||
   apt-get -o DPkg::Lock::Timeout=600 install -y cmake perl >/dev/null
-cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=Release -DMOLTAVEX_BUILD_TESTS=OFF \
-  -DMOLTAVEX_BUILD_BENCH=OFF >/dev/null
+cmake --preset demo -S "$repo_root" -B "$build_dir" >/dev/null
 cmake --build "$build_dir" -j2 --target moltavex_program >/dev/null
 program="$build_dir/moltavex"
 
