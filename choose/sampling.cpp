@@ -240,10 +240,14 @@ Status choose(const std::uint8_t* data, std::size_t available, std::uint64_t tot
   }
   SettingSearch orders(second, memory_limit, starts, ceilings, on_records.records());
   // Its trials have the largest tables of all, GiB for a MiB of data at
-  // orders near 30: their pages follow the contexts of the first sample.
-  if (count_contexts(data, first, counts)) orders.estimate_contexts(counts, first);
+  // orders near 30: their pages follow the contexts of the first sample,
+  // counted once a trial's tables are large enough for it to matter.
   status = run_search(orders, data, second, memory_limit, stop, &choice.setting,
-                      choice.whole ? stream : nullptr);
+                      choice.whole ? stream : nullptr, [&](SettingSearch& search) {
+                        if (count_contexts(data, first, counts)) {
+                          search.estimate_contexts(counts, first);
+                        }
+                      });
   if (status != Status::ok || choice.whole) return status;
 
   // Beyond the second sample: one order more per fourfold, for a model
@@ -296,4 +300,7 @@ Status choose(const std::uint8_t* data, std::size_t available, std::uint64_t tot
 // trial, and the second stage tells the page policy a data size from
 // them. The count grows with the sample's length, as the contexts grow at
 // most: it errs towards large pages, for tables that the sample touches
-// nearly all over.
+// nearly all over. On inputs whose climb stays at cheap tables (most text
+// of a few hundred KB) the count would cost more than it could spare
+// (about a tenth of the choice on a 125 KB text), so it waits for the
+// first trial beyond cheap.

@@ -47,7 +47,9 @@
 // Pages: the second stage's trials tell the page policy a data size from
 // the distinct contexts of the first sample (count_contexts()), scaled to
 // the second, so that a large table the sample touches here and there
-// keeps its small pages (see "Speed" in sampling.cpp).
+// keeps its small pages (see "Speed" in sampling.cpp). They are counted
+// only once a trial's tables pass cheap (SettingSearch::wants_contexts()):
+// below, faulting a table in whole costs about its coding.
 //
 // The streaming entry points read up to read_ahead_bytes before choosing,
 // so that they know the length of inputs up to that size wherever they

@@ -76,6 +76,11 @@ void SettingSearch::estimate_contexts(const ContextCounts& counts, std::uint64_t
   }
 }
 
+bool SettingSearch::wants_contexts(Setting setting) const {
+  const std::uint64_t tables = table_bytes(setting.model, setting.order);
+  return !estimated_ && tables > cheap_bytes_ && large_pages_from_start(tables, sample_bytes_);
+}
+
 std::uint64_t SettingSearch::paged_bytes(Setting setting) const {
   if (!estimated_) return sample_bytes_;
   return std::clamp<std::uint64_t>(contexts_.distinct[setting.order] * paged_bytes_per_context, 1,

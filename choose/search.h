@@ -172,6 +172,10 @@ class SettingSearch {
   // `counts` of its first `counted_bytes`: as many more as the sample is
   // longer (contexts grow at most as fast as the data).
   void estimate_contexts(const ContextCounts& counts, std::uint64_t counted_bytes);
+  // Whether counts would be worth having before a trial of `setting`: none
+  // held yet, and its tables beyond cheap, which the sample's length alone
+  // gives large pages (faulted in whole) however few contexts touch them.
+  bool wants_contexts(Setting setting) const;
   // The table pages a trial of `setting` touches on this sample: all of
   // them when its tables get large pages, else one per distinct context
   // (at most all). Without counts: all of them.

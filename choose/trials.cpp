@@ -1,5 +1,6 @@
 #include "choose/trials.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <mutex>
 #include <new>
@@ -101,10 +102,18 @@ void run_trials(std::vector<Trial>& trials, const std::uint8_t* data, std::size_
 
 Status run_search(SettingSearch& search, const std::uint8_t* data, std::size_t size,
                   std::uint64_t memory_limit, platform::StopFlag stop, Setting* chosen,
-                  std::vector<std::uint8_t>* stream) {
+                  std::vector<std::uint8_t>* stream,
+                  const std::function<void(SettingSearch&)>& count_contexts) {
+  bool counted = !count_contexts;
   for (;;) {
     const std::vector<Setting> round = search.next_round();
     if (round.empty()) break;
+    if (!counted && std::any_of(round.begin(), round.end(), [&search](Setting setting) {
+          return search.wants_contexts(setting);
+        })) {
+      counted = true;
+      count_contexts(search);
+    }
     std::vector<Trial> trials(round.size());
     for (std::size_t i = 0; i < round.size(); ++i) {
       trials[i].setting = round[i];

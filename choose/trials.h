@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "choose/search.h"
@@ -24,9 +25,12 @@ namespace mx {
 // `memory_limit` bytes (0: none). The best setting goes to
 // `*chosen`, and its trial's stream to `*stream` when that is asked for.
 // ok, interrupted (the stop flag), or out_of_memory when no trial could
-// get its tables.
+// get its tables. `count_contexts`, when given, is called once, before the
+// first round with a trial that wants counts (SettingSearch::
+// wants_contexts()), to give them to the search.
 Status run_search(SettingSearch& search, const std::uint8_t* data, std::size_t size,
                   std::uint64_t memory_limit, platform::StopFlag stop, Setting* chosen,
-                  std::vector<std::uint8_t>* stream);
+                  std::vector<std::uint8_t>* stream,
+                  const std::function<void(SettingSearch&)>& count_contexts = {});
 
 }  // namespace mx

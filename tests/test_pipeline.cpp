@@ -350,6 +350,33 @@ TEST(SettingSearch, CountsTheDistinctContextsOfEveryOrder) {
   }
 }
 
+// The second stage counts its sample's contexts only for a trial where they
+// can spare pages: tables beyond cheap that the sample's length alone would
+// give large pages. Cheap tables cost about their coding however paged, and
+// tables too large for large pages keep small ones without counts.
+TEST(SettingSearch, WantsContextsOnlyWhereTheyCanSparePages) {
+  constexpr std::uint64_t sample = std::uint64_t{1} << 20;
+  struct Case {
+    Setting setting;
+    bool wanted;
+  };
+  const Case cases[] = {
+      {{1, 22}, false},  // 32 MiB: cheap for a MiB
+      {{2, 24}, false},  // 64 MiB: still cheap
+      {{5, 24}, true},   // 272 MiB, large pages by length
+      {{5, 28}, true},   // 4.25 GiB, at most 8 KiB of table per byte
+      {{5, 29}, false},  // 8.5 GiB: small pages by length
+  };
+  for (const Case& c : cases) {
+    SettingSearch search(sample, 0, std::vector<Setting>{c.setting});
+    EXPECT_EQ(search.wants_contexts(c.setting), c.wanted)
+        << c.setting.model << ":" << c.setting.order;
+    ContextCounts counts;
+    search.estimate_contexts(counts, sample);
+    EXPECT_FALSE(search.wants_contexts(c.setting));
+  }
+}
+
 // The record probes, on made-up sizes whose model 5 has a second, deeper
 // valley in the band of record orders: found when the band's pages admit
 // its trials, half found on a model's share of them, skipped when a share
