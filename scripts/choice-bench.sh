@@ -3,9 +3,10 @@
 # it comes to the best setting, and how long it takes beside `c` with the
 # setting it chose.
 #
-#   scripts/choice-bench.sh [--runs N] [--large-runs N] [--memlimit BYTES]
-#                           [--set-bytes N] [--set-curves FILE] [--no-choice]
-#                           [--no-set] [--no-small] [--no-large] [--build-dir DIR]
+#   scripts/choice-bench.sh [--runs N] [--large-runs N] [--settle SECONDS]
+#                           [--memlimit BYTES] [--set-bytes N] [--set-curves FILE]
+#                           [--no-choice] [--no-set] [--no-small] [--no-large]
+#                           [--build-dir DIR]
 #
 #   1. Builds the working tree (Release, tests off) into build-bench/ (or
 #      DIR): moltavex, moltavex_choice, moltavex_structured and
@@ -31,7 +32,8 @@
 #      with the setting it chose, runs alternating, after one untimed run of
 #      each; the best of --runs (default 9) of each. Target: a at most ten
 #      times c. Then the same on the set at 8 MiB a file (best of
-#      --large-runs). Target: a at most 2.5 times c. Beside the times, the
+#      --large-runs), each run after --settle seconds idle (default 5; see
+#      below). Target: a at most 2.5 times c. Beside the times, the
 #      largest peak resident memory of each: the trials' share of their
 #      tables should stay near what the final pass makes resident.
 #   5. Time at 64 MiB: the same on a tar of /usr/include (its first 40 MiB)
@@ -43,6 +45,14 @@
 #      of 8 to 17 GiB and runs of minutes.
 #   Every stream of `a` is also compared with that of `c` (exactness).
 #
+# Settling: a virtual machine that hands freed memory back to its host
+# (free page reporting, a couple of seconds after it is freed) pays several
+# times as much for its next first touch. Run back to back, `c` would get
+# the memory `a` had just freed, still backed, while the final pass of `a`
+# comes seconds after the `c` before it: at GiB of tables the difference
+# is the whole measurement. So the large steps let every run start from
+# the same settled state.
+#
 # Prints Markdown tables; exits 1 when a target is missed or a stream
 # differs. Environment: MOLTAVEX_CORPUS (default ../shared/corpus beside
 # the checkout), TMPDIR, JOBS.
@@ -51,6 +61,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 source "$root/scripts/need-xxhash.sh"
 runs=9
 large_runs=3
+settle=5
 memlimit=2G
 build_dir=$root/build-bench
 do_choice=1
@@ -65,6 +76,7 @@ while [ $# -gt 0 ]; do
   case "$1" in
     --runs) runs=$2; shift ;;
     --large-runs) large_runs=$2; shift ;;
+    --settle) settle=$2; shift ;;
     --memlimit) memlimit=$2; shift ;;
     --build-dir) build_dir=$2; shift ;;
     --set-bytes) set_bytes=$2; shift ;;
@@ -126,12 +138,12 @@ run_once() {
   "$proctime" --runs 1 --warmup 0 -- "$@" | cut -f2,4 --output-delimiter=' '
 }
 
-# One table row: `a` beside `c` with the setting it chose, alternating:
-# the best time of each, and the largest peak resident memory of each (the
-# trials must not make much more of their tables resident than the final
-# pass does).
+# One table row: `a` beside `c` with the setting it chose, alternating,
+# each run after `pause` seconds idle: the best time of each, and the
+# largest peak resident memory of each (the trials must not make much more
+# of their tables resident than the final pass does).
 time_file() {
-  local file=$1 n=$2 limit=$3 header model order ta= tc= pa=0 pc=0 t p
+  local file=$1 n=$2 limit=$3 pause=${4:-0} header model order ta= tc= pa=0 pc=0 t p
   "$program" a "$file" "$work/a.mx" 2>/dev/null
   header=$(od -An -tu1 -N1 "$work/a.mx" | tr -d ' ')
   model=$((header >> 5))
@@ -140,9 +152,11 @@ time_file() {
   local same=yes
   cmp -s "$work/a.mx" "$work/c.mx" || { same=NO; failed=1; }
   for ((r = 0; r < n; ++r)); do
+    sleep "$pause"
     read -r t p < <(run_once "$program" a "$file" "$work/a.mx")
     ta=$(awk -v a="$ta" -v b="$t" 'BEGIN { print (a == "" || b < a) ? b : a }')
     pa=$((p > pa ? p : pa))
+    sleep "$pause"
     read -r t p < <(run_once "$program" "c$model" "$order" "$file" "$work/c.mx")
     tc=$(awk -v a="$tc" -v b="$t" 'BEGIN { print (a == "" || b < a) ? b : a }')
     pc=$((p > pc ? p : pc))
@@ -173,12 +187,12 @@ if [ "$do_small" = 1 ]; then
     for file in "$set_dir"/*; do time_file "$file" "$runs" 10; done
   fi
   echo
-  echo "## Time at 8 MiB (best of $large_runs; target a / c at most 2.5)"
+  echo "## Time at 8 MiB (best of $large_runs, ${settle} s settling; target a / c at most 2.5)"
   echo
   table_head
   mkdir -p "$work/8M"
   "$structured" "$work/8M" $((8 << 20))
-  for file in "$work/8M"/*; do time_file "$file" "$large_runs" 2.5; done
+  for file in "$work/8M"/*; do time_file "$file" "$large_runs" 2.5 "$settle"; done
   echo
 fi
 
@@ -191,10 +205,10 @@ if [ "$do_large" = 1 ]; then
     } >"$large.part"
     mv "$large.part" "$large"
   fi
-  echo "## Time at 64 MiB (best of $large_runs, MOLTAVEX_MEMLIMIT=$memlimit; target a / c at most 1.5)"
+  echo "## Time at 64 MiB (best of $large_runs, ${settle} s settling, MOLTAVEX_MEMLIMIT=$memlimit; target a / c at most 1.5)"
   echo
   table_head
-  MOLTAVEX_MEMLIMIT=$memlimit time_file "$large" "$large_runs" 1.5
+  MOLTAVEX_MEMLIMIT=$memlimit time_file "$large" "$large_runs" 1.5 "$settle"
   echo
 fi
 exit "$failed"
