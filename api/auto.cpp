@@ -191,23 +191,14 @@ MVX_API mvx_status mvx_compress_stream_auto(mvx_read_function read, void* read_c
 MVX_API mvx_status mvx_compress_file_auto(const char* input_name, const char* output_name,
                                           mvx_setting* chosen, const mvx_observer* observer,
                                           const mvx_options* options) {
-  if (input_name == nullptr || output_name == nullptr) return MVX_INVALID_CALL;
-  CallSettings settings;
-  Status status = mx::api::read_settings(options, observer, LimitDefault::safe, settings);
-  if (status != Status::ok) return c_status(status);
-  const mx::platform::StopFlag stop = mx::api::stop_flag_of(observer);
   try {
-    mx::platform::InputFile input;
-    mx::platform::OutputFile output;
-    mx::ByteReader reader;
-    mx::ByteWriter writer;
-    status = mx::api::open_input(input_name, stop, input, reader);
+    mx::api::FileJob job;
+    Status status = job.begin(input_name, options, observer, LimitDefault::safe);
     if (status != Status::ok) return c_status(status);
     status = mx::api::compress_chosen(
-        reader, writer, input.known_size(), chosen, settings, [&](mx::ByteWriter& out) {
-          return mx::api::open_output(output_name, input, stop, output, out);
-        });
-    return c_status(mx::api::commit(status, output));
+        job.reader, job.writer, job.input.known_size(), chosen, job.settings,
+        [&](mx::ByteWriter&) { return job.open_output(output_name); });
+    return c_status(job.finish(status));
   } catch (const std::bad_alloc&) {
     return MVX_OUT_OF_MEMORY;
   }

@@ -22,29 +22,31 @@ Status status_of(platform::FileError error) {
   return Status::create_output_failed;
 }
 
-Status open_input(const char* name, platform::StopFlag stop, platform::InputFile& input,
-                  ByteReader& reader) {
-  const Status status = status_of(input.open(name, stop));
+Status FileJob::begin(const char* input_name, const mvx_options* options,
+                      const mvx_observer* observer, LimitDefault limit_default) {
+  Status status = read_settings(options, observer, limit_default, settings);
   if (status != Status::ok) return status;
-  const Status buffer = reader_open_handle(reader, input.handle());
+  if (input_name == nullptr) {
+    input.use_standard_input();
+  } else {
+    status = status_of(input.open(input_name, stop()));
+    if (status != Status::ok) return status;
+  }
+  status = reader_open_handle(reader, input.handle());
   reader.expected_bytes = input.known_size();
-  return buffer;
+  return status;
 }
 
-Status open_output(const char* name, const platform::InputFile& input, platform::StopFlag stop,
-                   platform::OutputFile& output, ByteWriter& writer) {
-  const Status status = status_of(output.open(name, input, stop));
+Status FileJob::open_output(const char* output_name) {
+  const Status status = status_of(output_name == nullptr ? output.use_standard_output(input)
+                                                         : output.open(output_name, input, stop()));
   if (status != Status::ok) return status;
   return writer_open_handle(writer, output.handle());
 }
 
-bool whole_input(const CallSettings& settings, const platform::InputFile& input) {
-  return settings.whole_input || input.id().regular;
-}
-
-Status commit(Status job, platform::OutputFile& output) {
+Status FileJob::finish(Status job) {
   if (job != Status::ok) return job;
-  return output.commit() ? Status::ok : Status::write_failed;
+  return output.commit(settings.options.durable != 0) ? Status::ok : Status::write_failed;
 }
 
 }  // namespace mx::api
@@ -54,7 +56,39 @@ namespace {
 using mx::c_status;
 using mx::Status;
 using mx::api::CallSettings;
+using mx::api::FileJob;
 using mx::api::LimitDefault;
+
+}  // namespace
+
+namespace {
+
+// Decodes the job's input into its output (`test`: into nothing), once
+// the header has named the model and order and their tables are allowed:
+// a stream that names none, or needs more memory than allowed, fails
+// before the output is touched.
+Status decompress_job(FileJob& job, const char* output_name, bool test, mvx_stream_info* info) {
+  mx::JobWatch watch;
+  mx::watch_streams(watch, job.settings.observer, job.reader, job.writer);
+  const int header = mx::reader_peek(job.reader);
+  if (header < 0 && job.reader.failed) return mx::stream_status(job.reader, job.writer);
+  int model = 0, order = 0;
+  if (header < 0 || !mx::parse_header(static_cast<std::uint8_t>(header), model, order)) {
+    return Status::invalid_stream;
+  }
+  Status status = mx::check_memory(model, order, job.settings.memory_limit);
+  mx::CountingSink sink;
+  if (status == Status::ok) {
+    status = test ? mx::writer_open_function(job.writer, &mx::CountingSink::write, &sink)
+                  : job.open_output(output_name);
+  }
+  if (status != Status::ok) return status;
+  mvx_stream_info found{};
+  status = mx::decompress_streams(job.reader, job.writer, job.settings.observer,
+                                  job.settings.memory_limit, &found, job.whole_input());
+  if (status == Status::ok) status = mx::api::write_info(found, info);
+  return test ? status : job.finish(status);
+}
 
 }  // namespace
 
@@ -63,76 +97,38 @@ extern "C" {
 MVX_API mvx_status mvx_compress_file(const char* input_name, const char* output_name, int model,
                                      int order, const mvx_observer* observer,
                                      const mvx_options* options) {
-  if (input_name == nullptr || output_name == nullptr) return MVX_INVALID_CALL;
   if (mx::find_model(model) == nullptr || !mx::valid_order(order)) return MVX_INVALID_ARGUMENT;
-  CallSettings settings;
-  Status status = mx::api::read_settings(options, observer, LimitDefault::none, settings);
-  if (status != Status::ok) return c_status(status);
-  const mx::platform::StopFlag stop = mx::api::stop_flag_of(observer);
-  mx::platform::InputFile input;
-  mx::platform::OutputFile output;
-  mx::ByteReader reader;
-  mx::ByteWriter writer;
-  status = mx::api::open_input(input_name, stop, input, reader);
-  if (status == Status::ok) status = mx::check_memory(model, order, settings.memory_limit);
-  if (status == Status::ok) status = mx::api::open_output(output_name, input, stop, output, writer);
+  FileJob job;
+  Status status = job.begin(input_name, options, observer, LimitDefault::none);
+  if (status == Status::ok) status = mx::check_memory(model, order, job.settings.memory_limit);
+  if (status == Status::ok) status = job.open_output(output_name);
   if (status != Status::ok) return c_status(status);
   return c_status(
-      mx::api::commit(mx::compress_streams(reader, writer, model, order, settings.observer,
-                                           settings.memory_limit, settings.checksum),
-                      output));
+      job.finish(mx::compress_streams(job.reader, job.writer, model, order, job.settings.observer,
+                                      job.settings.memory_limit, job.settings.checksum)));
+}
+
+MVX_API mvx_status mvx_decompress_file_info(const char* input_name, const char* output_name,
+                                            mvx_stream_info* info, const mvx_observer* observer,
+                                            const mvx_options* options) {
+  if (!mx::api::info_size_ok(info)) return MVX_INVALID_CALL;
+  FileJob job;
+  Status status = job.begin(input_name, options, observer, LimitDefault::safe);
+  if (status == Status::ok) status = decompress_job(job, output_name, false, info);
+  return c_status(status);
 }
 
 MVX_API mvx_status mvx_decompress_file(const char* input_name, const char* output_name,
                                        const mvx_observer* observer, const mvx_options* options) {
-  if (input_name == nullptr || output_name == nullptr) return MVX_INVALID_CALL;
-  CallSettings settings;
-  Status status = mx::api::read_settings(options, observer, LimitDefault::safe, settings);
-  if (status != Status::ok) return c_status(status);
-  const mx::platform::StopFlag stop = mx::api::stop_flag_of(observer);
-  mx::platform::InputFile input;
-  mx::platform::OutputFile output;
-  mx::ByteReader reader;
-  mx::ByteWriter writer;
-  status = mx::api::open_input(input_name, stop, input, reader);
-  if (status != Status::ok) return c_status(status);
-  // The header names the tables: a stream that names none, or needs more
-  // memory than allowed, fails before the output is touched.
-  mx::JobWatch watch;
-  mx::watch_streams(watch, settings.observer, reader, writer);
-  const int header = mx::reader_peek(reader);
-  if (header < 0 && reader.failed) return c_status(mx::stream_status(reader, writer));
-  int model = 0, order = 0;
-  if (header < 0 || !mx::parse_header(static_cast<std::uint8_t>(header), model, order)) {
-    return MVX_INVALID_STREAM;
-  }
-  status = mx::check_memory(model, order, settings.memory_limit);
-  if (status == Status::ok) status = mx::api::open_output(output_name, input, stop, output, writer);
-  if (status != Status::ok) return c_status(status);
-  return c_status(mx::api::commit(
-      mx::decompress_streams(reader, writer, settings.observer, settings.memory_limit, nullptr,
-                             mx::api::whole_input(settings, input)),
-      output));
+  return mvx_decompress_file_info(input_name, output_name, nullptr, observer, options);
 }
 
 MVX_API mvx_status mvx_test_file(const char* input_name, mvx_stream_info* info,
                                  const mvx_observer* observer, const mvx_options* options) {
-  if (input_name == nullptr || !mx::api::info_size_ok(info)) return MVX_INVALID_CALL;
-  CallSettings settings;
-  Status status = mx::api::read_settings(options, observer, LimitDefault::safe, settings);
-  if (status != Status::ok) return c_status(status);
-  mx::platform::InputFile input;
-  mx::ByteReader reader;
-  mx::ByteWriter writer;
-  mx::CountingSink sink;
-  status = mx::api::open_input(input_name, mx::api::stop_flag_of(observer), input, reader);
-  if (status == Status::ok)
-    status = mx::writer_open_function(writer, &mx::CountingSink::write, &sink);
-  if (status != Status::ok) return c_status(status);
-  mvx_stream_info found{};
-  status = mx::decompress_streams(reader, writer, settings.observer, settings.memory_limit, &found,
-                                  mx::api::whole_input(settings, input));
-  if (status == Status::ok) status = mx::api::write_info(found, info);
+  if (!mx::api::info_size_ok(info)) return MVX_INVALID_CALL;
+  FileJob job;
+  Status status = job.begin(input_name, options, observer, LimitDefault::safe);
+  if (status == Status::ok) status = decompress_job(job, nullptr, true, info);
   return c_status(status);
 }
 

@@ -1,6 +1,9 @@
-// The steps the C API's file jobs share (files.cpp, auto.cpp): a named
-// input and output (platform/files.h) set up under the streams, and the
-// output committed only after a job that succeeded.
+// One named-file job of the C API (files.cpp, auto.cpp): its settings, its
+// input and output (platform/files.h; a null name is the standard stream)
+// and the streams over them. The input opens first; the output opens only
+// once the job has checked what it can (the setting, the memory, the
+// stream's header); finish() commits the output of a job that succeeded,
+// and an output never committed is left as it was.
 #pragma once
 
 #include "api/jobs.h"
@@ -11,20 +14,28 @@ namespace mx::api {
 
 Status status_of(platform::FileError error);
 
-// Opens the named input and a reader over it (expecting its size).
-Status open_input(const char* name, platform::StopFlag stop, platform::InputFile& input,
-                  ByteReader& reader);
+class FileJob {
+ public:
+  // Reads the caller's structures and opens the input (null: standard
+  // input), with a reader expecting its size.
+  Status begin(const char* input_name, const mvx_options* options, const mvx_observer* observer,
+               LimitDefault limit_default);
+  // Opens the output (null: standard output) and a writer over it.
+  Status open_output(const char* output_name);
+  // The job's status; an output that cannot be committed makes a write
+  // failure of a job that succeeded.
+  Status finish(Status job);
 
-// Opens the named output of the job reading `input`, and a writer over it.
-Status open_output(const char* name, const platform::InputFile& input, platform::StopFlag stop,
-                   platform::OutputFile& output, ByteWriter& writer);
+  // Whether a decoder has the whole input (and checks its end): a regular
+  // file, or what the caller says of the rest.
+  bool whole_input() const { return settings.whole_input || input.id().regular; }
+  platform::StopFlag stop() const { return stop_flag_of(settings.observer); }
 
-// Whether a decoder reading `input` has the whole input (and checks its
-// end): a regular file, or what the caller says of the rest.
-bool whole_input(const CallSettings& settings, const platform::InputFile& input);
-
-// The job's status; an output that cannot be committed makes a write
-// failure of a job that succeeded.
-Status commit(Status job, platform::OutputFile& output);
+  CallSettings settings;
+  platform::InputFile input;
+  platform::OutputFile output;
+  ByteReader reader;
+  ByteWriter writer;
+};
 
 }  // namespace mx::api

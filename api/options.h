@@ -56,7 +56,7 @@ bool read_struct(const T* from, std::size_t first_size, T& to) {
 // stream decompresses with the defaults.
 enum class LimitDefault { none, safe };
 
-// A call's settings, resolved: the limit a plain byte count (0 for none,
+// A call's settings, resolved: the limit a plain byte count (no_memory_limit for none,
 // as the drivers take it), the observer null when the caller gave none.
 struct CallSettings {
   mvx_options options;

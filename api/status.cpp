@@ -16,20 +16,10 @@ extern "C" {
 
 MVX_API const char* mvx_status_message(mvx_status status) {
   switch (status) {
-    case MVX_OK: return "";
-    case MVX_OPEN_INPUT_FAILED: return "Could not open input file.";
-    case MVX_CREATE_OUTPUT_FAILED: return "Could not create output file.";
-    case MVX_READ_FAILED: return "Could not read input file.";
-    case MVX_WRITE_FAILED: return "Could not write output file.";
-    case MVX_OUT_OF_MEMORY: return "Out of memory.";
-    case MVX_INVALID_STREAM: return "Not a valid compressed file.";
-    case MVX_TRUNCATED_STREAM: return "Unexpected end of compressed data.";
-    case MVX_INVALID_ARGUMENT: return "Invalid model or order.";
-    case MVX_INTERRUPTED: return "Interrupted.";
-    case MVX_OUTPUT_TOO_SMALL: return "Output buffer too small.";
-    case MVX_MEMORY_LIMIT: return "Memory limit exceeded.";
-    case MVX_INVALID_CALL: return "Invalid call: a null pointer or an impossible size.";
-    case MVX_CORRUPT: return "Compressed data is corrupt.";
+#define MX_STATUS_MESSAGE_(value, name, message) \
+  case value: return message;
+    MVX_STATUS_LIST(MX_STATUS_MESSAGE_)
+#undef MX_STATUS_MESSAGE_
   }
   return "Unknown error.";
 }
@@ -56,7 +46,7 @@ MVX_API bool mvx_read_header(uint8_t header, int* model, int* order) {
   return true;
 }
 
-MVX_API mvx_status mvx_describe_from_record(uint8_t header, const uint8_t tail[32],
+MVX_API mvx_status mvx_describe_from_record(uint8_t header, const uint8_t tail[MVX_RECORD_SIZE],
                                             uint64_t input_size, mvx_stream_info* info) {
   if (tail == nullptr || !mx::api::info_size_ok(info)) return MVX_INVALID_CALL;
   mvx_stream_info found{};

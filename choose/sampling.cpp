@@ -262,7 +262,7 @@ Status choose(const std::uint8_t* data, std::size_t available, std::uint64_t tot
     int fourfolds = 0;
     for (std::uint64_t covered = second; covered <= total_size / 4; covered *= 4) ++fourfolds;
     int order = std::min(base + fourfolds, max_order);
-    while (order > base && memory_limit != 0 && table_bytes(model, order) > memory_limit) --order;
+    while (order > base && table_bytes(model, order) > memory_limit) --order;
     choice.setting.order = order;
   }
   return Status::ok;

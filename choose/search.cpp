@@ -55,8 +55,7 @@ SettingSearch::SettingSearch(std::uint64_t sample_bytes, std::uint64_t memory_li
 bool SettingSearch::fits(int model, int order) const {
   if (order < 0 || order > max_order) return false;
   const std::uint64_t tables = table_bytes(model, order);
-  return (memory_limit_ == 0 || tables <= memory_limit_) &&
-         (table_cap_ == 0 || tables <= table_cap_);
+  return tables <= memory_limit_ && (table_cap_ == 0 || tables <= table_cap_);
 }
 
 void SettingSearch::limit_band(const ContextCounts& counts, std::uint64_t pages) {

@@ -136,7 +136,7 @@ class SettingSearch {
   static constexpr std::uint64_t paged_bytes_per_context = 2;
 
   // A search over all models for a sample of `sample_bytes`, with tables of
-  // at most `memory_limit` bytes (0: no limit), and when `capped`, of at
+  // at most `memory_limit` bytes (no_memory_limit: none), and when `capped`, of at
   // most capped_bytes_per_byte per sample byte; `records` is the band of
   // record orders to probe (empty: none).
   SettingSearch(std::uint64_t sample_bytes, std::uint64_t memory_limit, bool capped = false,

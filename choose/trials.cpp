@@ -61,7 +61,7 @@ void run_trial(Trial& trial, const std::uint8_t* data, std::size_t size, bool ke
 
 // Runs the trials on the calling thread and one helper (just the calling
 // thread when no thread can be started), at most `memory_limit` bytes of
-// tables reserved at once (0: no limit). Both threads watch the caller's
+// tables reserved at once (no_memory_limit: none). Both threads watch the caller's
 // stop flag, a volatile sig_atomic_t that a signal handler (or, on
 // Windows, the console's control thread) may raise while they run: it is
 // read and written whole, and a raised flag stops each trial at its next
@@ -77,9 +77,7 @@ void run_trials(std::vector<Trial>& trials, const std::uint8_t* data, std::size_
     while (next < trials.size()) {
       Trial& trial = trials[next++];
       const std::uint64_t bytes = table_bytes(trial.setting.model, trial.setting.order);
-      released.wait(lock, [&] {
-        return memory_limit == 0 || reserved == 0 || bytes <= memory_limit - reserved;
-      });
+      released.wait(lock, [&] { return reserved == 0 || bytes <= memory_limit - reserved; });
       reserved += bytes;
       lock.unlock();
       run_trial(trial, data, size, keep_streams, memory_limit, stop);

@@ -22,7 +22,7 @@
 namespace mx {
 
 // Runs `search` to its end on data[0, size) with tables of at most
-// `memory_limit` bytes (0: none). The best setting goes to
+// `memory_limit` bytes (no_memory_limit: none). The best setting goes to
 // `*chosen`, and its trial's stream to `*stream` when that is asked for.
 // ok, interrupted (the stop flag), or out_of_memory when no trial could
 // get its tables. `count_contexts`, when given, is called once, before the

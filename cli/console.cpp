@@ -1,10 +1,11 @@
+// The classic console text (see console.h).
 #include "cli/console.h"
 
 #include <cstring>
 #include <string>
 
+#include "cli/system.h"
 #include "moltavex/moltavex.hpp"
-#include "platform/platform.h"
 
 namespace mx::cli {
 
@@ -12,7 +13,7 @@ void print_line(const char* text) {
   std::string line(text);
   line += "\r\n";
   // Nothing sensible can be done when standard error itself fails.
-  (void)platform::write_all(platform::std_error(), line.data(), line.size());
+  (void)sys::write(sys::Stream::error, line);
 }
 
 void print_usage() {
@@ -35,7 +36,7 @@ void print_usage() {
   }
   line("");
   line("note:  To use stdin/stdout, enter : as the filename");
-  (void)platform::write_all(platform::std_output(), text.data(), text.size());
+  (void)sys::write(sys::Stream::output, text);
 }
 
 }  // namespace mx::cli

@@ -1,6 +1,6 @@
-// Console text of the program: message lines on standard error, the usage
-// text on standard output. Every line ends with CRLF, on every platform, so
-// the console bytes are the same everywhere.
+// Console text of the classic commands: message lines on standard error,
+// the usage text on standard output. Every line ends with CRLF, on every
+// platform, so the console bytes are the same everywhere.
 #pragma once
 
 namespace mx::cli {

@@ -1,12 +1,16 @@
-// Process entry. On Windows the raw command line is split by the program's
-// own tokenizer; on POSIX the shell has already split and unquoted the
-// arguments, so argv fills the argument slots as it is and file names are
-// used exactly as given.
+// Process entry and the choice of interface: a first argument that begins
+// with '-' starts the conventional command line (conventional.h), anything
+// else the classic commands (classic.h). On Windows the raw command line is
+// split by the program's own tokenizer; on POSIX the shell has already
+// split and unquoted the arguments, so argv fills the argument slots as it
+// is and file names are used exactly as given.
 #include <cstddef>
 #include <vector>
 
-#include "cli/entry.h"
-#include "cli/process.h"
+#include "cli/classic.h"
+#include "cli/conventional.h"
+#include "cli/system.h"
+#include "cli/tokenizer.h"
 
 #if defined(_WIN32)
 #ifndef WIN32_LEAN_AND_MEAN
@@ -16,12 +20,21 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
-
-#include "cli/tokenizer.h"
 #endif
 
+namespace {
+
+int run_program(std::size_t count, char** slots, bool strip_name_quotes) {
+  if (count >= 2 && slots[1] != nullptr && slots[1][0] == '-') {
+    return mx::cli::run_conventional(count, slots, strip_name_quotes);
+  }
+  return mx::cli::run_classic(count, slots, strip_name_quotes);
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
-  mx::cli::open_missing_standard_streams();
+  mx::cli::sys::open_missing_standard_streams();
 #if defined(_WIN32)
   (void)argc;
   (void)argv;
@@ -30,8 +43,7 @@ int main(int argc, char** argv) {
   // safe, and the slots may point into it for the rest of the run.
   const std::size_t count =
       mx::cli::split_command_line(GetCommandLineA(), slots, mx::cli::argument_slots);
-  const bool strip_name_quotes = true;
-  mx::cli::exit_process(mx::cli::program_main(count, slots, strip_name_quotes));
+  mx::cli::sys::exit_process(run_program(count, slots, true));
 #else
   // Every argument has a slot (the conventional command line takes any
   // number of files), and at least argument_slots are there, null past the
@@ -44,8 +56,8 @@ int main(int argc, char** argv) {
     std::vector<char*> slots(count + 1 > mx::cli::argument_slots ? count + 1
                                                                  : mx::cli::argument_slots);
     for (std::size_t i = 0; i < count; ++i) slots[i] = argv[i];
-    status = mx::cli::program_main(count, slots.data(), false);
+    status = run_program(count, slots.data(), false);
   }
-  mx::cli::exit_process(status);
+  mx::cli::sys::exit_process(status);
 #endif
 }

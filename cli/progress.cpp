@@ -2,8 +2,9 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
-#include "platform/platform.h"
+#include "cli/system.h"
 
 namespace mx::cli {
 
@@ -31,14 +32,22 @@ void ProgressLine::format(char* out, std::size_t size, std::uint64_t bytes_in,
                 whole / 60, whole % 60);
 }
 
-void ProgressLine::format_summary(char* out, std::size_t size, std::uint64_t bytes_in,
-                                  std::uint64_t bytes_out, bool decompressing, double seconds) {
+std::string ProgressLine::sizes_text(std::uint64_t bytes_in, std::uint64_t bytes_out,
+                                     bool decompressing) {
   const std::uint64_t stream = decompressing ? bytes_in : bytes_out;
   const std::uint64_t data = decompressing ? bytes_out : bytes_in;
   const double bits_per_byte = data == 0 ? 0.0 : 8.0 * static_cast<double>(stream) / data;
-  std::snprintf(out, size, "  %llu -> %llu bytes, %.3f bits per byte, %.2f s",
+  char text[96];
+  std::snprintf(text, sizeof text, "%llu -> %llu bytes, %.3f bits per byte",
                 static_cast<unsigned long long>(bytes_in),
-                static_cast<unsigned long long>(bytes_out), bits_per_byte, seconds);
+                static_cast<unsigned long long>(bytes_out), bits_per_byte);
+  return text;
+}
+
+void ProgressLine::format_summary(char* out, std::size_t size, std::uint64_t bytes_in,
+                                  std::uint64_t bytes_out, bool decompressing, double seconds) {
+  std::snprintf(out, size, "  %s, %.2f s", sizes_text(bytes_in, bytes_out, decompressing).c_str(),
+                seconds);
 }
 
 void ProgressLine::started(void* context, bool decompressing) {
@@ -73,7 +82,7 @@ void ProgressLine::draw(const char* text) {
   line[0] = '\r';
   std::memcpy(line + 1, text, length);
   std::memset(line + 1 + length, ' ', cover);
-  (void)platform::write_all(platform::std_error(), line, 1 + length + cover);
+  (void)sys::write(sys::Stream::error, std::string(line, 1 + length + cover));
   drawn_ = length;
 }
 
@@ -82,7 +91,7 @@ void ProgressLine::summarize() {
   char text[line_room];
   format_summary(text, sizeof text, bytes_in_, bytes_out_, decompressing_, seconds());
   draw(text);
-  (void)platform::write_all(platform::std_error(), "\r\n", 2);
+  (void)sys::write(sys::Stream::error, "\r\n");
   drawn_ = 0;
 }
 
@@ -93,7 +102,7 @@ void ProgressLine::erase() {
   blank[0] = '\r';
   std::memset(blank + 1, ' ', n);
   blank[n + 1] = '\r';
-  (void)platform::write_all(platform::std_error(), blank, n + 2);
+  (void)sys::write(sys::Stream::error, std::string(blank, n + 2));
   drawn_ = 0;
 }
 

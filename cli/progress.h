@@ -16,6 +16,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <string>
 
 namespace mx::cli {
 
@@ -41,6 +42,9 @@ class ProgressLine {
                      std::uint64_t data_bytes, double seconds);
   static void format_summary(char* out, std::size_t size, std::uint64_t bytes_in,
                              std::uint64_t bytes_out, bool decompressing, double seconds);
+  // The summary's sizes: "152089 -> 43202 bytes, 2.272 bits per byte".
+  static std::string sizes_text(std::uint64_t bytes_in, std::uint64_t bytes_out,
+                                bool decompressing);
 
  private:
   using Clock = std::chrono::steady_clock;

@@ -1,9 +1,8 @@
 #include "cli/tokenizer.h"
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
-
-#include "platform/platform.h"
 
 namespace mx::cli {
 
@@ -80,7 +79,7 @@ bool parse_byte_count(const char* text, std::uint64_t& bytes) {
 char* concat_alloc(const char* first, const char* second) {
   const std::size_t a = std::strlen(first);
   const std::size_t b = std::strlen(second);
-  auto* text = static_cast<char*>(platform::alloc_zeroed(std::uint64_t{a} + b + 1));
+  auto* text = static_cast<char*>(std::calloc(std::size_t{a} + b + 1, 1));
   if (text == nullptr) return nullptr;
   std::memcpy(text, first, a);
   std::memcpy(text + a, second, b);

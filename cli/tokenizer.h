@@ -13,6 +13,10 @@
 
 namespace mx::cli {
 
+// The slots of a raw command line that the program reads: more arguments
+// are counted but not stored.
+inline constexpr std::size_t argument_slots = 260;
+
 // Splits `command_line` in place: separating blanks become terminators and
 // slots[0], slots[1], ... point into the buffer. Returns the number of
 // arguments found. Only the first `slot_count` are stored; the rest are
@@ -39,7 +43,7 @@ int parse_decimal(const char* text);
 bool parse_byte_count(const char* text, std::uint64_t& bytes);
 
 // A new zero-terminated string holding `first` then `second`, allocated
-// zero-filled from the platform layer (never freed by the program); null
+// zero-filled with calloc (never freed by the program); null
 // when memory is short.
 char* concat_alloc(const char* first, const char* second);
 

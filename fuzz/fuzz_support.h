@@ -69,7 +69,8 @@ inline JobResult decompress_memory(const std::uint8_t* data, std::size_t size,
   reader_open_function(reader, &MemorySource::read, &source);
   writer_open_function(writer, &VectorSink::write, &sink);
   writer.capacity = writer_capacity;
-  result.status = decompress_streams(reader, writer, nullptr, 0, nullptr, whole_input);
+  result.status =
+      decompress_streams(reader, writer, nullptr, no_memory_limit, nullptr, whole_input);
   result.sink_refused = sink.refused;
   return result;
 }

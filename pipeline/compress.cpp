@@ -150,7 +150,7 @@ Status finish_job(ByteReader& reader, ByteWriter& writer, const JobWatch& watch)
 
 Status check_memory(int model, int order, std::uint64_t memory_limit) {
   const std::uint64_t bytes = model_table[model].info.table_bytes(order);
-  return memory_limit != 0 && bytes > memory_limit ? Status::memory_limit : Status::ok;
+  return bytes > memory_limit ? Status::memory_limit : Status::ok;
 }
 
 void announce_start(const Observer* observer, bool decompressing, int model) {

@@ -18,7 +18,7 @@
 // becomes of a file output then (kept, renamed into place) is the caller's
 // business (platform/files.h).
 //
-// Memory limits here are plain byte counts, 0 for none (the C API's
+// Memory limits here are plain byte counts, no_memory_limit for none (the C API's
 // defaults are resolved before a job starts, in api/).
 #pragma once
 
@@ -32,7 +32,7 @@ namespace mx {
 
 using Observer = mvx_observer;
 
-inline constexpr std::uint64_t no_memory_limit = 0;
+inline constexpr std::uint64_t no_memory_limit = UINT64_MAX;  // the same as MVX_NO_MEMORY_LIMIT
 
 // Tables up to these sizes stay in the caches of one core, where asking
 // for entries ahead only costs instructions: the coding loops prefetch only
@@ -42,7 +42,7 @@ inline constexpr std::uint64_t no_memory_limit = 0;
 inline constexpr std::uint64_t encode_prefetch_from_bytes = std::uint64_t{2} << 20;
 inline constexpr std::uint64_t decode_prefetch_from_bytes = std::uint64_t{1} << 20;
 
-// The tables of `model` at `order` within `memory_limit` bytes (0: no
+// The tables of `model` at `order` within `memory_limit` bytes (no_memory_limit: no
 // limit): ok, or memory_limit. The model must be valid.
 Status check_memory(int model, int order, std::uint64_t memory_limit);
 

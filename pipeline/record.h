@@ -27,9 +27,11 @@
 #include <cstdint>
 #include <vector>
 
+#include "moltavex/moltavex.h"
+
 namespace mx {
 
-inline constexpr std::size_t record_bytes = 32;
+inline constexpr std::size_t record_bytes = MVX_RECORD_SIZE;
 inline constexpr std::uint8_t record_magic[4] = {0xC5, 0x4D, 0x56, 0x58};
 inline constexpr std::uint8_t record_version = 1;
 

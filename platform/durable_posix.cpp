@@ -1,8 +1,7 @@
-// POSIX forms of the durability and pipe calls of platform.h.
+// POSIX forms of the durability calls of platform.h.
 #if !defined(_WIN32)
 
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -35,8 +34,6 @@ bool sync_path(const char* name, int flags) {
 
 }  // namespace
 
-bool sync_file(const char* name) { return sync_path(name, 0); }
-
 bool sync_directory_of(const char* name) {
   const std::string path(name);
   const std::size_t slash = path.find_last_of('/');
@@ -44,16 +41,6 @@ bool sync_directory_of(const char* name) {
                                 : slash == 0               ? "/"
                                                            : path.substr(0, slash);
   return sync_path(directory.c_str(), O_DIRECTORY);
-}
-
-bool output_gone(Handle h) {
-  struct stat st;
-  // A pipe whose reader has gone, or a socket whose peer has, polls as an
-  // error for writing.
-  if (::fstat(static_cast<int>(h), &st) != 0) return false;
-  if (!S_ISFIFO(st.st_mode) && !S_ISSOCK(st.st_mode)) return false;
-  struct pollfd p = {static_cast<int>(h), POLLOUT, 0};
-  return ::poll(&p, 1, 0) == 1 && (p.revents & POLLERR) != 0;
 }
 
 }  // namespace mx::platform

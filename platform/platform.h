@@ -117,17 +117,12 @@ FileId identify(const char* name);  // valid == false when the name does not exi
 // Removes a file by name. False on failure.
 bool remove_file(const char* name);
 
-// Durability and pipes (platform/durable_posix.cpp, durable_win32.cpp).
+// Durability (platform/durable_posix.cpp, durable_win32.cpp).
 //
-// Syncs a named file's data and metadata to disk (fsync). False on failure.
-bool sync_file(const char* name);
 // Syncs the directory that holds `name` (its entry, after a rename into
 // it), so that the name survives a crash. False on failure; true where the
 // system keeps directory entries durable by itself (Windows).
 bool sync_directory_of(const char* name);
-// True when `h` is a pipe whose reading end is closed, after a write to it
-// failed: the reader has gone, which is no error of the writer.
-bool output_gone(Handle h);
 
 // Zero-filled memory. Large blocks come straight from the system as pages
 // that are zero until first written, so untouched parts cost nothing;

@@ -68,17 +68,12 @@ inline Bytes from_text(const std::string& text) { return Bytes(text.begin(), tex
 
 // A job's named files with the streams over them, set up as the library's
 // file jobs set them up (api/files.h): the input first.
-struct StreamPair {
-  platform::InputFile input;
-  platform::OutputFile output;
-  ByteReader reader;
-  ByteWriter writer;
-};
+using StreamPair = api::FileJob;
 
 inline Status open_streams(const char* input_name, const char* output_name, StreamPair& pair) {
-  const Status status = api::open_input(input_name, nullptr, pair.input, pair.reader);
+  const Status status = pair.begin(input_name, nullptr, nullptr, api::LimitDefault::none);
   if (status != Status::ok) return status;
-  return api::open_output(output_name, pair.input, nullptr, pair.output, pair.writer);
+  return pair.open_output(output_name);
 }
 
 #ifndef MOLTAVEX_CORPUS_DIR

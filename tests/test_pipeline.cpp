@@ -197,7 +197,7 @@ TEST(Decompression, TrailingBytesAreIgnoredAndTheStreamsLengthKnown) {
         stream.insert(stream.end(), tail.begin(), tail.end());
         mvx_stream_info info{};
         const auto r = test::run_in_memory(stream, [&](ByteReader& reader, ByteWriter& writer) {
-          return decompress_streams(reader, writer, nullptr, 0, &info);
+          return decompress_streams(reader, writer, nullptr, no_memory_limit, &info);
         });
         ASSERT_EQ(r.status, Status::ok) << model;
         EXPECT_EQ(r.output, data) << model;
@@ -293,10 +293,10 @@ TEST(SettingSearch, FindsTheSmallestInFewTrialsWithinTheLimits) {
     Setting expected;
   };
   const Case cases[] = {
-      {0, {0, 0}, 48, {5, 24}},
+      {no_memory_limit, {0, 0}, 48, {5, 24}},
       {mvx_model_memory(5, 22), {0, 0}, 48, {5, 22}},
-      {0, {5, 24}, 48, {5, 23}},  // 5:23 and 5:25 would tie; 5:25 is not tried
-      {0, {0, 0}, 49, {5, 24}},   // 5:24 and 5:25 tie: the smaller tables win
+      {no_memory_limit, {5, 24}, 48, {5, 23}},  // 5:23 and 5:25 would tie; 5:25 is not tried
+      {no_memory_limit, {0, 0}, 49, {5, 24}},   // 5:24 and 5:25 tie: the smaller tables win
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.model5_twice_best);
@@ -312,7 +312,7 @@ TEST(SettingSearch, FindsTheSmallestInFewTrialsWithinTheLimits) {
       // The order of the results within a round does not matter.
       for (auto s = round.rbegin(); s != round.rend(); ++s) {
         EXPECT_TRUE(tried.insert({s->model, s->order}).second) << s->model << ":" << s->order;
-        if (c.memory_limit != 0) {
+        if (c.memory_limit != no_memory_limit) {
           EXPECT_LE(mvx_model_memory(s->model, s->order), c.memory_limit);
         }
         const bool fails = s->model == c.failing.model && s->order == c.failing.order;
@@ -368,7 +368,7 @@ TEST(SettingSearch, WantsContextsOnlyWhereTheyCanSparePages) {
       {{5, 29}, false},  // 8.5 GiB: small pages by length
   };
   for (const Case& c : cases) {
-    SettingSearch search(sample, 0, std::vector<Setting>{c.setting});
+    SettingSearch search(sample, no_memory_limit, std::vector<Setting>{c.setting});
     EXPECT_EQ(search.wants_contexts(c.setting), c.wanted)
         << c.setting.model << ":" << c.setting.order;
     ContextCounts counts;
@@ -412,7 +412,7 @@ TEST(SettingSearch, ProbesTheBandOfRecordsWithinItsPages) {
       if (s.model == 5) size = std::min(size, second.base + rise(s.order, second.order));
       return size;
     };
-    SettingSearch search(32 << 10, 0, false, band);
+    SettingSearch search(32 << 10, no_memory_limit, false, band);
     search.limit_band(counts, c.pages);
     std::set<std::pair<int, int>> tried;
     std::uint64_t band_pages = 0;

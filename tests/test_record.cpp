@@ -133,7 +133,8 @@ TEST(IntegrityRecord, EveryModelTurnsDamageIntoAStatus) {
       const test::JobResult r = test::run_in_memory(
           stream,
           [&](ByteReader& reader, ByteWriter& writer) {
-            return decompress_streams(reader, writer, nullptr, 0, &info, /*whole_input*/ true);
+            return decompress_streams(reader, writer, nullptr, no_memory_limit, &info,
+                                      /*whole_input*/ true);
           },
           chunk);
       EXPECT_EQ(r.status, Status::ok) << where << ", reads of " << chunk;
@@ -148,7 +149,8 @@ TEST(IntegrityRecord, EveryModelTurnsDamageIntoAStatus) {
       mvx_stream_info info = MVX_STREAM_INFO_INIT;
       const test::JobResult r =
           test::run_in_memory(trailed, [&](ByteReader& reader, ByteWriter& writer) {
-            return decompress_streams(reader, writer, nullptr, 0, &info, /*whole_input*/ true);
+            return decompress_streams(reader, writer, nullptr, no_memory_limit, &info,
+                                      /*whole_input*/ true);
           });
       EXPECT_EQ(r.status, Status::ok) << where;
       EXPECT_EQ(info.trailing_data, 1) << where << (whole == &bare ? ", no record" : "");

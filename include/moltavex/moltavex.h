@@ -178,24 +178,27 @@
 extern "C" {
 #endif
 
-/* The outcome of a call. mvx_status_message gives the line the program
- * prints for it. */
-typedef enum mvx_status {
-  MVX_OK = 0,
-  MVX_OPEN_INPUT_FAILED,    /* "Could not open input file." */
-  MVX_CREATE_OUTPUT_FAILED, /* "Could not create output file." (also: the output is the input) */
-  MVX_READ_FAILED,          /* "Could not read input file." */
-  MVX_WRITE_FAILED,         /* "Could not write output file." */
-  MVX_OUT_OF_MEMORY,        /* "Out of memory." (an allocation failed) */
-  MVX_INVALID_STREAM,       /* "Not a valid compressed file." (no header, or model 6 or 7) */
-  MVX_TRUNCATED_STREAM,     /* "Unexpected end of compressed data." */
-  MVX_INVALID_ARGUMENT,     /* "Invalid model or order." (a setting out of range) */
-  MVX_INTERRUPTED,          /* "Interrupted." (the observer's stop flag was raised) */
-  MVX_OUTPUT_TOO_SMALL,     /* "Output buffer too small." */
-  MVX_MEMORY_LIMIT,         /* "Memory limit exceeded." (the tables pass the limit) */
-  MVX_INVALID_CALL,         /* "Invalid call: a null pointer or an impossible size." */
-  MVX_CORRUPT               /* "Compressed data is corrupt." (the integrity record disagrees) */
-} mvx_status;
+/* The outcome of a call, listed once: X(value, short name, the line
+ * mvx_status_message gives and the program prints). The C++ wrapper and
+ * the bindings derive their names from this list. */
+#define MVX_STATUS_LIST(X)                                                                         \
+  X(MVX_OK, ok, "")                                                                                \
+  X(MVX_OPEN_INPUT_FAILED, open_input_failed, "Could not open input file.")                        \
+  X(MVX_CREATE_OUTPUT_FAILED, create_output_failed, "Could not create output file.")               \
+  X(MVX_READ_FAILED, read_failed, "Could not read input file.")                                    \
+  X(MVX_WRITE_FAILED, write_failed, "Could not write output file.")                                \
+  X(MVX_OUT_OF_MEMORY, out_of_memory, "Out of memory.")                 /* an allocation failed */ \
+  X(MVX_INVALID_STREAM, invalid_stream, "Not a valid compressed file.") /* model 6, 7 */           \
+  X(MVX_TRUNCATED_STREAM, truncated_stream, "Unexpected end of compressed data.")                  \
+  X(MVX_INVALID_ARGUMENT, invalid_argument, "Invalid model or order.")                             \
+  X(MVX_INTERRUPTED, interrupted, "Interrupted.") /* the observer's stop flag */                   \
+  X(MVX_OUTPUT_TOO_SMALL, output_too_small, "Output buffer too small.")                            \
+  X(MVX_MEMORY_LIMIT, memory_limit, "Memory limit exceeded.") /* tables pass the limit */          \
+  X(MVX_INVALID_CALL, invalid_call, "Invalid call: a null pointer or an impossible size.")         \
+  X(MVX_CORRUPT, corrupt, "Compressed data is corrupt.") /* the record disagrees */
+#define MVX_STATUS_VALUE_(value, name, message) value,
+typedef enum mvx_status { MVX_STATUS_LIST(MVX_STATUS_VALUE_) } mvx_status;
+#undef MVX_STATUS_VALUE_
 
 /* The fixed one-line message of a status, without line end ("" for MVX_OK). */
 MVX_API const char* mvx_status_message(mvx_status status);
@@ -251,9 +254,13 @@ typedef struct mvx_options {
    * it to its end and checks it as it checks a buffer or a named regular
    * file, always (see INTEGRITY RECORD); push contexts never see the end. */
   int whole_input;
+  /* Nonzero: a file job syncs a named output's data to its device before
+   * the name takes it, and the directory after (before removing an input,
+   * say). */
+  int durable;
 } mvx_options;
 #define MVX_OPTIONS_INIT \
-  { sizeof(mvx_options), 0, 0, 0, 0 }
+  { sizeof(mvx_options), 0, 0, 0, 0, 0 }
 MVX_API void mvx_options_init(mvx_options* options);
 
 /* The largest stream that compressing `size` bytes can give, with any
@@ -359,10 +366,10 @@ MVX_API mvx_status mvx_decompress_stream(mvx_read_function read, void* read_cont
                                          mvx_write_function write, void* write_context,
                                          const mvx_observer* observer, const mvx_options* options);
 
-/* Named files, the names used as they are (":" for the standard streams
- * is the program's convention). The input is opened first (a missing input
- * never touches the output); an output that is the input file itself,
- * under any name, is refused.
+/* Named files, the names used as they are; a NULL name is the standard
+ * input or output. The input is opened first (a missing input never
+ * touches the output); an output that is the input file itself, under any
+ * name, is refused.
  *
  * An output name that holds a regular file, a symbolic link or nothing is
  * written through a new temporary file in the same directory (created
@@ -396,7 +403,11 @@ typedef struct mvx_stream_info {
   { sizeof(mvx_stream_info), 0, 0, 0, 0, 0, 0 }
 MVX_API void mvx_stream_info_init(mvx_stream_info* info);
 
-/* As mvx_decompress_stream; `info` (if not NULL) describes the stream. */
+/* As mvx_decompress_stream and mvx_decompress_file; `info` (if not NULL)
+ * describes the stream. */
+MVX_API mvx_status mvx_decompress_file_info(const char* input_name, const char* output_name,
+                                            mvx_stream_info* info, const mvx_observer* observer,
+                                            const mvx_options* options);
 MVX_API mvx_status mvx_decompress_stream_info(mvx_read_function read, void* read_context,
                                               mvx_write_function write, void* write_context,
                                               mvx_stream_info* info, const mvx_observer* observer,
@@ -407,7 +418,8 @@ MVX_API mvx_status mvx_decompress_stream_info(mvx_read_function read, void* read
  * MVX_OK when `tail` is a record of a stream of `input_size` bytes; `info`
  * then gets the header's setting, both lengths and checksum 1 (only
  * decoding verifies it). Else MVX_INVALID_STREAM: decode to describe. */
-MVX_API mvx_status mvx_describe_from_record(uint8_t header, const uint8_t tail[32],
+#define MVX_RECORD_SIZE 32 /* the integrity record's bytes */
+MVX_API mvx_status mvx_describe_from_record(uint8_t header, const uint8_t tail[MVX_RECORD_SIZE],
                                             uint64_t input_size, mvx_stream_info* info);
 
 /* Decodes the named stream, or the stream `read` yields, to its end and

@@ -35,22 +35,9 @@ namespace moltavex {
 
 // Outcome of a job (mvx_status). status_message gives the line the program
 // prints.
-enum class Status : int {
-  ok = MVX_OK,
-  open_input_failed = MVX_OPEN_INPUT_FAILED,
-  create_output_failed = MVX_CREATE_OUTPUT_FAILED,
-  read_failed = MVX_READ_FAILED,
-  write_failed = MVX_WRITE_FAILED,
-  out_of_memory = MVX_OUT_OF_MEMORY,
-  invalid_stream = MVX_INVALID_STREAM,
-  truncated_stream = MVX_TRUNCATED_STREAM,
-  invalid_argument = MVX_INVALID_ARGUMENT,
-  interrupted = MVX_INTERRUPTED,
-  output_too_small = MVX_OUTPUT_TOO_SMALL,
-  memory_limit = MVX_MEMORY_LIMIT,
-  invalid_call = MVX_INVALID_CALL,
-  corrupt = MVX_CORRUPT,
-};
+#define MOLTAVEX_STATUS_ENUMERATOR_(value, name, message) name = value,
+enum class Status : int { MVX_STATUS_LIST(MOLTAVEX_STATUS_ENUMERATOR_) };
+#undef MOLTAVEX_STATUS_ENUMERATOR_
 
 inline const char* status_message(Status status) {
   return mvx_status_message(static_cast<mvx_status>(status));
@@ -173,7 +160,7 @@ inline Status decompress(const void* data, std::size_t size, std::vector<std::ui
   return sink.out_of_memory ? Status::out_of_memory : status;
 }
 
-// Named files (see mvx_compress_file).
+// Named files (see mvx_compress_file; a null name is the standard stream).
 inline Status compress_file(const char* input_name, const char* output_name, int model, int order,
                             const Observer* observer = nullptr, const Options* options = nullptr) {
   return detail::status_of(
@@ -183,6 +170,12 @@ inline Status decompress_file(const char* input_name, const char* output_name,
                               const Observer* observer = nullptr,
                               const Options* options = nullptr) {
   return detail::status_of(mvx_decompress_file(input_name, output_name, observer, options));
+}
+inline Status decompress_file(const char* input_name, const char* output_name, StreamInfo* info,
+                              const Observer* observer = nullptr,
+                              const Options* options = nullptr) {
+  return detail::status_of(
+      mvx_decompress_file_info(input_name, output_name, info, observer, options));
 }
 inline Status test_file(const char* input_name, StreamInfo* info = nullptr,
                         const Observer* observer = nullptr, const Options* options = nullptr) {
@@ -194,7 +187,7 @@ inline Status test_stream(ReadFunction read, void* read_context, StreamInfo* inf
 }
 
 // A stream described from its integrity record (see mvx_describe_from_record).
-inline Status describe_from_record(std::uint8_t header, const std::uint8_t tail[32],
+inline Status describe_from_record(std::uint8_t header, const std::uint8_t tail[MVX_RECORD_SIZE],
                                    std::uint64_t input_size, StreamInfo* info) {
   return detail::status_of(mvx_describe_from_record(header, tail, input_size, info));
 }

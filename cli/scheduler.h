@@ -16,7 +16,7 @@
 
 #include <vector>
 
-#include "cli/files.h"
+#include "cli/plan.h"
 
 namespace mx::cli {
 

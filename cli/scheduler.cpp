@@ -1,5 +1,5 @@
-// The -T scheduler (see runner.h).
-#include "cli/runner.h"
+// The -T scheduler (see scheduler.h).
+#include "cli/scheduler.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -12,7 +12,8 @@
 #include <signal.h>
 #endif
 
-#include "platform/platform.h"
+#include "cli/job.h"
+#include "cli/system.h"
 
 namespace mx::cli {
 
@@ -20,7 +21,7 @@ namespace {
 
 void print_report(const Job& job) {
   const std::string& text = job.report.text();
-  if (!text.empty()) (void)platform::write_all(platform::std_error(), text.data(), text.size());
+  if (!text.empty()) (void)sys::write(sys::Stream::error, text);
 }
 
 // Keeps the interrupting signals away from the calling thread while the
@@ -83,15 +84,14 @@ void run_jobs(std::vector<Job>& jobs, RunContext& context, unsigned threads) {
     // Start what fits, in file order.
     while (next_start < jobs.size()) {
       Job& job = jobs[next_start];
-      if (job.skipped || platform::stopped(context.stop)) {
+      if (job.skipped || (context.stop != nullptr && *context.stop != 0)) {
         done[next_start++] = 1;
         continue;
       }
       const unsigned weight = job.weight < threads ? job.weight : threads;
-      const std::uint64_t memory = limit != 0 && job.memory > limit ? 0 : job.memory;
+      const std::uint64_t memory = job.memory > limit ? 0 : job.memory;
       const bool idle = running_threads == 0;
-      const bool fits =
-          running_threads + weight <= threads && (limit == 0 || reserved + memory <= limit);
+      const bool fits = running_threads + weight <= threads && memory <= limit - reserved;
       if (!idle && !fits) break;
       running_threads += weight;
       reserved += memory;

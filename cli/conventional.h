@@ -1,12 +1,12 @@
-// The conventional command line, chosen when the first argument begins
-// with '-' (the classic c, d, a and t commands are in entry.cpp):
+// The conventional command line, as gzip, xz and zstd are used:
 //
 //   moltavex [OPTION]... [FILE]...
 //
-// as gzip, xz and zstd are used (options.h has the options, files.h the
-// file policy, runner.h the -T scheduler). Messages are single lines on
-// standard error, "moltavex: NAME: message" and LF, with no banner; --help,
-// --version and -l print to standard output.
+// options.h has the options, plan.h which files are taken and how their
+// outputs are named, job.h what happens around each job, scheduler.h the
+// -T scheduler. Messages are single lines on standard error, "moltavex:
+// NAME: message" and LF, with no banner; --help, --version and -l print to
+// standard output.
 //
 // Exit status: 0 when everything succeeded, 1 after any error (a bad
 // command line, a missing input, an existing output without -f, a failed
@@ -24,6 +24,6 @@ namespace mx::cli {
 // split by the program itself). With `strip_name_quotes` (a raw Windows
 // command line) double quotes are removed from every argument and empty
 // arguments are dropped. Returns the exit status.
-int modern_main(std::size_t count, char** slots, bool strip_name_quotes);
+int run_conventional(std::size_t count, char** slots, bool strip_name_quotes);
 
 }  // namespace mx::cli

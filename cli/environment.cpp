@@ -1,0 +1,37 @@
+#include "cli/environment.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "cli/system.h"
+#include "cli/tokenizer.h"
+#include "moltavex/moltavex.h"
+
+namespace mx::cli {
+
+namespace {
+
+Environment read_environment() {
+  Environment e;
+  e.options = std::getenv("MOLTAVEX_OPT");
+  const char* limit = std::getenv("MOLTAVEX_MEMLIMIT");
+  std::uint64_t bytes = 0;
+  if (limit != nullptr && std::strcmp(limit, "max") == 0) {
+    bytes = MVX_NO_MEMORY_LIMIT;
+  } else if (limit != nullptr && !parse_byte_count(limit, bytes)) {
+    e.memory_limit_valid = false;
+  }
+  if (bytes == 0) bytes = sys::physical_memory();
+  // A machine that cannot tell its memory sets no limit of its own.
+  e.memory_limit = bytes != 0 ? bytes : MVX_NO_MEMORY_LIMIT;
+  return e;
+}
+
+}  // namespace
+
+const Environment& environment() {
+  static const Environment e = read_environment();
+  return e;
+}
+
+}  // namespace mx::cli

@@ -1,0 +1,45 @@
+// The program's file jobs (see file_jobs.h).
+#include "cli/file_jobs.h"
+
+#include <filesystem>
+#include <system_error>
+
+#include "cli/system.h"
+
+namespace mx::cli {
+
+namespace {
+
+const char* name_of(const std::string& name) { return name.empty() ? nullptr : name.c_str(); }
+
+}  // namespace
+
+moltavex::Status run_file_job(const JobRequest& request, JobResult& result,
+                              const moltavex::Observer* observer,
+                              const moltavex::Options* options) {
+  const char* in = name_of(request.input);
+  const char* out = name_of(request.output);
+  switch (request.kind) {
+    case JobKind::compress:
+      result.chosen = request.setting;
+      return moltavex::compress_file(in, out, request.setting.model, request.setting.order,
+                                     observer, options);
+    case JobKind::compress_auto:
+      return moltavex::compress_file_auto(in, out, &result.chosen, observer, options);
+    case JobKind::decompress:
+      return moltavex::decompress_file(in, out, &result.info, observer, options);
+    case JobKind::test: return moltavex::test_file(in, &result.info, observer, options);
+  }
+  return moltavex::Status::invalid_call;
+}
+
+std::uint64_t input_size(const std::string& input) {
+  if (input.empty()) return sys::standard_input_size();
+  std::error_code ec;
+  const auto path = std::filesystem::u8path(input);
+  if (!std::filesystem::is_regular_file(path, ec)) return 0;
+  const std::uintmax_t size = std::filesystem::file_size(path, ec);
+  return ec ? 0 : static_cast<std::uint64_t>(size);
+}
+
+}  // namespace mx::cli

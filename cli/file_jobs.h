@@ -1,0 +1,39 @@
+// The program's file jobs, for both interfaces: each is one call of the
+// library's job on named files (an empty name: the standard stream), so
+// that the program and the library share one implementation of opening,
+// checking, replacing and committing files. The library opens the input
+// first, checks the setting's or the header's memory before it touches the
+// output, opens the output of the automatic choice only after the choice,
+// and commits the output only once the job has succeeded.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "moltavex/moltavex.hpp"
+
+namespace mx::cli {
+
+enum class JobKind { compress, compress_auto, decompress, test };
+
+struct JobRequest {
+  JobKind kind = JobKind::compress;
+  std::string input;          // empty: standard input
+  std::string output;         // empty: standard output (no output for test)
+  moltavex::Setting setting;  // compress: the model and order
+};
+
+struct JobResult {
+  moltavex::Setting chosen;   // compress, compress_auto: the setting used
+  moltavex::StreamInfo info;  // decompress, test: the stream
+};
+
+// Runs the job. `result.chosen` is set before observer->started.
+moltavex::Status run_file_job(const JobRequest& request, JobResult& result,
+                              const moltavex::Observer* observer, const moltavex::Options* options);
+
+// The input's size when it is a regular file (empty name: standard input),
+// else 0.
+std::uint64_t input_size(const std::string& input);
+
+}  // namespace mx::cli

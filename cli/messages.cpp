@@ -1,0 +1,68 @@
+// The conventional interface's messages (see messages.h).
+#include "cli/messages.h"
+
+#include <cctype>
+
+#include "cli/exit_status.h"
+#include "cli/system.h"
+
+namespace mx::cli {
+
+namespace {
+
+std::string message_line(const std::string& name, const std::string& message) {
+  return "moltavex: " + name + ": " + message + "\n";
+}
+
+}  // namespace
+
+void Report::warn(int quiet, const std::string& name, const std::string& message) {
+  warned_ = true;
+  if (quiet < 1) text_ += message_line(name, message);
+}
+
+void Report::fail(int quiet, const std::string& name, const std::string& message) {
+  failed_ = true;
+  if (quiet < 2) text_ += message_line(name, message);
+}
+
+void Report::note(const std::string& name, const std::string& message) {
+  text_ += message_line(name, message);
+}
+
+std::string job_message(moltavex::Status status) {
+  switch (status) {
+    case moltavex::Status::open_input_failed: return "cannot open the input";
+    case moltavex::Status::create_output_failed:
+      return "cannot create the output (is it the input itself?)";
+    case moltavex::Status::read_failed: return "read error";
+    case moltavex::Status::write_failed: return "write error";
+    case moltavex::Status::out_of_memory: return "out of memory";
+    case moltavex::Status::memory_limit: return "memory usage limit reached";
+    case moltavex::Status::invalid_stream: return "not in moltavex format";
+    case moltavex::Status::truncated_stream: return "unexpected end of input";
+    case moltavex::Status::invalid_argument: return "invalid model or order";
+    case moltavex::Status::interrupted: return "interrupted";
+    default: {
+      // Statuses without words of their own here take the library's line,
+      // without its capital and full stop.
+      std::string text = moltavex::status_message(status);
+      if (!text.empty() && text.back() == '.') text.pop_back();
+      if (!text.empty()) {
+        text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
+      }
+      return text;
+    }
+  }
+}
+
+std::string mebibytes(std::uint64_t bytes) {
+  return std::to_string((bytes + (std::uint64_t{1} << 20) - 1) >> 20) + " MiB";
+}
+
+int command_line_error(const std::string& message) {
+  (void)sys::write(sys::Stream::error, "moltavex: " + message + "; see 'moltavex --help'\n");
+  return exit_failure;
+}
+
+}  // namespace mx::cli
