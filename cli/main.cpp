@@ -12,16 +12,6 @@
 #include "cli/system.h"
 #include "cli/tokenizer.h"
 
-#if defined(_WIN32)
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-#endif
-
 namespace {
 
 int run_program(std::size_t count, char** slots, bool strip_name_quotes) {
@@ -42,7 +32,7 @@ int main(int argc, char** argv) {
   // The process's own copy of its command line: splitting it in place is
   // safe, and the slots may point into it for the rest of the run.
   const std::size_t count =
-      mx::cli::split_command_line(GetCommandLineA(), slots, mx::cli::argument_slots);
+      mx::cli::split_command_line(mx::cli::sys::command_line(), slots, mx::cli::argument_slots);
   mx::cli::sys::exit_process(run_program(count, slots, true));
 #else
   // Every argument has a slot (the conventional command line takes any

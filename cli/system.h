@@ -41,6 +41,12 @@ bool output_gone();
 // The machine's physical memory in bytes; 0 when it cannot be told.
 std::uint64_t physical_memory();
 
+#if defined(_WIN32)
+// The process's own copy of its raw command line, which the tokenizer
+// splits in place.
+char* command_line();
+#endif
+
 [[noreturn]] void exit_process(int status);
 
 }  // namespace mx::cli::sys

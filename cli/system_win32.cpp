@@ -1,11 +1,5 @@
 #if defined(_WIN32)
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 
 #include "cli/system.h"
@@ -88,6 +82,8 @@ std::uint64_t physical_memory() {
   status.dwLength = sizeof status;
   return GlobalMemoryStatusEx(&status) ? status.ullTotalPhys : 0;
 }
+
+char* command_line() { return GetCommandLineA(); }
 
 void exit_process(int status) { ExitProcess(static_cast<UINT>(status)); }
 

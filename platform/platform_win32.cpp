@@ -12,19 +12,13 @@
 // invalid_handle, and a null handle (a missing standard handle) does too.
 #if defined(_WIN32)
 
+#include <windows.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 
 #include "platform/platform.h"
-
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
 
 namespace mx::platform {
 
