@@ -17,7 +17,7 @@ namespace mx::cli {
 namespace {
 
 // Number of the signal that asked the job to stop, 0 while none has.
-volatile std::sig_atomic_t interrupt_signal = 0;
+const volatile std::sig_atomic_t* interrupt_signal = nullptr;
 
 // What the observer of a classic job knows: its progress line, and for the
 // automatic choice the setting chosen, told before coding starts.
@@ -55,8 +55,8 @@ int finish(moltavex::Status status) {
   print_line(status == moltavex::Status::memory_limit
                  ? moltavex::status_message(moltavex::Status::out_of_memory)
                  : moltavex::status_message(status));
-  if (status == moltavex::Status::interrupted && interrupt_signal != 0) {
-    return 128 + interrupt_signal;
+  if (status == moltavex::Status::interrupted && *interrupt_signal != 0) {
+    return 128 + *interrupt_signal;
   }
   return exit_failure;
 }
@@ -99,7 +99,7 @@ int run_with_console(JobKind kind, const char* input_name, const char* output_na
   observer.started = &ClassicConsole::started;
   observer.progress = &ClassicConsole::progress_made;
   observer.context = &console;
-  observer.stop = &interrupt_signal;
+  observer.stop = interrupt_signal;
   const moltavex::Status status = run_file_job(request, result, &observer, &options);
   if (status == moltavex::Status::ok && summary) {
     console.progress.summarize();
@@ -205,7 +205,7 @@ int dispatch(std::size_t count, char** slots, bool strip_name_quotes) {
 }  // namespace
 
 int run_classic(std::size_t count, char** slots, bool strip_name_quotes) {
-  sys::catch_interrupts(&interrupt_signal);
+  interrupt_signal = sys::catch_interrupts();
   print_line(banner);
   const int status = dispatch(count, slots, strip_name_quotes);
   print_line("");

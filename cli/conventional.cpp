@@ -22,9 +22,6 @@ namespace mx::cli {
 
 namespace {
 
-// Number of the signal that asked the run to stop, 0 while none has.
-volatile std::sig_atomic_t stop_signal = 0;
-
 // Ends the process as a write to a closed pipe would have, had SIGPIPE not
 // been caught: quietly, and seen as that signal by the caller's shell.
 int end_as_broken_pipe() {
@@ -75,8 +72,7 @@ int run_conventional(std::size_t count, char** slots, bool strip_name_quotes) {
     const int level = settings.level != 0 ? settings.level : moltavex::level_default;
     (void)moltavex::level_setting(level, &context.setting);
   }
-  sys::catch_interrupts(&stop_signal);
-  context.stop = &stop_signal;
+  context.stop = sys::catch_interrupts();
 
   std::vector<Job> jobs;
   const std::string plan_error = plan_jobs(context, jobs);
@@ -92,7 +88,7 @@ int run_conventional(std::size_t count, char** slots, bool strip_name_quotes) {
   run_jobs(jobs, context, threads);
 
   if (context.broken_pipe) return end_as_broken_pipe();
-  if (stop_signal != 0) return 128 + stop_signal;
+  if (*context.stop != 0) return 128 + *context.stop;
   if (settings.operation == Operation::list) print_list(jobs);
   bool failed = false, warned = false;
   for (const Job& job : jobs) {

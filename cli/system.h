@@ -20,11 +20,12 @@ enum class Stream { input, output, error };
 void open_missing_standard_streams();
 
 // Makes SIGINT, SIGTERM and SIGHUP (on Windows: Ctrl-C, Ctrl-Break and the
-// console closing) store their signal number in `*flag` instead of ending
-// the process, without restarting interrupted calls; and makes a write to a
-// closed pipe or past the file-size limit fail with an error instead of a
-// signal.
-void catch_interrupts(volatile std::sig_atomic_t* flag);
+// console closing) store their signal number in the process's stop flag
+// instead of ending the process, without restarting interrupted calls; and
+// makes a write to a closed pipe or past the file-size limit fail with an
+// error instead of a signal. Returns the flag (0 until a signal came),
+// which the jobs' observers watch.
+const volatile std::sig_atomic_t* catch_interrupts();
 
 // True when the stream is an interactive terminal (a console on Windows).
 bool is_terminal(Stream stream);

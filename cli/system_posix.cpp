@@ -16,11 +16,9 @@ namespace mx::cli::sys {
 
 namespace {
 
-volatile std::sig_atomic_t* interrupt_flag = nullptr;
+volatile std::sig_atomic_t stop_signal = 0;
 
-extern "C" void note_interrupt(int signal_number) {
-  if (interrupt_flag != nullptr) *interrupt_flag = signal_number;
-}
+extern "C" void note_interrupt(int signal_number) { stop_signal = signal_number; }
 
 int descriptor(Stream stream) {
   return stream == Stream::input ? 0 : stream == Stream::output ? 1 : 2;
@@ -37,8 +35,7 @@ void open_missing_standard_streams() {
   }
 }
 
-void catch_interrupts(volatile std::sig_atomic_t* flag) {
-  interrupt_flag = flag;
+const volatile std::sig_atomic_t* catch_interrupts() {
   struct sigaction action = {};
   action.sa_handler = &note_interrupt;
   sigemptyset(&action.sa_mask);
@@ -49,6 +46,7 @@ void catch_interrupts(volatile std::sig_atomic_t* flag) {
   sigemptyset(&ignore.sa_mask);
   sigaction(SIGPIPE, &ignore, nullptr);
   sigaction(SIGXFSZ, &ignore, nullptr);
+  return &stop_signal;
 }
 
 bool is_terminal(Stream stream) { return ::isatty(descriptor(stream)) == 1; }

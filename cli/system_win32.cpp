@@ -8,7 +8,7 @@ namespace mx::cli::sys {
 
 namespace {
 
-volatile std::sig_atomic_t* interrupt_flag = nullptr;
+volatile std::sig_atomic_t stop_signal = 0;
 
 // Runs on a thread of its own: only raises the flag, which the job polls
 // after every block, and tells the system the event is handled.
@@ -20,7 +20,7 @@ BOOL WINAPI note_console_event(DWORD event) {
     case CTRL_CLOSE_EVENT: signal_number = SIGTERM; break;
     default: return FALSE;
   }
-  if (interrupt_flag != nullptr) *interrupt_flag = signal_number;
+  stop_signal = signal_number;
   return TRUE;
 }
 
@@ -36,9 +36,9 @@ HANDLE handle(Stream stream) {
 // file can take the place of.
 void open_missing_standard_streams() {}
 
-void catch_interrupts(volatile std::sig_atomic_t* flag) {
-  interrupt_flag = flag;
+const volatile std::sig_atomic_t* catch_interrupts() {
   SetConsoleCtrlHandler(&note_console_event, TRUE);
+  return &stop_signal;
 }
 
 bool is_terminal(Stream stream) {
