@@ -185,6 +185,9 @@ inline constexpr std::size_t auto_arguments = 3;        // a IN OUT
 
 int dispatch(std::size_t count, char** slots, bool strip_name_quotes) {
   if (count <= 2) return usage();
+  // c and d are read from their first letter, as the format's original
+  // interface reads them; a and t, added since, are whole words.
+  const bool whole_word = slots[1][0] != '\0' && slots[1][1] == '\0';
   switch (slots[1][0]) {
     case 'c':
       if (count - 1 > compress_arguments) return usage();
@@ -193,10 +196,10 @@ int dispatch(std::size_t count, char** slots, bool strip_name_quotes) {
       if (count - 1 > decompress_arguments) return usage();
       return run_decompress(slots, strip_name_quotes);
     case 't':
-      if (count - 1 > test_arguments) return usage();
+      if (!whole_word || count - 1 > test_arguments) return usage();
       return run_test(slots, strip_name_quotes);
     case 'a':
-      if (count - 1 > auto_arguments) return usage();
+      if (!whole_word || count - 1 > auto_arguments) return usage();
       return run_compress(slots, strip_name_quotes, JobKind::compress_auto);
     default: return usage();
   }

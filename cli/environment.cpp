@@ -3,8 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "cli/sizes.h"
 #include "cli/system.h"
-#include "cli/tokenizer.h"
 #include "moltavex/moltavex.h"
 
 namespace mx::cli {
@@ -16,12 +16,13 @@ Environment read_environment() {
   e.options = std::getenv("MOLTAVEX_OPT");
   const char* limit = std::getenv("MOLTAVEX_MEMLIMIT");
   std::uint64_t bytes = 0;
+  const std::uint64_t physical = sys::physical_memory();
   if (limit != nullptr && std::strcmp(limit, "max") == 0) {
     bytes = MVX_NO_MEMORY_LIMIT;
-  } else if (limit != nullptr && !parse_byte_count(limit, bytes)) {
+  } else if (limit != nullptr && !parse_size(limit, physical, bytes)) {
     e.memory_limit_valid = false;
   }
-  if (bytes == 0) bytes = sys::physical_memory();
+  if (bytes == 0) bytes = physical;
   // A machine that cannot tell its memory sets no limit of its own.
   e.memory_limit = bytes != 0 ? bytes : MVX_NO_MEMORY_LIMIT;
   return e;

@@ -1,10 +1,22 @@
-// Process entry and the choice of interface: a first argument that begins
-// with '-' starts the conventional command line (conventional.h), anything
-// else the classic commands (classic.h). On Windows the raw command line is
-// split by the program's own tokenizer; on POSIX the shell has already
-// split and unquoted the arguments, so argv fills the argument slots as it
-// is and file names are used exactly as given.
+// Process entry and the choice of interface. The classic commands are a
+// first word that begins with c or d, as the format's original interface
+// reads it, and exactly a or t; the conventional command line (as gzip's)
+// is a first word that begins with '-', a single word that names an
+// existing file or directory, or a first word that is no classic command
+// and names one; anything else is classic (its usage text). Run bare, the
+// program compresses standard input to standard output when that is no
+// terminal, as gzip does, and prints the classic usage at a terminal.
+//
+// On Windows the raw command line is split by the program's own tokenizer;
+// on POSIX the shell has already split and unquoted the arguments, so argv
+// fills the argument slots as it is and file names are used exactly as
+// given.
+#include <algorithm>
 #include <cstddef>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <system_error>
 #include <vector>
 
 #include "cli/classic.h"
@@ -14,11 +26,30 @@
 
 namespace {
 
+// Whether `word` names an existing file or directory (quotes of a raw
+// Windows command line aside).
+bool names_existing(const char* word, bool strip_name_quotes) {
+  std::string name = word;
+  if (strip_name_quotes) name.erase(std::remove(name.begin(), name.end(), '"'), name.end());
+  std::error_code ec;
+  return !name.empty() && std::filesystem::exists(std::filesystem::u8path(name), ec);
+}
+
+bool is_classic(std::size_t count, char** slots, bool strip_name_quotes) {
+  if (count < 2) return mx::cli::sys::is_terminal(mx::cli::sys::Stream::input);
+  const char* first = slots[1];
+  if (first[0] == '-') return false;
+  if (count == 2 && names_existing(first, strip_name_quotes)) return false;
+  if (first[0] == 'c' || first[0] == 'd') return true;
+  if (std::strcmp(first, "a") == 0 || std::strcmp(first, "t") == 0) return true;
+  return !names_existing(first, strip_name_quotes);
+}
+
 int run_program(std::size_t count, char** slots, bool strip_name_quotes) {
-  if (count >= 2 && slots[1] != nullptr && slots[1][0] == '-') {
-    return mx::cli::run_conventional(count, slots, strip_name_quotes);
+  if (is_classic(count, slots, strip_name_quotes)) {
+    return mx::cli::run_classic(count, slots, strip_name_quotes);
   }
-  return mx::cli::run_classic(count, slots, strip_name_quotes);
+  return mx::cli::run_conventional(count, slots, strip_name_quotes);
 }
 
 }  // namespace

@@ -50,32 +50,6 @@ int parse_decimal(const char* text) {
   return static_cast<int>(value);
 }
 
-bool parse_byte_count(const char* text, std::uint64_t& bytes) {
-  std::uint64_t value = 0;
-  const char* p = text;
-  for (; *p >= '0' && *p <= '9'; ++p) {
-    const auto digit = static_cast<std::uint64_t>(*p - '0');
-    if (value > (UINT64_MAX - digit) / 10) return false;
-    value = value * 10 + digit;
-  }
-  if (p == text) return false;
-  int shift = 0;
-  switch (*p) {
-    case '\0': break;
-    case 'K':
-    case 'k': shift = 10; break;
-    case 'M':
-    case 'm': shift = 20; break;
-    case 'G':
-    case 'g': shift = 30; break;
-    default: return false;
-  }
-  if (shift != 0 && *++p != '\0') return false;
-  if (value > (UINT64_MAX >> shift)) return false;
-  bytes = value << shift;
-  return true;
-}
-
 char* concat_alloc(const char* first, const char* second) {
   const std::size_t a = std::strlen(first);
   const std::size_t b = std::strlen(second);

@@ -37,11 +37,6 @@ void strip_quotes(char* text);
 // from a failure.
 int parse_decimal(const char* text);
 
-// `text` as a byte count: decimal digits, then optionally one of K, M or G
-// (or k, m, g) for 2^10, 2^20 or 2^30. False for anything else, an empty
-// text or a value beyond 64 bits.
-bool parse_byte_count(const char* text, std::uint64_t& bytes);
-
 // A new zero-terminated string holding `first` then `second`, allocated
 // zero-filled with calloc (never freed by the program); null
 // when memory is short.

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -14,6 +15,65 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// Which interface a command line reaches. The classic commands are a first
+// word that begins with c or d, and exactly a or t; a first word that names
+// an existing file (and is no classic command), or a single word that does,
+// starts the conventional interface; bare, the program compresses a
+// standard input that is no terminal and prints the usage at a terminal.
+TEST_F(Cli, DispatchRule) {
+  const Bytes data = to_bytes("the words of a file");
+  for (const char* name : {"notes", "apple", "take", "config", "data"})
+    write_bytes(path(name), data);
+  struct Case {
+    std::vector<std::string> args;
+    std::vector<std::string> made;  // files the run made, beside the inputs
+    int status;
+  };
+  const Case cases[] = {
+      {{"notes"}, {"notes.mx"}, 0},
+      {{"config"}, {"config.mx"}, 0},  // a single word, whatever its letter
+      {{"apple", "notes"}, {"apple.mx", "notes.mx"}, 0},
+      {{"take", "notes"}, {"notes.mx", "take.mx"}, 0},
+      {{"t", "notes"}, {}, 1},                  // classic t: not a stream
+      {{"a", "notes"}, {"notes.mx"}, 0},        // classic a
+      {{"data", "notes"}, {}, 1},               // classic d: not a stream
+      {{"apple", "missing"}, {"apple.mx"}, 1},  // conventional: one input missing
+  };
+  RunOptions here;
+  here.shell_setup = "; cd '" + dir_ + "'";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args.front() + " " + (c.args.size() > 1 ? c.args[1] : std::string()));
+    const RunResult r = run(c.args, here);
+    EXPECT_EQ(r.status, c.status) << r.err;
+    std::vector<std::string> expected = {"apple", "config", "data", "notes", "take"};
+    expected.insert(expected.end(), c.made.begin(), c.made.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(listing(), expected);
+    for (const std::string& made : c.made) {
+      RunOptions to_file;
+      to_file.stdout_path = path("restored");
+      ASSERT_EQ(run({"-dc", path(made)}, to_file).status, 0) << made;
+      EXPECT_EQ(read_bytes(path("restored")), data) << made;
+      fs::remove(path(made));
+      fs::remove(path("restored"));
+    }
+  }
+  // Bare: standard input (not a terminal) compressed to standard output...
+  RunOptions pipe;
+  pipe.stdin_path = path("notes");
+  pipe.stdout_path = path("piped.mx");
+  ASSERT_EQ(run({}, pipe).status, 0);
+  RunOptions back;
+  back.stdout_path = path("restored");
+  ASSERT_EQ(run({"-dc", path("piped.mx")}, back).status, 0);
+  EXPECT_EQ(read_bytes(path("restored")), data);
+  // ... and the usage at a terminal.
+  int status = 0;
+  const std::string seen = run_on_terminal({"moltavex"}, &status, {0, 1});
+  EXPECT_EQ(status, 2);
+  EXPECT_NE(seen.find("usage: Moltavex c [order] [infile] <outfile>"), std::string::npos) << seen;
+}
+
 // Every malformed command line prints the usage text on standard output,
 // only the banner and the closing empty line on standard error, exits with
 // status 2, and touches no file.
@@ -23,10 +83,12 @@ TEST_F(Cli, MalformedCommandLinesPrintUsage) {
   write_bytes(in, to_bytes("some input"));
 
   const std::vector<std::vector<std::string>> cases = {
-      {},                    // program name only
-      {"c"},                 // two arguments in total
-      {"d"},                 // two arguments in total
-      {in},                  // two arguments in total
+      {"c"},               // two arguments in total
+      {"d"},               // two arguments in total
+      {"tiny"},            // two arguments in total, and no such file
+      {"apple", in, out},  // no classic command, and no such file
+      {"test", in},        // a and t are whole words
+      {"archive", in, out},
       {"c", "5"},            // no input file
       {"c1", "5"},           // no input file
       {"c", in},             // order missing: the file name is not digits

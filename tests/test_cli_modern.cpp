@@ -801,24 +801,39 @@ TEST_F(Cli, GnuTarRoundTrip) {
   write_bytes(path("tree/text"), sample_text(200000));
   write_bytes(path("tree/sub/noise"), random_bytes(50000, 3));
   write_bytes(path("tree/sub/empty"), {});
-  const std::string program = "'" + program_words(false) + " -6'";
   const std::string in_dir = "cd '" + dir_ + "' && ";
-  ASSERT_EQ(std::system((in_dir + "tar -I " + program + " -cf a.tar.mx tree").c_str()), 0);
-  ASSERT_EQ(std::system((in_dir + "mkdir x && tar -I " + program + " -xf a.tar.mx -C x").c_str()),
-            0);
-  for (const char* name : {"text", "sub/noise", "sub/empty"}) {
-    EXPECT_EQ(read_bytes(path(std::string("x/tree/") + name)),
-              read_bytes(path(std::string("tree/") + name)))
-        << name;
+  // With a level, and bare: run bare in a pipe the program compresses, as
+  // gzip does (tar adds -d to extract).
+  for (const std::string& options : {std::string(" -6"), std::string()}) {
+    SCOPED_TRACE(options);
+    const std::string program = "'" + program_words(false) + options + "'";
+    fs::remove_all(path("x"));
+    ASSERT_EQ(std::system((in_dir + "tar -I " + program + " -cf a.tar.mx tree").c_str()), 0);
+    ASSERT_EQ(std::system((in_dir + "mkdir x && tar -I " + program + " -xf a.tar.mx -C x").c_str()),
+              0);
+    for (const char* name : {"text", "sub/noise", "sub/empty"}) {
+      EXPECT_EQ(read_bytes(path(std::string("x/tree/") + name)),
+                read_bytes(path(std::string("tree/") + name)))
+          << name;
+    }
   }
-  // The other way: tar's own output compressed by a pipe, extracted by -I;
-  // and the archive names its files when decompressed by -dc.
+  // The other way: tar's own output compressed by a pipe (with a level,
+  // and bare), extracted by -I; and the archive names its files when
+  // decompressed by -dc.
+  const std::string program = "'" + program_words(false) + "'";
   ASSERT_EQ(
       std::system((in_dir + "tar -cf - tree | " + program_words(true) + " -3 >b.tar.mx").c_str()),
       0);
-  ASSERT_EQ(std::system((in_dir + "mkdir y && tar -I " + program + " -xf b.tar.mx -C y").c_str()),
-            0);
-  EXPECT_EQ(read_bytes(path("y/tree/text")), read_bytes(path("tree/text")));
+  ASSERT_EQ(
+      std::system((in_dir + "tar -cf - tree | " + program_words(true) + " >c.tar.mx").c_str()), 0);
+  for (const char* archive : {"b.tar.mx", "c.tar.mx"}) {
+    fs::remove_all(path("y"));
+    ASSERT_EQ(std::system(
+                  (in_dir + "mkdir y && tar -I " + program + " -xf " + archive + " -C y").c_str()),
+              0)
+        << archive;
+    EXPECT_EQ(read_bytes(path("y/tree/text")), read_bytes(path("tree/text"))) << archive;
+  }
   ASSERT_EQ(
       std::system((in_dir + program_words(true) + " -dc a.tar.mx | tar -tf - >names").c_str()), 0);
   EXPECT_NE(read_text(path("names")).find("tree/sub/noise"), std::string::npos);

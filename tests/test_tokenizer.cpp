@@ -2,11 +2,12 @@
 // where quotes go, what counts as a number.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "cli/sizes.h"
 #include "cli/tokenizer.h"
-#include "platform/platform.h"
 
 namespace mx::cli {
 namespace {
@@ -104,7 +105,7 @@ TEST(ParseDecimal, DigitsOnlyWrappingIn32Bits) {
   EXPECT_EQ(parse_decimal("2147483648"), static_cast<int>(0x80000000u));
 }
 
-TEST(ParseByteCount, DigitsAndOneBinarySuffixWithin64Bits) {
+TEST(ParseSize, DigitsAFractionAndOneBinaryUnitWithin64BitsOrAShareOfTheMemory) {
   struct Case {
     const char* text;
     bool valid;
@@ -123,14 +124,23 @@ TEST(ParseByteCount, DigitsAndOneBinarySuffixWithin64Bits) {
       {"17179869183G", true, std::uint64_t{17179869183} << 30},
       {"", false, 0},
       {"K", false, 0},
-      {"1KB", false, 0},
+      {"1KB", true, 1u << 10},
+      {"64MiB", true, 64u << 20},
+      {"1.5G", true, std::uint64_t{3} << 29},
+      {"0.5k", true, 512},
+      {"1.5", false, 0},  // a fraction of a byte
+      {"1.G", false, 0},
+      {"25%", true, std::uint64_t{1} << 30},  // of 4 GiB
+      {"0%", false, 0},
+      {"101%", false, 0},
+      {"1Kib", false, 0},
       {"1T", false, 0},
       {" 1", false, 0},
       {"-1", false, 0},
   };
   for (const Case& c : cases) {
     std::uint64_t bytes = 12345;
-    EXPECT_EQ(parse_byte_count(c.text, bytes), c.valid) << c.text;
+    EXPECT_EQ(parse_size(c.text, std::uint64_t{4} << 30, bytes), c.valid) << c.text;
     if (c.valid) {
       EXPECT_EQ(bytes, c.bytes) << c.text;
     }
@@ -141,11 +151,11 @@ TEST(ConcatAlloc, JoinsIntoAFreshString) {
   char* joined = concat_alloc("data", ".dec");
   ASSERT_NE(joined, nullptr);
   EXPECT_STREQ(joined, "data.dec");
-  platform::free_memory(joined, 9);
+  std::free(joined);
   char* empty = concat_alloc("", "");
   ASSERT_NE(empty, nullptr);
   EXPECT_STREQ(empty, "");
-  platform::free_memory(empty, 1);
+  std::free(empty);
 }
 
 }  // namespace

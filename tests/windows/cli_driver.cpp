@@ -432,7 +432,6 @@ void command_line_cases() {
     const char* line;
   };
   const Usage usage_cases[] = {
-      {"program name alone", "moltavex.exe"},
       {"two arguments in all", "moltavex.exe c1"},
       {"no input name", "moltavex.exe c1 8"},
       {"order in quotes is not a number", "moltavex.exe c1 \"8\" in.txt out.mx"},
@@ -446,6 +445,23 @@ void command_line_cases() {
       {"more arguments than c takes", "moltavex.exe c1 8 in.txt a.mx b.mx"},
       {"more arguments than d takes", "moltavex.exe d in.txt a b"},
   };
+  {
+    // Without a console on standard input, the bare program compresses it
+    // to standard output, as gzip does (a console gets the usage).
+    Case c(g, "program name alone compresses a piped standard input");
+    reset();
+    const Bytes data = console_hostile(5000);
+    Launch there = cmd("moltavex.exe");
+    there.stdin_pipe = &data;
+    there.stdout_path = join(dir, "bare.mx");
+    c.run(dir, there, 0, "", "");
+    const Bytes packed = read_file(join(dir, "bare.mx"));
+    Launch back = cmd("moltavex.exe -dc");
+    back.stdin_pipe = &packed;
+    back.stdout_path = join(dir, "bare-restored.bin");
+    c.run(dir, back, 0, "", "");
+    c.file_is(back.stdout_path, data, "restored");
+  }
   for (const auto& u : usage_cases) {
     Case c(g, std::string(u.name) + " -> usage");
     reset();
