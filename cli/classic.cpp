@@ -86,7 +86,7 @@ int run_with_console(JobKind kind, const char* input_name, const char* output_na
     return exit_usage;
   }
   moltavex::Options options;
-  options.memory_limit = env.memory_limit;
+  options.memory_limit = memory_limit(0, kind == JobKind::compress_auto);
   JobRequest request;
   request.kind = kind;
   request.input = job_name(input_name);

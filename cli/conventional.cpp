@@ -61,11 +61,13 @@ int run_conventional(std::size_t count, char** slots, bool strip_name_quotes) {
 
   RunContext context;
   context.settings = &settings;
-  if (!env.memory_limit_valid) {
+  if (!env.memory_limit_valid && settings.memory_limit == 0) {
     (void)sys::write(sys::Stream::error, "moltavex: MOLTAVEX_MEMLIMIT: invalid byte count\n");
     return exit_failure;
   }
-  context.memory_limit = env.memory_limit;
+  context.memory_limit =
+      memory_limit(settings.memory_limit, settings.operation == Operation::compress &&
+                                              settings.choice == Choice::automatic);
   if (settings.choice == Choice::exact) {
     context.setting = moltavex::Setting(settings.model, settings.order);
   } else {
@@ -89,7 +91,7 @@ int run_conventional(std::size_t count, char** slots, bool strip_name_quotes) {
 
   if (context.broken_pipe) return end_as_broken_pipe();
   if (*context.stop != 0) return 128 + *context.stop;
-  if (settings.operation == Operation::list) print_list(jobs);
+  if (settings.operation == Operation::list) print_list(jobs, settings.verbose > 0);
   bool failed = false, warned = false;
   for (const Job& job : jobs) {
     failed = failed || job.report.failed();

@@ -3,26 +3,10 @@
 
 #include <cstdio>
 
+#include "cli/messages.h"
 #include "moltavex/moltavex.hpp"
 
 namespace mx::cli {
-
-namespace {
-
-std::string memory_text(std::uint64_t bytes) {
-  constexpr std::uint64_t mib = std::uint64_t{1} << 20;
-  char text[32];
-  if (bytes < mib) {
-    std::snprintf(text, sizeof text, "%llu KiB", static_cast<unsigned long long>(bytes >> 10));
-  } else if (bytes % mib == 0) {
-    std::snprintf(text, sizeof text, "%llu MiB", static_cast<unsigned long long>(bytes / mib));
-  } else {
-    std::snprintf(text, sizeof text, "%.1f MiB", static_cast<double>(bytes) / mib);
-  }
-  return text;
-}
-
-}  // namespace
 
 std::string help_text() {
   std::string text =
@@ -44,6 +28,7 @@ std::string help_text() {
       "  -S, --suffix=.SUF   use the suffix .SUF instead of .mx\n"
       "  -r, --recursive     handle the files in directories\n"
       "  -T, --threads=N     handle N files at once (0: one per core; default 1)\n"
+      "  -M, --memlimit=SIZE cap each job's table memory (as MOLTAVEX_MEMLIMIT)\n"
       "\n"
       "  -1 .. -9            compression level (default " +
       std::to_string(moltavex::level_default) +
@@ -72,7 +57,7 @@ std::string help_text() {
   text +=
       "\n"
       "MOLTAVEX_OPT holds options read before the command line; MOLTAVEX_MEMLIMIT\n"
-      "caps each job's table memory (bytes, with K, M or G; max: none).\n"
+      "caps each job's table memory: a size (64M, 1.5GiB, 50%), or max for none.\n"
       "Exit status: 0 success, 1 an error, 2 warnings only.\n";
   return text;
 }

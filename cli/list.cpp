@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "cli/messages.h"
 #include "cli/system.h"
 
 namespace mx::cli {
@@ -38,8 +39,10 @@ bool describe_from_record(const std::string& name, std::uint64_t size, moltavex:
          moltavex::Status::ok;
 }
 
-void print_list(const std::vector<Job>& jobs) {
-  std::string text = "Model  Order    Compressed      Original  Ratio  Check  Filename\n";
+void print_list(const std::vector<Job>& jobs, bool verbose) {
+  std::string text = verbose ? "Model  Order    Compressed      Original  Ratio  Check     Memory  "
+                               "Filename\n"
+                             : "Model  Order    Compressed      Original  Ratio  Check  Filename\n";
   std::uint64_t compressed = 0, original = 0;
   std::size_t files = 0;
   char row[64];
@@ -50,7 +53,14 @@ void print_list(const std::vector<Job>& jobs) {
                   static_cast<unsigned long long>(job.info.original_bytes),
                   ratio_text(job.info.compressed_bytes, job.info.original_bytes).c_str(),
                   check_name(job.info));
-    text += row + job.name + "\n";
+    text += row;
+    if (verbose) {
+      char memory[32];
+      std::snprintf(memory, sizeof memory, "%9s  ",
+                    memory_text(moltavex::model_memory(job.info.model, job.info.order)).c_str());
+      text += memory;
+    }
+    text += job.name + "\n";
     compressed += job.info.compressed_bytes;
     original += job.info.original_bytes;
     ++files;

@@ -1,5 +1,6 @@
 // -l: what each compressed file holds, one row per stream (model, order,
-// both sizes, ratio, check), and a totals line for several.
+// both sizes, ratio, check; with -v the table memory that decompression
+// needs), and a totals line for several.
 #pragma once
 
 #include <cstdint>
@@ -16,6 +17,6 @@ namespace mx::cli {
 bool describe_from_record(const std::string& name, std::uint64_t size, moltavex::StreamInfo& info);
 
 // The table of the listed jobs, on standard output.
-void print_list(const std::vector<Job>& jobs);
+void print_list(const std::vector<Job>& jobs, bool verbose);
 
 }  // namespace mx::cli

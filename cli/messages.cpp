@@ -2,6 +2,7 @@
 #include "cli/messages.h"
 
 #include <cctype>
+#include <cstdio>
 
 #include "cli/exit_status.h"
 #include "cli/system.h"
@@ -58,6 +59,21 @@ std::string job_message(moltavex::Status status) {
 
 std::string mebibytes(std::uint64_t bytes) {
   return std::to_string((bytes + (std::uint64_t{1} << 20) - 1) >> 20) + " MiB";
+}
+
+std::string memory_text(std::uint64_t bytes) {
+  constexpr std::uint64_t mib = std::uint64_t{1} << 20;
+  char text[32];
+  if (bytes < 1024) {
+    std::snprintf(text, sizeof text, "%llu B", static_cast<unsigned long long>(bytes));
+  } else if (bytes < mib) {
+    std::snprintf(text, sizeof text, "%llu KiB", static_cast<unsigned long long>(bytes >> 10));
+  } else if (bytes % mib == 0) {
+    std::snprintf(text, sizeof text, "%llu MiB", static_cast<unsigned long long>(bytes / mib));
+  } else {
+    std::snprintf(text, sizeof text, "%.1f MiB", static_cast<double>(bytes) / mib);
+  }
+  return text;
 }
 
 int command_line_error(const std::string& message) {

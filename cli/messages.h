@@ -34,6 +34,9 @@ std::string job_message(moltavex::Status status);
 // "137 MiB": bytes in MiB, rounded up.
 std::string mebibytes(std::uint64_t bytes);
 
+// Table memory as help and -lv show it: "32 KiB", "17 MiB", "1.5 MiB".
+std::string memory_text(std::uint64_t bytes);
+
 // A command line that cannot be used: its message, with the hint to --help,
 // on standard error. Returns the exit status.
 int command_line_error(const std::string& message);

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "cli/environment.h"
 #include "moltavex/moltavex.hpp"
 
 namespace mx::cli {
@@ -89,6 +90,13 @@ class Parser {
     return {};
   }
 
+  std::string set_memory_limit(const std::string& value) {
+    if (!parse_memory_limit(value.c_str(), s_.memory_limit)) {
+      return "invalid memory limit '" + value + "'";
+    }
+    return {};
+  }
+
   void set_level(int level) {
     s_.choice = Choice::level;
     s_.level = level;
@@ -117,6 +125,7 @@ class Parser {
         case 'V': s_.version = true; break;
         case 'o':
         case 'S':
+        case 'M':
         case 'T': {
           std::string value;
           const char* rest = k + 1 < arg.size() ? arg.c_str() + k + 1 : nullptr;
@@ -128,6 +137,7 @@ class Parser {
             s_.output = value;
             return {};
           }
+          if (c == 'M') return set_memory_limit(value);
           return c == 'S' ? set_suffix(value) : set_threads(value);
         }
         default: return std::string("invalid option -- '") + c + "'";
@@ -180,7 +190,8 @@ class Parser {
       flag.apply(s_);
       return {};
     }
-    static const char* const valued[] = {"--suffix", "--threads", "--model", "--order", "--output"};
+    static const char* const valued[] = {"--suffix", "--threads", "--model",
+                                         "--order",  "--output",  "--memlimit"};
     for (const char* option : valued) {
       if (name != option) continue;
       std::string value;
@@ -189,6 +200,7 @@ class Parser {
       }
       if (name == "--suffix") return set_suffix(value);
       if (name == "--threads") return set_threads(value);
+      if (name == "--memlimit") return set_memory_limit(value);
       if (name == "--output") {
         if (value.empty()) return "empty output name";
         s_.output = value;

@@ -12,6 +12,7 @@
 // still be given settings.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -28,17 +29,18 @@ struct Settings {
   int level = 0;  // 0 until given: the library's default level
   int model = -1;
   int order = -1;
-  bool to_stdout = false;  // -c
-  bool remove = false;     // --rm (-k, the default, clears it)
-  bool force = false;      // -f
-  bool recursive = false;  // -r
-  bool check = true;       // --no-check clears it
-  bool help = false;       // -h
-  bool version = false;    // -V
-  int quiet = 0;           // -q, -qq
-  int verbose = 0;         // -v
-  unsigned threads = 1;    // -T; 0: one per core
-  std::string output;      // -o, empty when not given
+  bool to_stdout = false;          // -c
+  bool remove = false;             // --rm (-k, the default, clears it)
+  bool force = false;              // -f
+  bool recursive = false;          // -r
+  bool check = true;               // --no-check clears it
+  bool help = false;               // -h
+  bool version = false;            // -V
+  int quiet = 0;                   // -q, -qq
+  int verbose = 0;                 // -v
+  unsigned threads = 1;            // -T; 0: one per core
+  std::uint64_t memory_limit = 0;  // -M (environment.h); 0: not given, the default
+  std::string output;              // -o, empty when not given
   std::string suffix = ".mx";
   std::vector<std::string> files;  // operands; "-" is standard input
 };

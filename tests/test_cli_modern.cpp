@@ -516,6 +516,48 @@ std::vector<Case> cases() {
        "",
        "",
        "MOLTAVEX_MEMLIMIT=lots"},
+      // -M sets every job's limit, over MOLTAVEX_MEMLIMIT, in xz's sizes.
+      {"-M narrows",
+       "",
+       {"-M", "1M", "-9", "a"},
+       1,
+       msg("a", "needs 137 MiB of tables, over the memory limit of 1 MiB"),
+       kStart},
+      {"-M widens",
+       "",
+       {"--memlimit=0.5GiB", "-9", "a"},
+       0,
+       "",
+       {"a", "a.mx", "h.mx"},
+       {},
+       "",
+       "",
+       "MOLTAVEX_MEMLIMIT=1M"},
+      {"-M as a share of the memory",
+       "",
+       {"-M", "50%", "-dc", "h.mx"},
+       0,
+       "",
+       kStart,
+       {},
+       "hello",
+       "",
+       "MOLTAVEX_MEMLIMIT=1K"},
+      {"-M unreadable",
+       "",
+       {"-M", "lots", "a"},
+       1,
+       "moltavex: invalid memory limit 'lots'" + kSee,
+       kStart},
+      {"-lv: the memory decompression needs",
+       "",
+       {"-lv", "h.mx"},
+       0,
+       "",
+       kStart,
+       {},
+       "Model  Order    Compressed      Original  Ratio  Check     Memory  Filename\n"
+       "    1      8            12             5  2.400  none       2 KiB  h.mx\n"},
       {"-V", "", {"-V"}, 0, "", kStart, {}, "moltavex " MVX_VERSION_STRING "\n"},
   };
 }
@@ -837,6 +879,39 @@ TEST_F(Cli, GnuTarRoundTrip) {
   ASSERT_EQ(
       std::system((in_dir + program_words(true) + " -dc a.tar.mx | tar -tf - >names").c_str()), 0);
   EXPECT_NE(read_text(path("names")).find("tree/sub/noise"), std::string::npos);
+}
+
+// The manual's tar examples, as man renders them, run as they are copied:
+// an archive made and extracted by the program found on the PATH.
+TEST_F(Cli, TheManualsTarExamplesRunAsPrinted) {
+#if defined(MOLTAVEX_EMULATOR)
+  GTEST_SKIP() << "tar cannot start a program that runs under emulation";
+#endif
+  if (std::system("man -l /dev/null >/dev/null 2>&1; command -v man >/dev/null") != 0 ||
+      std::system("tar --version 2>/dev/null | grep -q 'GNU tar'") != 0) {
+    GTEST_SKIP() << "man or GNU tar is not installed";
+  }
+  ASSERT_EQ(std::system(("LC_ALL=C.UTF-8 MANWIDTH=100 man -l '" MOLTAVEX_MANUAL "' >'" +
+                         path("manual.txt") + "' 2>/dev/null")
+                            .c_str()),
+            0);
+  std::istringstream manual(read_text(path("manual.txt")));
+  std::vector<std::string> examples;
+  for (std::string line; std::getline(manual, line);) {
+    const std::size_t at = line.find_first_not_of(' ');
+    if (at != std::string::npos && line.compare(at, 7, "tar -I ") == 0) {
+      examples.push_back(line.substr(at));
+    }
+  }
+  ASSERT_EQ(examples.size(), 2u) << read_text(path("manual.txt"));
+  fs::create_directories(path("dir/sub"));
+  write_bytes(path("dir/sub/text"), sample_text(30000));
+  const std::string program_dir = fs::path(MOLTAVEX_EXE).parent_path().string();
+  const std::string shell = "cd '" + dir_ + "' && PATH='" + program_dir + "':\"$PATH\" ";
+  ASSERT_EQ(std::system((shell + examples[0]).c_str()), 0) << examples[0];  // -cf
+  fs::rename(path("dir"), path("original"));
+  ASSERT_EQ(std::system((shell + examples[1]).c_str()), 0) << examples[1];  // -xf
+  EXPECT_EQ(read_bytes(path("dir/sub/text")), read_bytes(path("original/sub/text")));
 }
 
 }  // namespace
