@@ -369,7 +369,6 @@ class Decoding {
       if (room_left) break;
     }
     needs_input_ = room_left;
-    body_ended_ = room_left && taken == size && may_end(context_.get());
     if (taken == size) {
       held_.clear();
       held_at_ = 0;
@@ -378,6 +377,12 @@ class Decoding {
     } else {
       held_.assign(in + taken, in + size);
       held_at_ = 0;
+    }
+    // Input the context waits to see more of (the start of what may be a
+    // record) is, should the input end here, not the stream's.
+    body_ended_ = room_left && may_end(context_.get());
+    if (body_ended_) {
+      unused_.assign(held_.begin() + static_cast<std::ptrdiff_t>(held_at_), held_.end());
     }
   }
 
