@@ -191,19 +191,17 @@ struct FreeDecompressor {
 };
 
 // The setting of a compression: `model` and `order` when given (the
-// package passes both or neither), else `level` (the program's -1 .. -9;
+// package passes both or neither, and then no level), else `level` (the program's -1 .. -9;
 // None: the program's default, MVX_LEVEL_DEFAULT). `options` are the
 // job's, with size_hint set when the input's size is known. The one place
 // where a level becomes a setting.
 mvx_setting setting_of(const py::handle& level, const py::handle& model, const py::handle& order,
                        const mvx_options& options) {
-  (void)options;
+  (void)options;  // for a level rule that takes the job's options (its size_hint)
   const std::optional<long long> given_level = int_argument(level, "level");
   const std::optional<long long> given_model = int_argument(model, "model");
   const std::optional<long long> given_order = int_argument(order, "order");
-  if (given_model || given_order) {
-    if (given_level) throw py::value_error("Give a level, or a model and an order, not both");
-    if (!given_model || !given_order) throw py::type_error("Give both a model and an order");
+  if (given_model && given_order) {
     if (*given_model < 0 || *given_model >= MVX_MODEL_COUNT) {
       out_of_range("Invalid model or order", "model", *given_model, 0, MVX_MODEL_COUNT - 1);
     }

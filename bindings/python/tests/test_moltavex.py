@@ -1,6 +1,9 @@
 """The Python module: round trips, streaming in pieces against the one-shot
-stream, the end of input, the file object, errors with the library's own
-messages, and the GIL released while coding."""
+stream, the end of input (eof for bz2-style loops and DecompressReader),
+the argument forms of bz2 callers, the defaults and levels against the
+program's streams (MOLTAVEX_PROGRAM, which ctest sets), the file object,
+errors that name the argument or the memory needed, and the GIL released
+while coding."""
 
 import _compression
 import array
