@@ -40,7 +40,7 @@ module = moltavex._moltavex.__file__
 needed = subprocess.run(["readelf", "-d", module], capture_output=True, text=True, check=True)
 assert "libmoltavex" not in needed.stdout, needed.stdout
 data = b"pip " * 1000
-assert moltavex.decompress(moltavex.compress(data, 3, 12)) == data
+assert moltavex.decompress(moltavex.compress(data, model=3, order=12)) == data
 # Nothing of moltavex imported: only the entry point leads numcodecs to it.
 lookup = (
     "import sys, numcodecs\n"

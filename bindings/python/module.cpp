@@ -8,8 +8,13 @@
 //     array) and is read in place, never copied, with the GIL released
 //     while it is coded; the buffer stays exported meanwhile, so the object
 //     lives and a bytearray cannot be resized under the coder.
+//   - Arguments come unconverted (the package's Python functions fix their
+//     number and names) and are checked here, so that a wrong one raises
+//     an error that names it, never pybind11's, which shows the data.
 //   - A status other than MVX_OK raises MoltavexError with the text of
-//     mvx_status_message.
+//     mvx_status_message (or one that names the wrong argument), .status
+//     the library's status; MVX_MEMORY_LIMIT says the bytes of tables the
+//     job needs and the limit, as the program does, and carries both.
 //   - Compressor and Decompressor objects may be shared between threads:
 //     each guards its context with its own mutex, which is only ever taken
 //     with the GIL released, so no thread waits for the GIL while holding
@@ -25,6 +30,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "moltavex/moltavex.h"
@@ -40,13 +46,82 @@ constexpr std::size_t no_limit = std::numeric_limits<std::size_t>::max();
 constexpr std::size_t first_room = std::size_t{1} << 16;
 
 // A failed status. Thrown with or without the GIL, and turned into
-// MoltavexError once pybind11 holds it again.
+// MoltavexError once pybind11 holds it again. For MVX_MEMORY_LIMIT, the
+// bytes of tables the job needs and the limit in force, when known (0:
+// not known); `message`, when not empty, replaces the library's.
 struct Failure {
   mvx_status status;
+  std::uint64_t required = 0;
+  std::uint64_t limit = 0;
+  std::string message = {};
 };
 
 void check(mvx_status status) {
   if (status != MVX_OK) throw Failure{status};
+}
+
+// As check(); a memory limit passed says by how much: `required` bytes of
+// tables (0: not known) against `limit`.
+void check_memory(mvx_status status, std::uint64_t required, std::uint64_t limit) {
+  if (status == MVX_MEMORY_LIMIT && required != 0) throw Failure{status, required, limit};
+  check(status);
+}
+
+// The limit a job's options set: 0 is the library's default, which
+// decompression takes as MVX_DEFAULT_MEMORY_LIMIT and compression with a
+// given setting as none.
+std::uint64_t limit_in_force(const mvx_options& options, bool decompressing) {
+  if (options.memory_limit != 0) return options.memory_limit;
+  return decompressing ? MVX_DEFAULT_MEMORY_LIMIT : MVX_NO_MEMORY_LIMIT;
+}
+
+// The tables a stream whose first byte is `header` needs (0 for no model).
+std::uint64_t header_memory(std::uint8_t header) {
+  int model = 0, order = 0;
+  return mvx_read_header(header, &model, &order) ? mvx_model_memory(model, order) : 0;
+}
+
+// Bytes as the program says them: MiB, rounded up.
+std::string mebibytes(std::uint64_t bytes) {
+  return std::to_string((bytes >> 20) + ((bytes & ((std::uint64_t{1} << 20) - 1)) != 0)) + " MiB";
+}
+
+std::string message_of(const Failure& failure) {
+  if (!failure.message.empty()) return failure.message;
+  if (failure.status == MVX_MEMORY_LIMIT && failure.required != 0) {
+    return "needs " + mebibytes(failure.required) + " of tables, over the memory limit of " +
+           mebibytes(failure.limit);
+  }
+  return mvx_status_message(failure.status);
+}
+
+std::string type_name(const py::handle& object) { return Py_TYPE(object.ptr())->tp_name; }
+
+// An int argument (bool is refused: True is no level), or nullopt for
+// None; TypeError naming the argument otherwise.
+std::optional<long long> int_argument(const py::handle& value, const char* name) {
+  if (value.is_none()) return std::nullopt;
+  if (!PyLong_Check(value.ptr()) || PyBool_Check(value.ptr())) {
+    throw py::type_error(std::string(name) + " must be an int or None, not " + type_name(value));
+  }
+  int overflow = 0;
+  const long long n = PyLong_AsLongLongAndOverflow(value.ptr(), &overflow);
+  if (overflow != 0)
+    return overflow < 0 ? std::numeric_limits<long long>::min()
+                        : std::numeric_limits<long long>::max();
+  return n;
+}
+
+// MVX_INVALID_ARGUMENT with a message that names the argument and its range.
+[[noreturn]] void out_of_range(const char* what, const char* name, long long value, long long low,
+                               long long high) {
+  std::string shown = value == std::numeric_limits<long long>::min() ||
+                              value == std::numeric_limits<long long>::max()
+                          ? std::string("a number that large")
+                          : std::to_string(value);
+  throw Failure{MVX_INVALID_ARGUMENT, 0, 0,
+                std::string(what) + ": " + name + " must be " + std::to_string(low) + " to " +
+                    std::to_string(high) + ", not " + shown + "."};
 }
 
 // Makes `out` `room` bytes longer, `room` growing with what is already
@@ -62,7 +137,7 @@ std::size_t grow(Bytes& out, std::size_t limit) {
 // with the GIL held, as pybind11's buffer_info must be).
 class Input {
  public:
-  explicit Input(const py::buffer& object) : info_(object.request()) {
+  explicit Input(const py::handle& object) : info_(request(object)) {
     if (PyBuffer_IsContiguous(info_.view(), 'C') == 0) {
       throw py::buffer_error("moltavex: the data is not a C-contiguous buffer");
     }
@@ -71,6 +146,13 @@ class Input {
   std::size_t size() const { return static_cast<std::size_t>(info_.size * info_.itemsize); }
 
  private:
+  static py::buffer_info request(const py::handle& object) {
+    if (PyObject_CheckBuffer(object.ptr()) == 0) {
+      throw py::type_error("data must be a bytes-like object, not " + type_name(object));
+    }
+    return py::reinterpret_borrow<py::buffer>(object).request();
+  }
+
   py::buffer_info info_;
 };
 
@@ -108,29 +190,60 @@ struct FreeDecompressor {
   void operator()(mvx_decompressor* d) const { mvx_decompressor_free(d); }
 };
 
-// A level (the program's -1 .. -9, from the library's table), when given,
-// replaces the model and order.
-void apply_level(const py::object& level, int& model, int& order) {
-  if (level.is_none()) return;
+// The setting of a compression: `model` and `order` when given (the
+// package passes both or neither, and then no level), else `level` (the program's -1 .. -9;
+// None: the program's default, MVX_LEVEL_DEFAULT). `options` are the
+// job's, with size_hint set when the input's size is known. The one place
+// where a level becomes a setting.
+mvx_setting setting_of(const py::handle& level, const py::handle& model, const py::handle& order,
+                       const mvx_options& options) {
+  (void)options;  // for a level rule that takes the job's options (its size_hint)
+  const std::optional<long long> given_level = int_argument(level, "level");
+  const std::optional<long long> given_model = int_argument(model, "model");
+  const std::optional<long long> given_order = int_argument(order, "order");
+  if (given_model && given_order) {
+    if (*given_model < 0 || *given_model >= MVX_MODEL_COUNT) {
+      out_of_range("Invalid model or order", "model", *given_model, 0, MVX_MODEL_COUNT - 1);
+    }
+    if (*given_order < 0 || *given_order > MVX_MAX_ORDER) {
+      out_of_range("Invalid model or order", "order", *given_order, 0, MVX_MAX_ORDER);
+    }
+    return {static_cast<int>(*given_model), static_cast<int>(*given_order)};
+  }
+  const long long chosen = given_level.value_or(MVX_LEVEL_DEFAULT);
+  if (chosen < MVX_LEVEL_MIN || chosen > MVX_LEVEL_MAX) {
+    out_of_range("Invalid level", "level", chosen, MVX_LEVEL_MIN, MVX_LEVEL_MAX);
+  }
   mvx_setting setting{};
-  check(mvx_level_setting(level.cast<int>(), &setting));
-  model = setting.model;
-  order = setting.order;
+  check(mvx_level_setting(static_cast<int>(chosen), &setting));
+  return setting;
+}
+
+// The options of a compression: the memory limit, the record (`check`,
+// any truth value) and the input's size when known (0: not known).
+mvx_options compress_options(const py::handle& memory_limit, const py::handle& check_data,
+                             std::size_t size) {
+  mvx_options options = options_of(py::reinterpret_borrow<py::object>(memory_limit));
+  const int truth = PyObject_IsTrue(check_data.ptr());
+  if (truth < 0) throw py::error_already_set();
+  options.checksum = truth;
+  options.size_hint = size;
+  return options;
 }
 
 class Compressor {
  public:
-  Compressor(int model, int order, const py::object& memory_limit, const py::object& level,
-             bool check_data) {
-    apply_level(level, model, order);
-    mvx_options options = options_of(memory_limit);
-    options.checksum = check_data ? 1 : 0;
+  Compressor(const py::object& level, const py::object& model, const py::object& order,
+             const py::object& memory_limit, const py::object& check_data) {
+    const mvx_options options = compress_options(memory_limit, check_data, 0);
+    const mvx_setting setting = setting_of(level, model, order, options);
     mvx_compressor* c = nullptr;
-    check(mvx_compressor_create(&c, model, order, &options));
+    check_memory(mvx_compressor_create(&c, setting.model, setting.order, &options),
+                 mvx_model_memory(setting.model, setting.order), limit_in_force(options, false));
     context_.reset(c);
   }
 
-  py::bytes compress(const py::buffer& data) {
+  py::bytes compress(const py::object& data) {
     const Input in(data);
     const std::optional<Bytes> out = locked(mutex_, [&]() -> std::optional<Bytes> {
       if (!context_) return std::nullopt;
@@ -176,24 +289,51 @@ class Compressor {
   std::unique_ptr<mvx_compressor, FreeCompressor> context_;  // null once flushed
 };
 
+// Whether a push decompressor's stream may end where its input has reached
+// (its end marker decoded, the body's finishing bytes taken, all data
+// handed out, no record begun): a library that can tell declares
+// mvx_decompressor_may_end with MVX_HAS_DECOMPRESSOR_MAY_END. Without it
+// that shows only once the byte after the body comes, or at the end of
+// the input (flush).
+bool may_end(const mvx_decompressor* d) {
+#if defined(MVX_HAS_DECOMPRESSOR_MAY_END)
+  bool result = false;
+  check(mvx_decompressor_may_end(d, &result));
+  return result;
+#else
+  (void)d;
+  return false;
+#endif
+}
+
 // A push decompressor with the input it was given but has not taken: what
 // is left when a call's output reached its limit, or the bytes after the
 // stream. Not locked itself; the Python class and decompress() use it.
+//
+// The stream has ended (`ended`) once the library says so: the byte after
+// the body was seen (a record, if it began one, taken whole and verified)
+// or the input was finished. Before that, `body_ended` is set while the
+// stream may end where the input has reached; eof is either. A body that
+// ended at the end of a piece may still be followed by its record: the
+// next piece goes to the same context, which verifies it, and needs_input
+// stays set until the library's end.
 class Decoding {
  public:
-  explicit Decoding(const mvx_options& options) {
+  explicit Decoding(const mvx_options& options) : limit_(limit_in_force(options, true)) {
     mvx_decompressor* d = nullptr;
     check(mvx_decompressor_create(&d, &options));
     context_.reset(d);
   }
 
-  bool eof() const { return eof_; }
+  bool ended() const { return ended_; }
+  bool eof() const { return ended_ || body_ended_; }
   bool needs_input() const { return needs_input_; }
   const Bytes& unused_data() const { return unused_; }
 
   // Decodes the held input, then in[0, size), appending to `out` until it
   // holds `limit` bytes or the stream ends; what is not taken is held.
   void decode(const std::uint8_t* in, std::size_t size, std::size_t limit, Bytes& out) {
+    if (!header_ && size != 0) header_ = in[0];
     const bool from_held = held_at_ < held_.size();
     if (from_held) {
       if (size != 0) {
@@ -211,25 +351,22 @@ class Decoding {
       const std::size_t at = grow(out, limit);
       std::size_t consumed = 0, written = 0;
       bool ended = false;
-      check(mvx_decompressor_decompress(context_.get(), in + taken, size - taken, &consumed,
-                                        out.data() + at, out.size() - at, &written, &ended));
+      fail_if(mvx_decompressor_decompress(context_.get(), in + taken, size - taken, &consumed,
+                                          out.data() + at, out.size() - at, &written, &ended));
       room_left = written < out.size() - at;
       out.resize(at + written);
       taken += consumed;
       if (ended) {
-        // The stream is whole: its tables go now.
-        eof_ = true;
         unused_.assign(in + taken, in + size);
-        context_.reset();
-        held_.clear();
-        held_at_ = 0;
-        needs_input_ = false;
+        end();
         return;
       }
-      // Room left over means that all the input was taken and decoded.
+      // Room left over: the context took all it could of the input (all
+      // of it, or all but bytes it waits to see more of) and handed out
+      // all it decoded.
       if (room_left) break;
     }
-    needs_input_ = room_left && taken == size;
+    needs_input_ = room_left;
     if (taken == size) {
       held_.clear();
       held_at_ = 0;
@@ -239,46 +376,84 @@ class Decoding {
       held_.assign(in + taken, in + size);
       held_at_ = 0;
     }
+    // Input the context waits to see more of (the start of what may be a
+    // record) is, should the input end here, not the stream's.
+    body_ended_ = room_left && may_end(context_.get());
+    if (body_ended_) {
+      unused_.assign(held_.begin() + static_cast<std::ptrdiff_t>(held_at_), held_.end());
+    }
   }
 
   // The input is complete: decodes the rest into `out`. MVX_TRUNCATED_STREAM
   // when the stream ends before its end marker (MVX_INVALID_STREAM when
   // there was no input at all).
   void finish(Bytes& out) {
-    if (eof_) return;
+    if (ended_) return;
     decode(nullptr, 0, no_limit, out);
-    if (eof_) return;
+    if (ended_) return;
     for (bool done = false; !done;) {
       const std::size_t at = grow(out, no_limit);
       std::size_t written = 0;
-      check(mvx_decompressor_finish(context_.get(), out.data() + at, out.size() - at, &written,
-                                    &done));
+      fail_if(mvx_decompressor_finish(context_.get(), out.data() + at, out.size() - at, &written,
+                                      &done));
       out.resize(at + written);
     }
-    // Decoded to the end marker (the stream lacked only finishing bytes).
-    eof_ = true;
-    context_.reset();
-    needs_input_ = false;
+    // Decoded to the end marker (the stream lacked only finishing bytes);
+    // input held back (the start of what was not a record) is not the
+    // stream's.
+    unused_.assign(held_.begin() + static_cast<std::ptrdiff_t>(held_at_), held_.end());
+    end();
   }
 
  private:
+  // The stream has ended: its tables go now.
+  void end() {
+    ended_ = true;
+    body_ended_ = false;
+    needs_input_ = false;
+    context_.reset();
+    held_.clear();
+    held_at_ = 0;
+  }
+
+  void fail_if(mvx_status status) {
+    check_memory(status, header_ ? header_memory(*header_) : 0, limit_);
+  }
+
   std::unique_ptr<mvx_decompressor, FreeDecompressor> context_;  // null after the end
+  std::uint64_t limit_;                                          // the tables' limit in force
+  std::optional<std::uint8_t> header_;  // the stream's first byte, once seen
   Bytes held_;
   std::size_t held_at_ = 0;  // the held input is held_[held_at_, size)
   Bytes unused_;
-  bool eof_ = false;
+  bool ended_ = false;
+  bool body_ended_ = false;
   bool needs_input_ = true;
 };
+
+// max_length: an int, any negative one for no limit.
+std::size_t length_limit(const py::handle& max_length) {
+  if (!PyLong_Check(max_length.ptr())) {
+    throw py::type_error("max_length must be an int, not " + type_name(max_length));
+  }
+  int overflow = 0;
+  const long long n = PyLong_AsLongLongAndOverflow(max_length.ptr(), &overflow);
+  if (overflow < 0 || (overflow == 0 && n < 0)) return no_limit;
+  if (overflow > 0 || static_cast<unsigned long long>(n) > PY_SSIZE_T_MAX) {
+    return static_cast<std::size_t>(PY_SSIZE_T_MAX);
+  }
+  return static_cast<std::size_t>(n);
+}
 
 class Decompressor {
  public:
   explicit Decompressor(const py::object& memory_limit) : decoding_(options_of(memory_limit)) {}
 
-  py::bytes decompress(const py::buffer& data, py::ssize_t max_length) {
+  py::bytes decompress(const py::object& data, const py::object& max_length) {
     const Input in(data);
-    const std::size_t limit = max_length < 0 ? no_limit : static_cast<std::size_t>(max_length);
+    const std::size_t limit = length_limit(max_length);
     const std::optional<Bytes> out = locked(mutex_, [&]() -> std::optional<Bytes> {
-      if (decoding_.eof()) return std::nullopt;
+      if (decoding_.ended()) return std::nullopt;
       Bytes out;
       decoding_.decode(in.data(), in.size(), limit, out);
       return out;
@@ -313,12 +488,12 @@ class Decompressor {
   Decoding decoding_;
 };
 
-py::bytes compress(const py::buffer& data, int model, int order, const py::object& memory_limit,
-                   const py::object& level, bool check_data) {
-  apply_level(level, model, order);
-  mvx_options options = options_of(memory_limit);
-  options.checksum = check_data ? 1 : 0;
+py::bytes compress(const py::object& data, const py::object& level, const py::object& model,
+                   const py::object& order, const py::object& memory_limit,
+                   const py::object& check_data) {
   const Input in(data);
+  const mvx_options options = compress_options(memory_limit, check_data, in.size());
+  const mvx_setting setting = setting_of(level, model, order, options);
   const std::size_t bound = mvx_compress_bound(in.size());
   if (bound > static_cast<std::size_t>(PY_SSIZE_T_MAX)) throw Failure{MVX_OUT_OF_MEMORY};
   // Straight into a bytes object of the bound (its pages are touched only
@@ -330,10 +505,11 @@ py::bytes compress(const py::buffer& data, int model, int order, const py::objec
   mvx_status status;
   {
     py::gil_scoped_release release;
-    status = mvx_compress_with(in.data(), in.size(), model, order, PyBytes_AS_STRING(out), bound,
-                               &written, &options);
+    status = mvx_compress_with(in.data(), in.size(), setting.model, setting.order,
+                               PyBytes_AS_STRING(out), bound, &written, &options);
   }
-  check(status);
+  check_memory(status, mvx_model_memory(setting.model, setting.order),
+               limit_in_force(options, false));
   owner.release();
   if (_PyBytes_Resize(&out, static_cast<py::ssize_t>(written)) != 0) throw py::error_already_set();
   return py::reinterpret_steal<py::bytes>(out);
@@ -366,7 +542,7 @@ bool append(void* context, const std::uint8_t* data, std::size_t size) {
 
 // A whole job over the whole input, so that the input's end is checked too
 // (a record there that the decoded body did not reach).
-py::bytes decompress(const py::buffer& data, const py::object& memory_limit) {
+py::bytes decompress(const py::object& data, const py::object& memory_limit) {
   const Input in(data);
   mvx_options options = options_of(memory_limit);
   options.size_hint = in.size();
@@ -378,59 +554,80 @@ py::bytes decompress(const py::buffer& data, const py::object& memory_limit) {
     BufferReader reader{in.data(), in.size()};
     status = mvx_decompress_stream(&BufferReader::read, &reader, &append, &out, nullptr, &options);
   }
-  check(status == MVX_WRITE_FAILED ? MVX_OUT_OF_MEMORY : status);
+  check_memory(status == MVX_WRITE_FAILED ? MVX_OUT_OF_MEMORY : status,
+               in.size() != 0 ? header_memory(in.data()[0]) : 0, limit_in_force(options, true));
   return to_bytes(out);
 }
 
 }  // namespace
 
+// The package (moltavex/__init__.py) gives these their public names and
+// signatures, and passes every argument, positionally.
 PYBIND11_MODULE(_moltavex, m) {
   m.doc() = "The coding core of the moltavex package (see its documentation).";
   m.attr("__version__") = mvx_version_string();
 
+  py::enum_<mvx_status> status(m, "Status", "The library's status of a failure (mvx_status).");
+  status.value("OK", MVX_OK)
+      .value("OPEN_INPUT_FAILED", MVX_OPEN_INPUT_FAILED)
+      .value("CREATE_OUTPUT_FAILED", MVX_CREATE_OUTPUT_FAILED)
+      .value("READ_FAILED", MVX_READ_FAILED)
+      .value("WRITE_FAILED", MVX_WRITE_FAILED)
+      .value("OUT_OF_MEMORY", MVX_OUT_OF_MEMORY)
+      .value("INVALID_STREAM", MVX_INVALID_STREAM)
+      .value("TRUNCATED_STREAM", MVX_TRUNCATED_STREAM)
+      .value("INVALID_ARGUMENT", MVX_INVALID_ARGUMENT)
+      .value("INTERRUPTED", MVX_INTERRUPTED)
+      .value("OUTPUT_TOO_SMALL", MVX_OUTPUT_TOO_SMALL)
+      .value("MEMORY_LIMIT", MVX_MEMORY_LIMIT)
+      .value("INVALID_CALL", MVX_INVALID_CALL)
+      .value("CORRUPT", MVX_CORRUPT);
+  status.attr("__module__") = "moltavex";
+
   static py::exception<Failure> error(m, "MoltavexError");
-  error.attr("__doc__") = "A failure of compression or decompression; the message says which.";
+  error.attr("__doc__") =
+      "A failure of compression or decompression; the message says which, .status gives the "
+      "library's Status, and a memory limit passed gives .required_bytes (the tables the job "
+      "needs) and .memory_limit (the limit in force).";
   // Shown where the package exports them.
   error.attr("__module__") = "moltavex";
+  error.attr("status") = py::none();
+  error.attr("required_bytes") = py::none();
+  error.attr("memory_limit") = py::none();
   py::register_exception_translator([](std::exception_ptr thrown) {
     try {
       if (thrown) std::rethrow_exception(thrown);
     } catch (const Failure& failure) {
-      error(mvx_status_message(failure.status));
+      py::object raised = py::handle(error.ptr())(message_of(failure));
+      raised.attr("status") = py::cast(failure.status);
+      if (failure.required != 0) {
+        raised.attr("required_bytes") = py::int_(failure.required);
+        raised.attr("memory_limit") = py::int_(failure.limit);
+      }
+      PyErr_SetObject(error.ptr(), raised.ptr());
     }
   });
 
-  m.def("compress", &compress, py::arg("data"), py::arg("model") = 1, py::arg("order") = 16,
-        py::kw_only(), py::arg("memory_limit") = py::none(), py::arg("level") = py::none(),
-        py::arg("check") = false,
-        "The stream of `data`; `level` (1-9, the program's -1 .. -9) replaces model and "
-        "order; check=True appends the integrity record (its checksum).");
-  m.def("decompress", &decompress, py::arg("data"), py::kw_only(),
-        py::arg("memory_limit") = py::none(),
-        "The data of the stream at the start of `data` (bytes after it are ignored); a "
-        "record is verified.");
+#if defined(MVX_HAS_DECOMPRESSOR_MAY_END)
+  m.attr("_knows_body_end") = true;
+#else
+  m.attr("_knows_body_end") = false;
+#endif
 
-  py::class_<Compressor> compressor(m, "Compressor", "Compresses one stream in pieces.");
-  compressor
-      .def(py::init<int, int, const py::object&, const py::object&, bool>(), py::arg("model") = 1,
-           py::arg("order") = 16, py::kw_only(), py::arg("memory_limit") = py::none(),
-           py::arg("level") = py::none(), py::arg("check") = false)
-      .def("compress", &Compressor::compress, py::arg("data"),
-           "Takes `data`; returns the stream's bytes ready so far.")
-      .def("flush", &Compressor::flush, "Returns the rest of the stream; the object is done.");
-  compressor.attr("__module__") = "moltavex";
+  m.def("compress", &compress);
+  m.def("decompress", &decompress);
 
-  py::class_<Decompressor> decompressor(m, "Decompressor", "Restores one stream given in pieces.");
-  decompressor
-      .def(py::init<const py::object&>(), py::kw_only(), py::arg("memory_limit") = py::none())
-      .def("decompress", &Decompressor::decompress, py::arg("data"), py::arg("max_length") = -1,
-           "Takes `data`; returns the data restored so far, at most max_length bytes when it "
-           "is not negative.")
-      .def("flush", &Decompressor::flush,
-           "At the end of the input: returns the rest of the data, or raises MoltavexError "
-           "when the stream was cut before its end.")
+  py::class_<Compressor>(m, "Compressor")
+      .def(py::init<const py::object&, const py::object&, const py::object&, const py::object&,
+                    const py::object&>())
+      .def("compress", &Compressor::compress)
+      .def("flush", &Compressor::flush);
+
+  py::class_<Decompressor>(m, "Decompressor")
+      .def(py::init<const py::object&>())
+      .def("decompress", &Decompressor::decompress)
+      .def("flush", &Decompressor::flush)
       .def_property_readonly("eof", &Decompressor::eof)
       .def_property_readonly("needs_input", &Decompressor::needs_input)
       .def_property_readonly("unused_data", &Decompressor::unused_data);
-  decompressor.attr("__module__") = "moltavex";
 }

@@ -12,11 +12,14 @@ import of this module, and neither does zarr when it opens an array that
 names it. Imported, the module registers the codec itself too (for a
 package found without its metadata, on PYTHONPATH say).
 
-Configuration (every value JSON-compatible; None leaves the setting to
-moltavex.compress's default):
+Configuration (every value JSON-compatible):
     level           a compression level, or
-    model, order    a model (0..5) and an order (0..31);
-                    a level excludes a model and an order
+    model, order    a model (0..5) and an order (0..31), one given alone
+                    taking model 1 or order 16 for the other, as
+                    moltavex.compress does; a level excludes a model and an
+                    order. With none of them, model 1 at order 16: chunks
+                    are coded as they always were here (moltavex.compress's
+                    own default is now the program's level).
     check           whether each stream carries the integrity record (on
                     by default: a damaged chunk then fails with
                     "Compressed data is corrupt." instead of coming back
@@ -32,7 +35,7 @@ import numcodecs.abc
 import numcodecs.registry
 from numcodecs.compat import ensure_contiguous_ndarray, ndarray_copy
 
-from . import compress, decompress
+from . import _MODEL, compress, decompress
 
 __all__ = ["Moltavex"]
 
@@ -71,12 +74,16 @@ class Moltavex(numcodecs.abc.Codec):
 
     def _compress_keywords(self):
         # The one place where the configuration becomes moltavex.compress's
-        # keywords: a setting left at None is not passed.
+        # keywords: a setting left at None is not passed, and with no
+        # setting at all the model is, so that the module's order default
+        # completes the codec's old setting.
         keywords = {"memory_limit": self.memory_limit, "check": self.check}
         for name in ("level", "model", "order"):
             value = getattr(self, name)
             if value is not None:
                 keywords[name] = value
+        if self.level is None and self.model is None and self.order is None:
+            keywords["model"] = _MODEL
         return keywords
 
     def encode(self, buf):

@@ -48,8 +48,13 @@ def _keywords(config):
 
 
 def _module_keywords(config):
-    """The module's keywords that give the codec's stream: the codec writes the record by default."""
-    return {"check": True, **_keywords(config)}
+    """The module's keywords that give the codec's stream: the codec writes
+    the record by default, and with no setting keeps model 1 at order 16
+    (the module's own default is the program's level)."""
+    keywords = {"check": True, **_keywords(config)}
+    if not {"level", "model", "order"} & keywords.keys():
+        keywords.update(model=1, order=16)
+    return keywords
 
 
 @pytest.mark.parametrize("config", CONFIGS)
@@ -97,7 +102,7 @@ def test_invalid_configurations():
     with pytest.raises(ValueError):
         Moltavex(memory_limit=-1)
     # Out of range: the library's own message, on encode.
-    with pytest.raises(moltavex.MoltavexError, match=r"^Invalid model or order\.$"):
+    with pytest.raises(moltavex.MoltavexError, match=r"^Invalid model or order: model must be 0"):
         Moltavex(model=6, order=10).encode(b"data")
 
 
