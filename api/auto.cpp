@@ -196,21 +196,26 @@ MVX_API mvx_status mvx_compress_file_auto(const char* input_name, const char* ou
   Status status = mx::api::read_settings(options, observer, LimitDefault::safe, settings);
   if (status != Status::ok) return c_status(status);
   const mx::platform::StopFlag stop = mx::api::stop_flag_of(observer);
+  int reason = 0;
   try {
+    // The files are closed at the end of this block, before errno is set.
     mx::platform::InputFile input;
     mx::platform::OutputFile output;
     mx::ByteReader reader;
     mx::ByteWriter writer;
     status = mx::api::open_input(input_name, stop, input, reader);
-    if (status != Status::ok) return c_status(status);
-    status = mx::api::compress_chosen(
-        reader, writer, input.known_size(), chosen, settings, [&](mx::ByteWriter& out) {
-          return mx::api::open_output(output_name, input, stop, output, out);
-        });
-    return c_status(mx::api::commit(status, output));
+    if (status == Status::ok) {
+      status = mx::api::compress_chosen(
+          reader, writer, input.known_size(), chosen, settings, [&](mx::ByteWriter& out) {
+            return mx::api::open_output(output_name, input, stop, output, out);
+          });
+      status = mx::api::commit(status, output);
+    }
+    reason = mx::api::system_reason(status, input, &output, reader, writer);
   } catch (const std::bad_alloc&) {
     return MVX_OUT_OF_MEMORY;
   }
+  return mx::api::with_reason(status, reason);
 }
 
 }  // extern "C"

@@ -27,4 +27,16 @@ bool whole_input(const CallSettings& settings, const platform::InputFile& input)
 // failure of a job that succeeded.
 Status commit(Status job, platform::OutputFile& output);
 
+// The system's error number behind a file job's open_input_failed,
+// create_output_failed, read_failed or write_failed (0 for none, and for
+// any other status). `output` may be null (a test).
+int system_reason(Status status, const platform::InputFile& input,
+                  const platform::OutputFile* output, const ByteReader& reader,
+                  const ByteWriter& writer);
+
+// The C status of a named-file job, with errno set to `reason` when the
+// status is one of those four: called last, once the job's files are
+// closed, so that nothing after it changes errno.
+mvx_status with_reason(Status status, int reason);
+
 }  // namespace mx::api

@@ -226,10 +226,12 @@ class Decoding {
         needs_input_ = false;
         return;
       }
-      // Room left over means that all the input was taken and decoded.
+      // Room left over means that all the input was taken and decoded, but
+      // for a beginning of the record's magic after the body, which waits
+      // for more input to tell whether a record follows.
       if (room_left) break;
     }
-    needs_input_ = room_left && taken == size;
+    needs_input_ = room_left;
     if (taken == size) {
       held_.clear();
       held_at_ = 0;
@@ -255,7 +257,11 @@ class Decoding {
                                     &done));
       out.resize(at + written);
     }
-    // Decoded to the end marker (the stream lacked only finishing bytes).
+    // Decoded to the end marker (the stream lacked only finishing bytes);
+    // held bytes that began no record are not the stream's.
+    unused_.assign(held_.begin() + static_cast<std::ptrdiff_t>(held_at_), held_.end());
+    held_.clear();
+    held_at_ = 0;
     eof_ = true;
     context_.reset();
     needs_input_ = false;
