@@ -192,13 +192,13 @@ MVX_API mvx_status mvx_compress_file_auto(const char* input_name, const char* ou
                                           mvx_setting* chosen, const mvx_observer* observer,
                                           const mvx_options* options) {
   try {
-    mx::api::FileJob job;
-    Status status = job.begin(input_name, options, observer, LimitDefault::safe);
-    if (status != Status::ok) return c_status(status);
-    status = mx::api::compress_chosen(
-        job.reader, job.writer, job.input.known_size(), chosen, job.settings,
-        [&](mx::ByteWriter&) { return job.open_output(output_name); });
-    return c_status(job.finish(status));
+    return mx::api::run_file_job([&](mx::api::FileJob& job) {
+      const Status status = job.begin(input_name, options, observer, LimitDefault::safe);
+      if (status != Status::ok) return status;
+      return job.finish(mx::api::compress_chosen(
+          job.reader, job.writer, job.input.known_size(), chosen, job.settings,
+          [&](mx::ByteWriter&) { return job.open_output(output_name); }));
+    });
   } catch (const std::bad_alloc&) {
     return MVX_OUT_OF_MEMORY;
   }

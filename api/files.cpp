@@ -44,6 +44,16 @@ Status FileJob::open_output(const char* output_name) {
   return writer_open_handle(writer, output.handle());
 }
 
+int FileJob::system_reason(Status status) const {
+  switch (status) {
+    case Status::open_input_failed: return input.error();
+    case Status::create_output_failed: return output.error();
+    case Status::read_failed: return reader.error != 0 ? reader.error : input.error();
+    case Status::write_failed: return writer.error != 0 ? writer.error : output.error();
+    default: return 0;
+  }
+}
+
 Status FileJob::finish(Status job) {
   if (job != Status::ok) return job;
   return output.commit(settings.options.durable != 0) ? Status::ok : Status::write_failed;
@@ -98,24 +108,25 @@ MVX_API mvx_status mvx_compress_file(const char* input_name, const char* output_
                                      int order, const mvx_observer* observer,
                                      const mvx_options* options) {
   if (mx::find_model(model) == nullptr || !mx::valid_order(order)) return MVX_INVALID_ARGUMENT;
-  FileJob job;
-  Status status = job.begin(input_name, options, observer, LimitDefault::none);
-  if (status == Status::ok) status = mx::check_memory(model, order, job.settings.memory_limit);
-  if (status == Status::ok) status = job.open_output(output_name);
-  if (status != Status::ok) return c_status(status);
-  return c_status(
-      job.finish(mx::compress_streams(job.reader, job.writer, model, order, job.settings.observer,
-                                      job.settings.memory_limit, job.settings.checksum)));
+  return mx::api::run_file_job([&](FileJob& job) {
+    Status status = job.begin(input_name, options, observer, LimitDefault::none);
+    if (status == Status::ok) status = mx::check_memory(model, order, job.settings.memory_limit);
+    if (status == Status::ok) status = job.open_output(output_name);
+    if (status != Status::ok) return status;
+    return job.finish(mx::compress_streams(job.reader, job.writer, model, order,
+                                           job.settings.observer, job.settings.memory_limit,
+                                           job.settings.checksum));
+  });
 }
 
 MVX_API mvx_status mvx_decompress_file_info(const char* input_name, const char* output_name,
                                             mvx_stream_info* info, const mvx_observer* observer,
                                             const mvx_options* options) {
   if (!mx::api::info_size_ok(info)) return MVX_INVALID_CALL;
-  FileJob job;
-  Status status = job.begin(input_name, options, observer, LimitDefault::safe);
-  if (status == Status::ok) status = decompress_job(job, output_name, false, info);
-  return c_status(status);
+  return mx::api::run_file_job([&](FileJob& job) {
+    const Status status = job.begin(input_name, options, observer, LimitDefault::safe);
+    return status == Status::ok ? decompress_job(job, output_name, false, info) : status;
+  });
 }
 
 MVX_API mvx_status mvx_decompress_file(const char* input_name, const char* output_name,
@@ -126,10 +137,10 @@ MVX_API mvx_status mvx_decompress_file(const char* input_name, const char* outpu
 MVX_API mvx_status mvx_test_file(const char* input_name, mvx_stream_info* info,
                                  const mvx_observer* observer, const mvx_options* options) {
   if (!mx::api::info_size_ok(info)) return MVX_INVALID_CALL;
-  FileJob job;
-  Status status = job.begin(input_name, options, observer, LimitDefault::safe);
-  if (status == Status::ok) status = decompress_job(job, nullptr, true, info);
-  return c_status(status);
+  return mx::api::run_file_job([&](FileJob& job) {
+    const Status status = job.begin(input_name, options, observer, LimitDefault::safe);
+    return status == Status::ok ? decompress_job(job, nullptr, true, info) : status;
+  });
 }
 
 }  // extern "C"

@@ -6,6 +6,8 @@
 // and an output never committed is left as it was.
 #pragma once
 
+#include <cerrno>
+
 #include "api/jobs.h"
 #include "api/options.h"
 #include "platform/files.h"
@@ -30,6 +32,10 @@ class FileJob {
   // file, or what the caller says of the rest.
   bool whole_input() const { return settings.whole_input || input.id().regular; }
   platform::StopFlag stop() const { return stop_flag_of(settings.observer); }
+  // The system's error number behind a status of open_input_failed,
+  // create_output_failed, read_failed or write_failed (0 for none, and for
+  // any other status).
+  int system_reason(Status status) const;
 
   CallSettings settings;
   platform::InputFile input;
@@ -37,5 +43,27 @@ class FileJob {
   ByteReader reader;
   ByteWriter writer;
 };
+
+// Runs job(FileJob&) and returns its C status, with errno set to the
+// system's reason when the status is one of the four above: once the
+// job's files are closed, so that nothing after it changes errno.
+template <class Job>
+mvx_status run_file_job(Job&& job) {
+  Status status = Status::ok;
+  int reason = 0;
+  {
+    FileJob frame;
+    status = job(frame);
+    reason = frame.system_reason(status);
+  }
+  switch (status) {
+    case Status::open_input_failed:
+    case Status::create_output_failed:
+    case Status::read_failed:
+    case Status::write_failed: errno = reason; break;
+    default: break;
+  }
+  return c_status(status);
+}
 
 }  // namespace mx::api

@@ -14,8 +14,10 @@
 //     renormalisation may owe bytes until the next piece) and stops at the
 //     end marker, so nothing past the stream is consumed: the finishing
 //     bytes left after the marker are passed over as they come, then the
-//     next byte decides whether a record follows (record.h); the data is
-//     hashed as it is handed out, and checked once the record is whole.
+//     next 4 bytes decide whether a record follows (record.h): a piece
+//     that ends within a beginning of the magic leaves those bytes
+//     untaken until more input (or the finish) decides. The data is hashed
+//     as it is handed out, and checked once the record is whole.
 #include <algorithm>
 #include <cstring>
 #include <memory>
@@ -103,8 +105,8 @@ struct mvx_decompressor {
   std::uint64_t skip = 0;      // finishing bytes after the end marker still to pass over
   bool skip_known = false;
   mvx_status failed = MVX_OK;
-  // After the body: whether the next byte has been seen (and the stream
-  // has therefore ended, or a record begun), and the record's bytes so far.
+  // After the body: whether what follows has decided (the stream has
+  // therefore ended, or a record begun), and the record's bytes so far.
   bool after_body_seen = false;
   bool has_record = false;
   std::size_t record_taken = 0;
@@ -127,22 +129,28 @@ struct mvx_decompressor {
 
   bool all_handed_out() const { return writer.length == 0; }
 
-  // The stream has ended: its finishing bytes passed, the byte after them
-  // seen (or the input finished), a record taken whole, and all data out.
+  // The stream has ended: its finishing bytes passed, what follows them
+  // decided (or the input finished), a record taken whole, and all data
+  // out.
   bool ended() const {
     return failed == MVX_OK && skip_known && skip == 0 && after_body_seen &&
            (!has_record || record_taken == mx::record_bytes) && all_handed_out();
   }
 
   // After the finishing bytes: takes the record's bytes from in[0, size),
-  // if a record begins there, and returns how many. A byte that begins no
-  // record is not taken. `final`: no input follows.
+  // if a record begins there, and returns how many. Bytes that begin no
+  // record are not taken; nor is a beginning of the magic that the piece
+  // cuts short, until more input shows whether it is one. `final`: no
+  // input follows (what is left undecided then is not the stream's).
   std::size_t take_trailer(const std::uint8_t* in, std::size_t size, bool final) {
     std::size_t n = 0;
     if (!after_body_seen) {
-      if (size == 0 && !final) return 0;
+      constexpr std::size_t magic = sizeof mx::record_magic;
+      const std::size_t seen = std::min(size, magic);
+      const bool begins = seen == 0 || std::memcmp(in, mx::record_magic, seen) == 0;
+      if (begins && seen < magic && !final) return 0;
       after_body_seen = true;
-      has_record = size != 0 && in[0] == mx::record_magic[0];
+      has_record = begins && seen == magic;
     }
     if (!has_record) return 0;
     while (record_taken < mx::record_bytes && n < size) record[record_taken++] = in[n++];

@@ -89,13 +89,15 @@ Pushed decompress_pushed(const Bytes& stream, Cuts& cuts) {
   int idle = 0;
   while (!r.ended && r.status == MVX_OK && r.data.size() <= output_cap) {
     const std::size_t piece = std::min(stream.size() - r.consumed, cuts.next(2000));
+    const bool rest = piece == stream.size() - r.consumed;
     std::size_t consumed = 0, written = 0;
     r.status = mvx_decompressor_decompress(d, stream.data() + r.consumed, piece, &consumed, room,
                                            cuts.next(sizeof room), &written, &r.ended);
     r.data.insert(r.data.end(), room, room + written);
     r.consumed += consumed;
-    // No input left and nothing more coming out: time to finish.
-    if (r.consumed == stream.size() && written == 0 && ++idle > 2) break;
+    // No input left (but for up to 3 bytes that may begin a record, which
+    // wait for more) and nothing more coming out: time to finish.
+    if (rest && stream.size() - r.consumed < 4 && written == 0 && ++idle > 2) break;
     if (written != 0) idle = 0;
   }
   while (!r.ended && r.status == MVX_OK && r.data.size() <= output_cap) {

@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
 
 #include "fuzz_support.h"
 #include "models/registry.h"
@@ -61,8 +62,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t inp
   longer.insert(longer.end(), data, data + std::min<std::size_t>(size, 16));
   longer.insert(longer.end(), {0xF0, 0xF0, 0x00});
   const auto extended = mx::fuzz::decompress_memory(longer.data(), longer.size(), SIZE_MAX);
-  if (size > 0 && data[0] == mx::record_magic[0]) {
-    // The byte after the body begins a record, which these bytes are not.
+  if (longer.size() >= stream.size() + sizeof mx::record_magic &&
+      std::equal(std::begin(mx::record_magic), std::end(mx::record_magic),
+                 longer.begin() + static_cast<std::ptrdiff_t>(stream.size()))) {
+    // The bytes after the body begin with the record's magic: a record,
+    // which these bytes are not. Anything else after the body (a part of
+    // the magic among it) is not the stream's.
     MX_FUZZ_CHECK(extended.status == Status::corrupt ||
                   extended.status == Status::truncated_stream);
   } else {

@@ -69,6 +69,7 @@ bool reader_top_up(ByteReader& reader) {
                              ? reader.read_function(reader.read_context, into, room)
                              : platform::read(reader.handle, into, room, stop_flag(reader.watch));
   if (n < 0 || static_cast<std::uint64_t>(n) > room) {
+    if (reader.read_function == nullptr && n < 0) reader.error = platform::last_error();
     reader.failed = true;
     reader.interrupted = stop_raised(reader.watch);
     return false;
@@ -92,6 +93,7 @@ void writer_drain(ByteWriter& writer) {
                 ? writer.write_function(writer.write_context, writer.buffer, size)
                 : platform::write_all(writer.handle, writer.buffer, size, stop_flag(writer.watch));
   if (!ok) {
+    if (writer.write_function == nullptr) writer.error = platform::last_error();
     writer.failed = true;
     writer.interrupted = stop_raised(writer.watch);
     return;
@@ -104,6 +106,7 @@ bool writer_commit(ByteWriter& writer) {
   writer_drain(writer);
   if (!writer.failed && writer.write_function == nullptr &&
       writer.handle != platform::invalid_handle && !platform::flush(writer.handle)) {
+    writer.error = platform::last_error();
     writer.failed = true;
   }
   return !writer.failed;

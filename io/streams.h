@@ -56,6 +56,7 @@ struct ByteReader {
   std::uint64_t bytes_read = 0;      // total handed over by the source
   std::uint64_t expected_bytes = 0;  // what the source will hand over, when known (else 0)
   bool failed = false;               // a read error was seen (or the job was stopped)
+  int error = 0;                     // the system's error number of a failed read from a handle
   bool interrupted = false;          // the job's stop flag was raised
   const JobWatch* watch = nullptr;
   ZeroedBlock storage;
@@ -74,6 +75,7 @@ struct ByteWriter {
   std::uint64_t bytes_written = 0;  // total handed to the sink
   std::uint8_t* buffer = nullptr;
   bool failed = false;       // a write, flush or close failed (or the job was stopped)
+  int error = 0;             // the system's error number of a failed write or flush to a handle
   bool interrupted = false;  // the job's stop flag was raised
   const JobWatch* watch = nullptr;
   ZeroedBlock storage;

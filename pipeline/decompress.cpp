@@ -255,7 +255,17 @@ Status decompress_streams(ByteReader& reader, ByteWriter& writer, const Observer
   }
 
   if (stream_status(reader, writer) != Status::ok) return stream_status(reader, writer);
-  if (job->unpacker.end == 0) return Status::truncated_stream;
+  if (job->unpacker.end == 0) {
+    // Run out before the end marker. With the whole input, a valid record
+    // that ends it, of a stream as long as the input, says the stream was
+    // whole: damage made the body run on into its record.
+    if (input_tail != nullptr) {
+      read_to_end(reader, *input_tail);
+      if (stream_status(reader, writer) != Status::ok) return stream_status(reader, writer);
+      if (input_tail->ends_in_record()) return Status::corrupt;
+    }
+    return Status::truncated_stream;
+  }
   data.update(writer.buffer, static_cast<std::size_t>(writer.length));
   const std::uint64_t body_length = stream_length(*job);
   const Trailer trailer = read_trailer(reader, body_length, data, input_tail);

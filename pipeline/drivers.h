@@ -64,12 +64,14 @@ Status emit_stream(const std::vector<std::uint8_t>& stream, int model, ByteWrite
 // `writer`. On success, `info` (if given) receives the stream's model,
 // order and exact length (its record included; bytes after the stream are
 // not counted), the restored size and whether a record was verified. A
-// record after the body is verified (corrupt when it does not match,
-// truncated_stream when cut short). `whole_input`: the reader yields the
-// whole input (a buffer, a regular file, a pipe read to its end), which is
-// then read to its end when no record follows the body, and a record that
-// closes it makes the stream corrupt: damage moved the end marker (see
-// read_trailer).
+// record after the body (its whole magic there) is verified (corrupt when
+// it does not match, truncated_stream when cut short); other bytes there
+// are not the stream's. `whole_input`: the reader yields the whole input
+// (a buffer, a regular file, a pipe read to its end), which is then read
+// to its end when no record follows the body, and a record that closes it
+// makes the stream corrupt: damage moved the end marker (see
+// read_trailer), or made the body run on into the record (corrupt rather
+// than truncated_stream).
 Status decompress_streams(ByteReader& reader, ByteWriter& writer,
                           const Observer* observer = nullptr,
                           std::uint64_t memory_limit = no_memory_limit,

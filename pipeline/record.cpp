@@ -106,6 +106,23 @@ std::int64_t HashingSource::read(void* context, std::uint8_t* buffer, std::size_
   return static_cast<std::int64_t>(n);
 }
 
+void read_to_end(ByteReader& reader, InputTail& tail) {
+  for (;;) {
+    const StreamWindow<const std::uint8_t> window = reader_window(reader);
+    tail.add(window.data, window.size);
+    reader_consume(reader, window.size);
+    if (!reader_top_up(reader)) break;
+  }
+}
+
+bool begins_with_magic(ByteReader& reader) {
+  while (reader.count - reader.position < sizeof record_magic && reader_top_up(reader)) {
+  }
+  const StreamWindow<const std::uint8_t> window = reader_window(reader);
+  return window.size >= sizeof record_magic &&
+         std::memcmp(window.data, record_magic, sizeof record_magic) == 0;
+}
+
 Trailer read_trailer(ByteReader& reader, std::uint64_t body_length, const DataHash& data,
                      InputTail* tail) {
   // Takes one byte, which the tail sees.
@@ -120,7 +137,7 @@ Trailer read_trailer(ByteReader& reader, std::uint64_t body_length, const DataHa
   std::uint64_t consumed = reader.bytes_read - (reader.count - reader.position);
   while (consumed < body_length && take() >= 0) ++consumed;
   if (reader.failed) return Trailer::read_failed;
-  if (consumed == body_length && reader_peek(reader) == record_magic[0]) {
+  if (consumed == body_length && begins_with_magic(reader)) {
     std::uint8_t bytes[record_bytes];
     for (std::uint8_t& byte : bytes) {
       const int c = take();
@@ -134,12 +151,7 @@ Trailer read_trailer(ByteReader& reader, std::uint64_t body_length, const DataHa
   }
   if (reader.failed) return Trailer::read_failed;
   if (tail == nullptr) return Trailer::none;
-  for (;;) {
-    const StreamWindow<const std::uint8_t> window = reader_window(reader);
-    tail->add(window.data, window.size);
-    reader_consume(reader, window.size);
-    if (!reader_top_up(reader)) break;
-  }
+  read_to_end(reader, *tail);
   if (reader.failed) return Trailer::read_failed;
   return tail->ends_in_record() ? Trailer::corrupt : Trailer::none;
 }

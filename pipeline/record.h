@@ -14,13 +14,17 @@
 //   offset 16  the original data's length (u64)
 //   offset 24  XXH64, seed 0, of the original data (u64)
 //
-// A record is present when the byte right after the body is the magic's
-// first byte; the decision takes that one byte, so that a push decoder
-// needs no more than it to tell whether the stream has ended, whatever the
-// pieces. The 31 bytes after it must then complete a valid record (fewer:
-// the stream is cut short; another magic, version or reserved byte: it is
-// corrupt). Any other byte, or none, is an old stream that ends with its
-// body.
+// A record is present when the bytes right after the body begin with the
+// whole magic; a push decoder takes up to those 4 bytes to tell whether
+// the stream has ended, whatever the pieces. The 28 bytes after the magic
+// must then complete a valid record (fewer: the stream is cut short;
+// another version or reserved byte, or fields that do not match: it is
+// corrupt). Anything else after the body (another byte, a part of the
+// magic, or nothing) is not the stream's: an old stream ends with its
+// body, as the format's readers have always had it, and padding after it
+// is trailing data. A decoder with the whole input also takes a valid
+// record that ends the input, its stream length the input's, for the
+// stream's own: one that no decoded body reached means damage.
 #pragma once
 
 #include <cstddef>
@@ -66,7 +70,14 @@ void record_build(const Record& record, std::uint8_t out[record_bytes]);
 // one that restores that data.
 void append_record(std::vector<std::uint8_t>& stream, const void* data, std::size_t size);
 
-// Parses 32 bytes that began with the magic's first byte: false when the
+struct ByteReader;
+
+// Whether the reader's next bytes are the record's whole magic (tops the
+// reader up to see 4 bytes; takes none). False at the end of the input or
+// after a read error (which sets `failed`).
+bool begins_with_magic(ByteReader& reader);
+
+// Parses 32 bytes that began with the magic: false when the
 // magic, the version or a reserved byte is not a version-1 record's.
 bool record_parse(const std::uint8_t in[record_bytes], Record& record);
 
@@ -94,8 +105,6 @@ class InputTail {
   std::uint64_t seen_ = 0;
 };
 
-struct ByteReader;
-
 // A reader function (mvx_read_function) that hands on what another reader
 // yields and hashes it on the way, a buffer at a time: a compression job
 // reads its input through it when the record is wanted.
@@ -105,6 +114,10 @@ struct HashingSource {
 
   static std::int64_t read(void* context, std::uint8_t* buffer, std::size_t size);
 };
+
+// Reads the rest of the input, which `tail` sees (a read error sets the
+// reader's `failed`).
+void read_to_end(ByteReader& reader, InputTail& tail);
 
 // What follows a decoded body in a reader.
 enum class Trailer {

@@ -8,15 +8,27 @@
 // to take over.
 //
 // OutputFile: an output name that holds a regular file, a symbolic link or
-// nothing is written through a new temporary file beside it (created
-// exclusively, owner-only, then given the input's permission bits without
-// setuid, setgid and sticky, or 0666 less the umask), which commit()
-// renames onto the name once the job has succeeded: until then nothing
-// under that name changes, and an output that is never committed leaves
-// no temporary file behind. A symbolic link at the name is replaced
-// itself, never written through. Devices and FIFOs are written in place,
-// and so is the standard output. An output that is the input file itself,
-// under any name, is refused before it is touched.
+// nothing is written through a new file in its directory (owner-only, then
+// given the input's permission bits without setuid, setgid and sticky, or
+// 0666 less the umask, before any data), which commit() puts under the
+// name once the job has succeeded: until then nothing under that name
+// changes. On Linux that file has no name until then (O_TMPFILE), so that
+// nothing is left behind whatever happens to the process, SIGKILL
+// included: commit() links it under a name that holds nothing, or under a
+// private name that it then renames over what the name holds (a name can
+// be left only by a kill between those two steps). Where the system or
+// the file system has no such file (or MOLTAVEX_NO_TMPFILE=1), it is a
+// named temporary file beside the name, created exclusively, which
+// commit() renames onto the name; an output that is never committed then
+// leaves no temporary file behind unless the process is killed outright.
+// A symbolic link at the name is replaced itself, never written through.
+// Devices and FIFOs are written in place, and so is the standard output.
+// An output that is the input file itself, under any name, is refused
+// before it is touched.
+//
+// Both keep the system's error number of a failure (error()): errno on
+// POSIX, the nearest errno value on Windows; 0 when the failure has no
+// system reason (an output that is the input itself).
 //
 // Names are used exactly as given; mapping a name such as ":" to the
 // standard streams is the program's business.
@@ -52,6 +64,8 @@ class InputFile {
   const FileId& id() const { return id_; }
   // Valid for a regular file opened by name.
   const FileAttributes& attributes() const { return attributes_; }
+  // The system's error number of a failed open, else 0.
+  int error() const { return error_; }
   // The bytes a regular file holds, else 0 (unknown).
   std::uint64_t known_size() const { return id_.regular ? id_.size : 0; }
 
@@ -60,6 +74,7 @@ class InputFile {
   bool owned_ = false;
   FileId id_;
   FileAttributes attributes_;
+  int error_ = 0;
 };
 
 class OutputFile {
@@ -76,13 +91,18 @@ class OutputFile {
   FileError use_standard_output(const InputFile& input);
 
   Handle handle() const { return handle_; }
-  // The temporary file written until commit, or null (written in place).
+  // The named temporary file written until commit, or null (written in
+  // place, or a file with no name).
   const char* temporary_name() const { return temporary_name_; }
+  // Whether a file with no name is written until commit.
+  bool unnamed() const { return unnamed_; }
+  // The system's error number of a failed open or commit, else 0.
+  int error() const { return error_; }
 
   // After the last write: flushes the handle, gives a new file the input's
-  // times, closes it and renames the temporary file onto the output name.
-  // With `durable`, a new file's data is synced to its device before the
-  // rename and the directory that holds the name after it, so that the
+  // times, and puts it under the output name (closing it). With
+  // `durable`, a new file's data is synced to its device before it gets
+  // the name and the directory that holds the name after, so that the
   // output survives a crash from the moment commit returns. False when
   // anything failed; the name is then untouched (unless only the
   // directory's sync failed).
@@ -96,7 +116,11 @@ class OutputFile {
   FileId temporary_id_;
   FileAttributes times_from_;
   bool committed_ = false;
+  bool unnamed_ = false;  // a file with no name until commit
+  int error_ = 0;
   ZeroedBlock names_;
+
+  bool publish_unnamed(bool durable);
 };
 
 }  // namespace mx::platform

@@ -58,6 +58,27 @@ Handle open_in_place(const char* name, StopFlag stop = nullptr);
 std::size_t temporary_name_size(const char* beside);
 Handle create_temporary(const char* beside, char* name);
 
+// A new, empty file with no name in the directory of `beside`, readable
+// and writable by its owner only, which link_unnamed names once it is
+// complete: a process killed before then leaves nothing (Linux's
+// O_TMPFILE). invalid_handle with `refused` set where the system or the
+// file system makes no such file, or where the environment variable
+// MOLTAVEX_NO_TMPFILE is 1 (a named temporary file is then the way);
+// with `refused` clear on another failure (last_error() tells which).
+Handle create_unnamed(const char* beside, bool& refused);
+// Names the unnamed file `h` as `to`, which must not exist (else false,
+// last_error() EEXIST). False on failure.
+bool link_unnamed(Handle h, const char* to);
+// Names the unnamed file `h` with a new private name beside `to` (as
+// create_temporary does), written to `name`: what then renames onto an
+// existing `to` in one step. False on failure.
+bool link_unnamed_beside(Handle h, const char* to, char* name);
+
+// The system's error number of the last call here that failed: errno on
+// POSIX; on Windows the nearest errno value to GetLastError() (ENOENT,
+// EACCES, ENOSPC, EBUSY, EEXIST...), else EIO.
+int last_error();
+
 // Renames `from` onto `to` in one step, replacing whatever `to` named (a
 // symbolic link itself, never what it points to). False on failure.
 bool replace_file(const char* from, const char* to);

@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -20,6 +21,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string>
 
 #include "platform/platform.h"
 
@@ -73,9 +75,16 @@ std::size_t temporary_name_size(const char* beside) {
   return std::strlen(beside) + 9;  // "." before the name, ".XXXXXX" and NUL after
 }
 
-Handle create_temporary(const char* beside, char* name) {
-  const char* slash = std::strrchr(beside, '/');
-  const std::size_t directory = slash == nullptr ? 0 : static_cast<std::size_t>(slash - beside) + 1;
+// The length of the directory part of `path`, its last slash included.
+static std::size_t directory_length(const char* path) {
+  const char* slash = std::strrchr(path, '/');
+  return slash == nullptr ? 0 : static_cast<std::size_t>(slash - path) + 1;
+}
+
+// Writes the pattern ".<name>.XXXXXX" beside `beside` to `name`; returns
+// where the Xs begin.
+static char* temporary_pattern(const char* beside, char* name) {
+  const std::size_t directory = directory_length(beside);
   std::size_t base = std::strlen(beside + directory);
   if (base > kept_name_bytes) base = kept_name_bytes;
   char* p = name;
@@ -85,10 +94,94 @@ Handle create_temporary(const char* beside, char* name) {
   std::memcpy(p, beside + directory, base);
   p += base;
   std::memcpy(p, ".XXXXXX", 8);
+  return p + 1;
+}
+
+Handle create_temporary(const char* beside, char* name) {
+  (void)temporary_pattern(beside, name);
   // mkostemp creates the file with O_EXCL and mode 0600.
   const int fd = ::mkostemp(name, O_CLOEXEC);
   return fd < 0 ? invalid_handle : fd;
 }
+
+#if defined(__linux__) && defined(O_TMPFILE)
+
+Handle create_unnamed(const char* beside, bool& refused) {
+  refused = true;
+  const char* forced = std::getenv("MOLTAVEX_NO_TMPFILE");
+  if (forced != nullptr && std::strcmp(forced, "1") == 0) return invalid_handle;
+  // The file is named through /proc/self/fd (linkat with AT_EMPTY_PATH
+  // needs a privilege): without it, the named temporary file.
+  if (::access("/proc/self/fd", X_OK) != 0) return invalid_handle;
+  const std::size_t length = directory_length(beside);
+  std::string directory(beside, length);
+  if (directory.empty()) directory = ".";
+  const int fd = open_retrying(directory.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, nullptr, 0600);
+  if (fd >= 0) {
+    refused = false;
+    return fd;
+  }
+  // A file system without O_TMPFILE, or a kernel before 3.11 (which takes
+  // the flag for O_DIRECTORY): the named temporary file. Another error
+  // (no such directory, no permission, no space) is the output's failure.
+  const int error = errno;
+  refused = error == EOPNOTSUPP || error == ENOTSUP || error == EISDIR || error == EINVAL ||
+            error == ENOSYS;
+  errno = error;
+  return invalid_handle;
+}
+
+// linkat through /proc/self/fd, which follows the descriptor to the file.
+static bool link_descriptor(Handle h, const char* to) {
+  char path[40];
+  std::snprintf(path, sizeof path, "/proc/self/fd/%d", static_cast<int>(h));
+  for (;;) {
+    if (::linkat(AT_FDCWD, path, AT_FDCWD, to, AT_SYMLINK_FOLLOW) == 0) return true;
+    if (errno != EINTR) return false;
+  }
+}
+
+bool link_unnamed(Handle h, const char* to) { return link_descriptor(h, to); }
+
+bool link_unnamed_beside(Handle h, const char* to, char* name) {
+  char* const x = temporary_pattern(to, name);
+  static const char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  timespec now{};
+  (void)::clock_gettime(CLOCK_MONOTONIC, &now);
+  std::uint64_t state =
+      static_cast<std::uint64_t>(now.tv_nsec) ^ (static_cast<std::uint64_t>(now.tv_sec) << 30) ^
+      (static_cast<std::uint64_t>(::getpid()) << 40) ^ reinterpret_cast<std::uintptr_t>(name);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    for (int i = 0; i < 6; ++i) {
+      state = state * 6364136223846793005u + 1442695040888963407u;
+      x[i] = letters[(state >> 33) % (sizeof letters - 1)];
+    }
+    if (link_descriptor(h, name)) return true;
+    if (errno != EEXIST) return false;
+  }
+  return false;
+}
+
+#else
+
+Handle create_unnamed(const char*, bool& refused) {
+  refused = true;
+  return invalid_handle;
+}
+
+bool link_unnamed(Handle, const char*) {
+  errno = EOPNOTSUPP;
+  return false;
+}
+
+bool link_unnamed_beside(Handle, const char*, char*) {
+  errno = EOPNOTSUPP;
+  return false;
+}
+
+#endif
+
+int last_error() { return errno; }
 
 bool replace_file(const char* from, const char* to) { return ::rename(from, to) == 0; }
 
@@ -169,7 +262,10 @@ bool write_all(Handle h, const void* data, std::size_t size, StopFlag stop) {
       if (errno == EINTR && !stopped(stop)) continue;
       return false;
     }
-    if (n == 0) return false;
+    if (n == 0) {
+      errno = EIO;
+      return false;
+    }
     p += n;
     size -= static_cast<std::size_t>(n);
   }

@@ -14,6 +14,7 @@
 
 #include <windows.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -82,6 +83,53 @@ Handle create_temporary(const char* beside, char* name) {
     if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) break;
   }
   return invalid_handle;
+}
+
+// No unnamed file here: the named temporary file is the way.
+Handle create_unnamed(const char*, bool& refused) {
+  refused = true;
+  return invalid_handle;
+}
+
+bool link_unnamed(Handle, const char*) {
+  SetLastError(ERROR_NOT_SUPPORTED);
+  return false;
+}
+
+bool link_unnamed_beside(Handle, const char*, char*) {
+  SetLastError(ERROR_NOT_SUPPORTED);
+  return false;
+}
+
+int last_error() {
+  switch (GetLastError()) {
+    case ERROR_SUCCESS: return 0;
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_DRIVE:
+    case ERROR_BAD_NETPATH:
+    case ERROR_BAD_NET_NAME: return ENOENT;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_WRITE_PROTECT:
+    case ERROR_NETWORK_ACCESS_DENIED: return EACCES;
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION: return EBUSY;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL: return ENOSPC;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS: return EEXIST;
+    case ERROR_TOO_MANY_OPEN_FILES: return EMFILE;
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY: return ENOMEM;
+    case ERROR_INVALID_NAME:
+    case ERROR_INVALID_PARAMETER: return EINVAL;
+    case ERROR_FILENAME_EXCED_RANGE: return ENAMETOOLONG;
+    case ERROR_DIRECTORY: return ENOTDIR;
+    case ERROR_BROKEN_PIPE:
+    case ERROR_NO_DATA: return EPIPE;
+    case ERROR_NOT_SUPPORTED: return ENOTSUP;
+    default: return EIO;
+  }
 }
 
 bool replace_file(const char* from, const char* to) {

@@ -212,4 +212,19 @@ std::vector<std::string> Cli::temporary_files() const {
   return names;
 }
 
+int Cli::unnamed_files(pid_t pid) const {
+  int count = 0;
+  const std::string deleted = " (deleted)";
+  std::error_code error;
+  for (const auto& entry : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error)) {
+    std::error_code unread;
+    const std::string name = fs::read_symlink(entry.path(), unread).string();
+    if (!unread && name.rfind(dir_ + "/#", 0) == 0 && name.size() > deleted.size() &&
+        name.compare(name.size() - deleted.size(), deleted.size(), deleted) == 0) {
+      ++count;
+    }
+  }
+  return count;
+}
+
 }  // namespace mx::test

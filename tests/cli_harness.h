@@ -17,6 +17,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sys/types.h>
 
 #include <cstdint>
 #include <string>
@@ -124,6 +125,14 @@ class Cli : public ::testing::Test {
   // The names in listing() that start with a dot: the temporary files a
   // job writes its output to before it replaces the output name.
   std::vector<std::string> temporary_files() const;
+  // How many files with no name in the working directory the process `pid`
+  // holds open: the outputs a job writes before they get their names
+  // (Linux's O_TMPFILE), which /proc shows as "DIR/#INODE (deleted)".
+  int unnamed_files(pid_t pid) const;
+  // The outputs being written: temporary files and files with no name.
+  int outputs_in_progress(pid_t pid) const {
+    return static_cast<int>(temporary_files().size()) + unnamed_files(pid);
+  }
 
   std::string root_;
   std::string dir_;

@@ -28,9 +28,11 @@ namespace {
 // slower than natively.
 class Signals : public Cli {
  protected:
-  // Waits up to ten seconds for the job's temporary output file.
-  bool wait_for_temporary() const {
-    return wait_until([this] { return !temporary_files().empty(); });
+  // Waits up to ten seconds for the job's temporary output file: a named
+  // one in the directory, or (on Linux) a file with no name there that the
+  // process `pid` holds open, which /proc shows as "DIR/#INODE (deleted)".
+  bool wait_for_temporary(pid_t pid) const {
+    return wait_until([this, pid] { return outputs_in_progress(pid) > 0; });
   }
   // Waits up to ten seconds for the banner in the file `err`, the job's
   // standard error. The program catches the signals before it writes the
@@ -39,7 +41,6 @@ class Signals : public Cli {
     return wait_until([&err] { return read_text(err).rfind(kBanner, 0) == 0; });
   }
 
- private:
   template <class Condition>
   static bool wait_until(Condition done) {
     for (int i = 0; i < 1000 && !done(); ++i) {
@@ -98,18 +99,91 @@ TEST_F(Signals, RemoveTheIncompleteOutputAndExitWith128PlusSignal) {
   write_random_file(path("big"), 48u << 20);
   const std::string out = path("big.mx");
   write_bytes(out, to_bytes("an earlier result"));
-  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
-    // Model 0 at order 22 codes random data slowly: the job is still running
-    // when the signal comes, and its temporary file exists by then.
-    const pid_t pid = start({"moltavex", "c0", "22", path("big"), out}, "/dev/null", path("err"));
-    ASSERT_TRUE(wait_for_temporary()) << "the job should have started";
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    ::kill(pid, sig);
-    EXPECT_EQ(wait_exit(pid, 20), 128 + sig) << "signal " << sig;
-    EXPECT_EQ(read_text(out), "an earlier result") << "signal " << sig;
-    EXPECT_EQ(temporary_files(), std::vector<std::string>{}) << "signal " << sig;
-    EXPECT_EQ(read_text(path("err")), failure_err(encoding_progress(0), kInterrupted));
+  // With a file with no name (Linux), and with the named temporary file
+  // that serves where there is none (forced through the environment, which
+  // the program inherits).
+  for (const bool named : {false, true}) {
+    if (named) ::setenv("MOLTAVEX_NO_TMPFILE", "1", 1);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+      SCOPED_TRACE(named ? "named temporary file" : "default");
+      // Model 0 at order 22 codes random data slowly: the job is still
+      // running when the signal comes, and its temporary file exists by
+      // then.
+      const pid_t pid = start({"moltavex", "c0", "22", path("big"), out}, "/dev/null", path("err"));
+      ASSERT_TRUE(wait_for_temporary(pid)) << "the job should have started";
+      if (named) {
+        EXPECT_EQ(temporary_files().size(), 1u);
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      ::kill(pid, sig);
+      EXPECT_EQ(wait_exit(pid, 20), 128 + sig) << "signal " << sig;
+      EXPECT_EQ(read_text(out), "an earlier result") << "signal " << sig;
+      EXPECT_EQ(temporary_files(), std::vector<std::string>{}) << "signal " << sig;
+      EXPECT_EQ(read_text(path("err")), failure_err(encoding_progress(0), kInterrupted));
+    }
   }
+  ::unsetenv("MOLTAVEX_NO_TMPFILE");
+}
+
+// SIGKILL, which no program can catch (the OOM killer's signal), in the
+// middle of a job leaves nothing in the directory: the output has no name
+// until it is whole (Linux). Compression, decompression, and several jobs
+// at once.
+TEST_F(Signals, AKillLeavesNothingBehind) {
+#if defined(__linux__)
+  write_random_file(path("big"), 48u << 20);
+  const std::string out = path("big.mx");
+  write_bytes(out, to_bytes("an earlier result"));
+  pid_t pid = start({"moltavex", "c0", "22", path("big"), out}, "/dev/null", path("err"));
+  ASSERT_TRUE(wait_for_temporary(pid)) << "the job should have started";
+  if (!temporary_files().empty()) {
+    ::kill(pid, SIGKILL);
+    (void)wait_exit(pid, 20);
+    GTEST_SKIP() << "the file system makes no file without a name";
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  ::kill(pid, SIGKILL);
+  EXPECT_EQ(wait_exit(pid, 20), 1000 + SIGKILL);
+  EXPECT_EQ(read_text(out), "an earlier result");
+  EXPECT_EQ(listing(), (std::vector<std::string>{"big", "big.mx", "err"}));
+  ::unlink(path("big").c_str());
+  ::unlink(out.c_str());
+
+  // Decompression, held up by its input (a FIFO fed half a stream).
+  write_random_file(path("data"), 1u << 20);
+  ASSERT_EQ(run({"c1", "12", path("data"), path("data.mx")}).status, 0);
+  const Bytes stream = read_bytes(path("data.mx"));
+  const std::string fifo = path("fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  for (const bool named_input : {true, false}) {
+    // The FIFO by name, or as standard input.
+    pid = start({"moltavex", "d", named_input ? fifo : ":", path("restored")},
+                named_input ? "/dev/null" : fifo, path("err"));
+    const int writer = ::open(fifo.c_str(), O_WRONLY);
+    ASSERT_GE(writer, 0);
+    ASSERT_EQ(::write(writer, stream.data(), stream.size() / 2),
+              static_cast<ssize_t>(stream.size() / 2));
+    ASSERT_TRUE(wait_for_temporary(pid));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    ::kill(pid, SIGKILL);
+    EXPECT_EQ(wait_exit(pid, 20), 1000 + SIGKILL);
+    ::close(writer);
+    EXPECT_EQ(listing(), (std::vector<std::string>{"data", "data.mx", "err", "fifo"}));
+  }
+
+  // Several jobs at once.
+  for (const char* name : {"f1", "f2", "f3"}) write_random_file(path(name), 16u << 20);
+  pid = start({"moltavex", "-T2", "--model=0", "--order=22", path("f1"), path("f2"), path("f3")},
+              "/dev/null", path("err"));
+  ASSERT_TRUE(wait_until([&] { return unnamed_files(pid) == 2; })) << "two jobs should run";
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  ::kill(pid, SIGKILL);
+  EXPECT_EQ(wait_exit(pid, 20), 1000 + SIGKILL);
+  EXPECT_EQ(listing(),
+            (std::vector<std::string>{"data", "data.mx", "err", "f1", "f2", "f3", "fifo"}));
+#else
+  GTEST_SKIP() << "a file with no name is Linux's";
+#endif
 }
 
 // The trials of `a` stop too, before any output exists.
@@ -132,7 +206,7 @@ TEST_F(Signals, InterruptABlockedReadFromAPipe) {
   // Hold the writing end open without writing: the job blocks in read().
   const int writer = ::open(fifo.c_str(), O_WRONLY);
   ASSERT_GE(writer, 0);
-  ASSERT_TRUE(wait_for_temporary());
+  ASSERT_TRUE(wait_for_temporary(pid));
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   ::kill(pid, SIGINT);
   EXPECT_EQ(wait_exit(pid, 10), 128 + SIGINT);

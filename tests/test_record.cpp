@@ -167,9 +167,19 @@ TEST(IntegrityRecord, EveryModelTurnsDamageIntoAStatus) {
     std::printf("[ flips    ] %s: %zu flips, silently wrong %d with the record, %d without\n",
                 where.c_str(), stream.size() * 8, with.silently_wrong, without.silently_wrong);
 
-    // Cut records fail as cut streams, in every decoder.
+    // Records cut after their whole magic fail as cut streams, in every
+    // decoder; cut within the magic, they are bytes after an old stream.
     for (std::size_t keep = at + 1; keep < stream.size(); ++keep) {
       const Bytes cut(stream.begin(), stream.begin() + static_cast<std::ptrdiff_t>(keep));
+      if (keep < at + 4) {
+        EXPECT_EQ(decode_buffer(cut, data.size()).data, data) << where << keep;
+        EXPECT_EQ(decode_pull(cut).data, data) << where << keep;
+        const test::Pushed pushed = test::decompress_in_pieces(cut, random);
+        EXPECT_EQ(pushed.status, MVX_OK) << where << keep;
+        EXPECT_EQ(pushed.data, data) << where << keep;
+        EXPECT_EQ(pushed.consumed, at) << where << keep;
+        continue;
+      }
       EXPECT_EQ(decode_buffer(cut, data.size()).status, MVX_TRUNCATED_STREAM) << where << keep;
       EXPECT_EQ(decode_pull(cut).status, MVX_TRUNCATED_STREAM) << where << keep;
       EXPECT_EQ(test::decompress_in_pieces(cut, random).status, MVX_TRUNCATED_STREAM)
@@ -183,10 +193,20 @@ TEST(IntegrityRecord, EveryModelTurnsDamageIntoAStatus) {
       change(damaged);
       return damaged;
     };
+    // Another magic is no record: the data, and bytes after the stream.
+    for (std::size_t byte = 0; byte < 4; ++byte) {
+      const Bytes other = damage([&](Bytes& b) { b[at + byte] ^= 0x20; });
+      EXPECT_EQ(decode_buffer(other, data.size()).data, data) << where << byte;
+      EXPECT_EQ(decode_pull(other).data, data) << where << byte;
+      const test::Pushed pushed = test::decompress_in_pieces(other, random);
+      EXPECT_EQ(pushed.status, MVX_OK) << where << byte;
+      EXPECT_EQ(pushed.data, data) << where << byte;
+      EXPECT_TRUE(pushed.ended) << where << byte;
+      EXPECT_EQ(pushed.consumed, at) << where << byte;
+    }
     const Bytes damaged_records[] = {
-        damage([&](Bytes& b) { b[at + 1] ^= 0x20; }),  // another magic
-        damage([&](Bytes& b) { b[at + 4] = 2; }),      // another version
-        damage([&](Bytes& b) { b[at + 6] = 1; }),      // reserved
+        damage([&](Bytes& b) { b[at + 4] = 2; }),  // another version
+        damage([&](Bytes& b) { b[at + 6] = 1; }),  // reserved
         damage([&](Bytes& b) { store_le64(b, at + 8, b.size() + 1); }),
         damage([&](Bytes& b) { store_le64(b, at + 16, data.size() - 1); }),
         damage([&](Bytes& b) { b[at + 31] ^= 0x80; }),  // the checksum
@@ -199,7 +219,7 @@ TEST(IntegrityRecord, EveryModelTurnsDamageIntoAStatus) {
       EXPECT_EQ(pushed.status, MVX_CORRUPT) << where;
       EXPECT_FALSE(pushed.ended) << where;
     }
-    const test::Pushed last = test::decompress_in_pieces(damaged_records[5], random);
+    const test::Pushed last = test::decompress_in_pieces(damaged_records[4], random);
     EXPECT_EQ(last.data, data) << where;
   }
   std::printf("[ flips    ] all models: silently wrong %d with the record, %d without\n",
@@ -242,12 +262,26 @@ TEST(IntegrityRecord, WhatFollowsDecidesWhetherARecordIsThere) {
     mvx_decompressor_free(d);
   }
 
-  // An old stream followed by other bytes, by the start of a record, by
-  // another stream with a record.
+  // An old stream followed by other bytes, by the start of a record's
+  // magic or another magic (bytes after the stream, as for the format's
+  // readers), by the whole magic and no more (a cut record), by another
+  // stream with a record.
   EXPECT_EQ(decode_buffer(joined(bare, test::from_text("xyz")), data.size()).data, data);
-  EXPECT_EQ(decode_buffer(joined(bare, Bytes{0xC5}), data.size()).status, MVX_TRUNCATED_STREAM);
-  EXPECT_EQ(test::decompress_in_pieces(joined(bare, Bytes{0xC5, 0x4D}), random).status,
+  for (const Bytes& tail : {Bytes{0xC5}, Bytes{0xC5, 0x4D}, Bytes{0xC5, 0x4D, 0x56},
+                            Bytes{0xC5, 0x4D, 0x56, 0x59}, Bytes{0xC5, 0xFF, 0xFF, 0xFF}}) {
+    const std::string shown = test::to_hex(tail);
+    EXPECT_EQ(decode_buffer(joined(bare, tail), data.size()).data, data) << shown;
+    EXPECT_EQ(decode_pull(joined(bare, tail)).data, data) << shown;
+    const test::Pushed tailed = test::decompress_in_pieces(joined(bare, tail), random);
+    EXPECT_EQ(tailed.status, MVX_OK) << shown;
+    EXPECT_EQ(tailed.data, data) << shown;
+    EXPECT_EQ(tailed.consumed, bare.size()) << shown;
+  }
+  EXPECT_EQ(decode_buffer(joined(bare, Bytes{0xC5, 0x4D, 0x56, 0x58}), data.size()).status,
             MVX_TRUNCATED_STREAM);
+  EXPECT_EQ(
+      test::decompress_in_pieces(joined(bare, Bytes{0xC5, 0x4D, 0x56, 0x58, 1}), random).status,
+      MVX_TRUNCATED_STREAM);
   const Outcome first = decode_buffer(joined(bare, stream), 2 * data.size());
   EXPECT_EQ(first.status, MVX_OK);
   EXPECT_EQ(first.data, data);
@@ -300,6 +334,81 @@ TEST(IntegrityRecord, WhatFollowsDecidesWhetherARecordIsThere) {
   }
   std::system(("rm -rf '" + dir + "'").c_str());
   EXPECT_STREQ(mvx_status_message(MVX_CORRUPT), "Compressed data is corrupt.");
+}
+
+// Padding after an old stream (one without the record): every byte value
+// as its first byte, alone and followed by more, restores the data in
+// every decoder, and a decoder with the whole input tells that bytes
+// follow; the push decoder takes none of them.
+TEST(IntegrityRecord, EveryByteAfterAnOldStreamIsTrailingData) {
+  const Bytes data = short_input();
+  std::mt19937 random(11);
+  const Bytes bare = test::one_shot(data, 1, 12);
+  for (int value = 0; value < 256; ++value) {
+    for (const std::size_t length : {std::size_t{1}, std::size_t{4}, std::size_t{40}}) {
+      Bytes tailed = bare;
+      tailed.push_back(static_cast<std::uint8_t>(value));
+      // What follows the first byte: the rest of the magic when it begins
+      // it, so that only the fourth byte differs, else bytes of all kinds.
+      for (std::size_t i = 1; i < length; ++i) {
+        tailed.push_back(value == 0xC5 && i < 3    ? record_magic[i]
+                         : value == 0xC5 && i == 3 ? 0x59
+                                                   : static_cast<std::uint8_t>(value * 7 + i * 13));
+      }
+      const std::string where = "byte " + std::to_string(value) + ", " + std::to_string(length);
+      const Outcome buffer = decode_buffer(tailed, data.size());
+      EXPECT_EQ(buffer.status, MVX_OK) << where;
+      EXPECT_EQ(buffer.data, data) << where;
+      const Outcome pulled = decode_pull(tailed);
+      EXPECT_EQ(pulled.status, MVX_OK) << where;
+      EXPECT_EQ(pulled.data, data) << where;
+      const test::Pushed pushed = test::decompress_in_pieces(tailed, random);
+      EXPECT_EQ(pushed.status, MVX_OK) << where;
+      EXPECT_EQ(pushed.data, data) << where;
+      EXPECT_EQ(pushed.consumed, bare.size()) << where;
+      mvx_stream_info info = MVX_STREAM_INFO_INIT;
+      const test::JobResult whole =
+          test::run_in_memory(tailed, [&](ByteReader& reader, ByteWriter& writer) {
+            return decompress_streams(reader, writer, nullptr, no_memory_limit, &info,
+                                      /*whole_input*/ true);
+          });
+      EXPECT_EQ(whole.status, Status::ok) << where;
+      EXPECT_EQ(info.trailing_data, 1) << where;
+      EXPECT_EQ(info.checksum, 0) << where;
+      EXPECT_EQ(info.compressed_bytes, bare.size()) << where;
+    }
+  }
+}
+
+// A flip that makes the body run on to the end of the input, which ends in
+// the stream's own record: damage (MVX_CORRUPT) for a decoder with the
+// whole input, a cut stream for one that may go on.
+TEST(IntegrityRecord, ABodyThatRunsIntoItsRecordIsCorrupt) {
+  const Bytes data = short_input();
+  const mvx_options options = record_options();
+  int found = 0;
+  for (const Setting s : settings) {
+    const Bytes stream = test::one_shot(data, s.model, s.order, &options);
+    for (std::size_t at = 1; at + record_bytes < stream.size() && found < 3; ++at) {
+      for (int bit = 0; bit < 8; ++bit) {
+        Bytes damaged = stream;
+        damaged[at] ^= static_cast<std::uint8_t>(1 << bit);
+        if (decode_pull(damaged).status != MVX_TRUNCATED_STREAM) continue;
+        ++found;
+        const std::string where = "model " + std::to_string(s.model) + ", byte " +
+                                  std::to_string(at) + ", bit " + std::to_string(bit);
+        EXPECT_EQ(decode_buffer(damaged, std::size_t{1} << 24).status, MVX_CORRUPT) << where;
+        std::mt19937 random(static_cast<unsigned>(at));
+        EXPECT_EQ(test::decompress_in_pieces(damaged, random).status, MVX_TRUNCATED_STREAM)
+            << where;
+        // A cut stream stays a cut stream, with the whole input too.
+        const Bytes cut(damaged.begin(), damaged.end() - 1);
+        EXPECT_EQ(decode_buffer(cut, std::size_t{1} << 24).status, MVX_TRUNCATED_STREAM) << where;
+        break;
+      }
+    }
+  }
+  EXPECT_GE(found, 1) << "no flip made a body run to the end of its input";
 }
 
 TEST(IntegrityRecord, KnownRecordAndEveryWriter) {

@@ -1,13 +1,18 @@
 // Buffered streams over real files: buffer boundaries, lazy writing, what
 // opening refuses, how failures show, and removal of incomplete outputs.
+#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "io/streams.h"
 #include "moltavex/moltavex.hpp"
@@ -45,6 +50,29 @@ Bytes read_file(const std::string& path) {
 }
 
 bool exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
+
+// The names in a directory other than "." and "..", sorted.
+std::vector<std::string> names_in(const std::string& directory) {
+  std::vector<std::string> names;
+  if (DIR* d = ::opendir(directory.c_str())) {
+    while (const dirent* e = ::readdir(d)) {
+      const std::string name = e->d_name;
+      if (name != "." && name != "..") names.push_back(name);
+    }
+    ::closedir(d);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// Makes the platform layer write named outputs through a named temporary
+// file, as where the file system refuses a file with no name, for as long
+// as it lives.
+class NamedTemporaryFiles {
+ public:
+  NamedTemporaryFiles() { ::setenv("MOLTAVEX_NO_TMPFILE", "1", 1); }
+  ~NamedTemporaryFiles() { ::unsetenv("MOLTAVEX_NO_TMPFILE"); }
+};
 
 TEST(ByteReader, ReadsThroughBufferBoundaries) {
   TempDir dir;
@@ -141,6 +169,7 @@ TEST(OpenStreams, OpensInputFirstAndRefusesToOverwriteIt) {
 }
 
 TEST(OpenStreams, UnpublishedTemporaryFileIsRemovedOnlyIfItIsStillOurs) {
+  const NamedTemporaryFiles forced;
   TempDir dir;
   write_file(dir.file("in"), test::from_text("abc"));
   std::string temporary;
@@ -170,6 +199,191 @@ TEST(OpenStreams, UnpublishedTemporaryFileIsRemovedOnlyIfItIsStillOurs) {
     EXPECT_EQ(pair.output.temporary_name(), nullptr);
   }
   EXPECT_TRUE(exists("/dev/null"));
+}
+
+// On Linux the output is a file with no name until commit: nothing shows in
+// the directory while the job runs, and the file gets the input's
+// permissions before its data; an existing name, a symbolic link among
+// them, is replaced at once. The same holds through the named temporary
+// file (forced), but for the name that shows meanwhile.
+TEST(OpenStreams, AnOutputHasNoNameUntilItIsWhole) {
+  for (const bool named : {false, true}) {
+    const std::string where = named ? "named temporary file" : "file with no name";
+    std::unique_ptr<NamedTemporaryFiles> forced;
+    if (named) forced = std::make_unique<NamedTemporaryFiles>();
+    TempDir dir;
+    write_file(dir.file("in"), test::from_text("abc"));
+    ASSERT_EQ(::chmod(dir.file("in").c_str(), 0640), 0);
+    write_file(dir.file("old"), test::from_text("old"));
+    write_file(dir.file("target"), test::from_text("target"));
+    ASSERT_EQ(::symlink("target", dir.file("link").c_str()), 0);
+    for (const char* name : {"new", "old", "link"}) {
+      StreamPair pair;
+      ASSERT_EQ(open_streams(dir.file("in").c_str(), dir.file(name).c_str(), pair), Status::ok);
+#if defined(__linux__)
+      if (!named && !pair.output.unnamed()) {
+        GTEST_SKIP() << "the file system of /tmp makes no file without a name";
+      }
+#endif
+      EXPECT_EQ(pair.output.unnamed(), !named && pair.output.temporary_name() == nullptr) << where;
+      struct stat st {};
+      ASSERT_EQ(::fstat(static_cast<int>(pair.output.handle()), &st), 0);
+      EXPECT_EQ(st.st_mode & 07777, 0640u) << where << ", " << name;
+      writer_put(pair.writer, 'x');
+      EXPECT_TRUE(writer_commit(pair.writer));
+      std::vector<std::string> expected = {"in", "link", "old", "target"};
+      if (std::string(name) == "new") {
+        EXPECT_FALSE(exists(dir.file("new"))) << where;
+      } else {
+        expected.push_back("new");
+      }
+      std::vector<std::string> seen = names_in(dir.file(""));
+      if (named) {
+        // The one name that shows, a dot file beside the output.
+        ASSERT_NE(pair.output.temporary_name(), nullptr);
+        const std::string temporary = pair.output.temporary_name();
+        expected.push_back(temporary.substr(temporary.rfind('/') + 1));
+      }
+      std::sort(expected.begin(), expected.end());
+      EXPECT_EQ(seen, expected) << where << ", " << name;
+      EXPECT_TRUE(pair.output.commit(/*durable*/ true)) << where << ", " << name;
+      EXPECT_EQ(read_file(dir.file(name)), test::from_text("x")) << where << ", " << name;
+    }
+    struct stat st {};
+    ASSERT_EQ(::lstat(dir.file("link").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode)) << where << ": the link itself is replaced";
+    EXPECT_EQ(st.st_mode & 07777, 0640u) << where;
+    EXPECT_EQ(read_file(dir.file("target")), test::from_text("target")) << where;
+    EXPECT_EQ(names_in(dir.file("")),
+              (std::vector<std::string>{"in", "link", "new", "old", "target"}))
+        << where;
+    {
+      // Never committed: nothing is left.
+      StreamPair pair;
+      ASSERT_EQ(open_streams(dir.file("in").c_str(), dir.file("never").c_str(), pair), Status::ok);
+      writer_put(pair.writer, 'y');
+      EXPECT_TRUE(writer_commit(pair.writer));
+    }
+    EXPECT_EQ(names_in(dir.file("")),
+              (std::vector<std::string>{"in", "link", "new", "old", "target"}))
+        << where;
+  }
+}
+
+// The named-file jobs of the C API leave the system's reason for a failure
+// to open, create, read or write in errno.
+TEST(Jobs, FailedFileJobsTellTheSystemsReason) {
+  TempDir dir;
+  const Bytes data = test::random_bytes(100000, 3);
+  write_file(dir.file("in"), data);
+  ASSERT_EQ(
+      mvx_compress_file(dir.file("in").c_str(), dir.file("in.mx").c_str(), 1, 12, nullptr, nullptr),
+      MVX_OK);
+  const auto reason_of = [](auto job, mvx_status expected, const std::string& where) {
+    errno = 12345;
+    const mvx_status status = job();
+    const int reason = errno;
+    EXPECT_EQ(status, expected) << where;
+    return reason;
+  };
+  for (const bool named : {false, true}) {
+    std::unique_ptr<NamedTemporaryFiles> forced;
+    if (named) forced = std::make_unique<NamedTemporaryFiles>();
+    const std::string how = named ? " (named temporary file)" : "";
+    const std::string missing_dir = dir.file("no/such/dir/out");
+    EXPECT_EQ(reason_of(
+                  [&] {
+                    return mvx_compress_file(dir.file("in").c_str(), missing_dir.c_str(), 1, 12,
+                                             nullptr, nullptr);
+                  },
+                  MVX_CREATE_OUTPUT_FAILED, "missing directory" + how),
+              ENOENT)
+        << how;
+    EXPECT_EQ(reason_of(
+                  [&] {
+                    return mvx_decompress_file(dir.file("in.mx").c_str(), missing_dir.c_str(),
+                                               nullptr, nullptr);
+                  },
+                  MVX_CREATE_OUTPUT_FAILED, "missing directory" + how),
+              ENOENT)
+        << how;
+    EXPECT_EQ(reason_of(
+                  [&] {
+                    return mvx_compress_file_auto(dir.file("in").c_str(), missing_dir.c_str(),
+                                                  nullptr, nullptr, nullptr);
+                  },
+                  MVX_CREATE_OUTPUT_FAILED, "missing directory" + how),
+              ENOENT)
+        << how;
+    ::mkdir(dir.file("read-only").c_str(), 0555);
+    if (::access(dir.file("read-only").c_str(), W_OK) != 0) {
+      EXPECT_EQ(reason_of(
+                    [&] {
+                      return mvx_compress_file(dir.file("in").c_str(),
+                                               dir.file("read-only/out").c_str(), 1, 12, nullptr,
+                                               nullptr);
+                    },
+                    MVX_CREATE_OUTPUT_FAILED, "read-only directory" + how),
+                EACCES)
+          << how;
+    }  // else: running as root, to whom the directory is writable
+  }
+  EXPECT_FALSE(exists(dir.file("read-only/out")));
+  // Writing to a full device, through every named-file job that writes.
+  EXPECT_EQ(reason_of(
+                [&] {
+                  return mvx_compress_file(dir.file("in").c_str(), "/dev/full", 1, 12, nullptr,
+                                           nullptr);
+                },
+                MVX_WRITE_FAILED, "/dev/full"),
+            ENOSPC);
+  EXPECT_EQ(reason_of(
+                [&] {
+                  return mvx_decompress_file(dir.file("in.mx").c_str(), "/dev/full", nullptr,
+                                             nullptr);
+                },
+                MVX_WRITE_FAILED, "/dev/full"),
+            ENOSPC);
+  EXPECT_EQ(reason_of(
+                [&] {
+                  return mvx_compress_file_auto(dir.file("in").c_str(), "/dev/full", nullptr,
+                                                nullptr, nullptr);
+                },
+                MVX_WRITE_FAILED, "/dev/full"),
+            ENOSPC);
+  // An input that is missing, and one that cannot be read (a directory).
+  EXPECT_EQ(reason_of(
+                [&] {
+                  return mvx_compress_file(dir.file("missing").c_str(), dir.file("out").c_str(), 1,
+                                           12, nullptr, nullptr);
+                },
+                MVX_OPEN_INPUT_FAILED, "missing input"),
+            ENOENT);
+  mvx_stream_info info = MVX_STREAM_INFO_INIT;
+  EXPECT_EQ(
+      reason_of([&] { return mvx_test_file(dir.file("missing").c_str(), &info, nullptr, nullptr); },
+                MVX_OPEN_INPUT_FAILED, "missing input"),
+      ENOENT);
+  EXPECT_EQ(reason_of(
+                [&] {
+                  return mvx_compress_file("/tmp", dir.file("out").c_str(), 1, 12, nullptr,
+                                           nullptr);
+                },
+                MVX_READ_FAILED, "directory as input"),
+            EISDIR);
+  EXPECT_EQ(reason_of([&] { return mvx_test_file("/tmp", &info, nullptr, nullptr); },
+                      MVX_READ_FAILED, "directory as input"),
+            EISDIR);
+  // No system reason: the output is the input itself.
+  EXPECT_EQ(reason_of(
+                [&] {
+                  return mvx_compress_file(dir.file("in").c_str(), dir.file("in").c_str(), 1, 12,
+                                           nullptr, nullptr);
+                },
+                MVX_CREATE_OUTPUT_FAILED, "output is the input"),
+            0);
+  EXPECT_EQ(read_file(dir.file("in")), data);
+  EXPECT_FALSE(exists(dir.file("out")));
 }
 
 TEST(Jobs, FailedFileJobsLeaveNoOutput) {

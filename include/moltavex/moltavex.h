@@ -44,25 +44,23 @@
  *   C5 4D 56 58 01 00 00 00  2C 00 00 00 00 00 00 00   magic, version, 44
  *   05 00 00 00 00 00 00 00  A3 6D 9F 88 7D 82 C7 26   5, XXH64 26C7827D889F6DA3
  *
- * The stream without its last 32 bytes is the stream without the record,
- * which older readers, stopping at the end marker, restore. Every decoder
- * here looks at the byte right after the body (past the finishing bytes):
- *   - 0xC5 begins a record, which must follow in full (else
- *     MVX_TRUNCATED_STREAM) and match: magic, version, reserved bytes, both
- *     lengths and the checksum of the data restored (else MVX_CORRUPT).
- *     Deciding on that one byte lets a push decompressor decide whatever
- *     the pieces, so an old stream followed by a stray 0xC5 reads as one
- *     with a damaged record;
- *   - any other byte, or none, ends an old stream, handled as always.
- * Damage can also move the end marker, so that no record follows the
- * body: a decoder that has the whole input (mvx_decompress, a named
- * regular file, mvx_options.whole_input) then reads it to its end, and
- * the stream is MVX_CORRUPT when its last 32 bytes are a valid record of
- * a stream as long as the input. A matching record right after the body
- * is success, whatever follows. The record's bytes count as the stream's
- * (mvx_stream_info.compressed_bytes, the push decompressor's `consumed`).
- * A failure leaves a named output as it was; data already handed to a
- * caller's function or buffer cannot be called back.
+ * The stream without its last 32 bytes is the stream without the record, which
+ * older readers, stopping at the end marker, restore. What follows the body
+ * (past the finishing bytes) is a record when it begins with the whole magic
+ * C5 4D 56 58, which a push decompressor needs to see to decide; the record
+ * must then follow in full (else MVX_TRUNCATED_STREAM) and match: version,
+ * reserved bytes, both lengths and the checksum of the data restored (else
+ * MVX_CORRUPT). Anything else after the body, a part of the magic among it, is
+ * not the stream's, as for the format's readers
+ * (mvx_stream_info.trailing_data). Damage can also move the end marker: a
+ * decoder that has the whole input (mvx_decompress, a named regular file,
+ * mvx_options.whole_input) takes a valid record that ends the input, of a
+ * stream as long as the input, for the stream's own, so that a body that ends
+ * before it or runs on into it is MVX_CORRUPT. A matching record right after
+ * the body is success, whatever follows. The record's bytes count as the
+ * stream's (mvx_stream_info.compressed_bytes, the push decompressor's
+ * `consumed`). A failure leaves a named output as it was; data already handed
+ * to a caller's function or buffer cannot be called back.
  *
  * MODELS
  *
@@ -299,26 +297,25 @@ MVX_API mvx_status mvx_compressor_finish(mvx_compressor* compressor, void* dst, 
                                          size_t* written, bool* done);
 MVX_API void mvx_compressor_free(mvx_compressor* compressor);
 
-/* Push-style streaming, decompression. mvx_decompressor_decompress takes
- * input from src[0, size) (`consumed`) and puts restored data into
- * dst[0, capacity) (`written`). It takes nothing past the end of the
- * stream: once `ended` is set (the end marker is decoded, the stream's
- * last byte taken and all data handed out), the input from `consumed` on
- * is not the stream's. Until then it stops only when dst is full (then
- * more data may be waiting: call again) or when it has taken all of src
- * (then it waits for more input). With no more input,
- * mvx_decompressor_finish decodes what is left (call it until `done`) and
- * gives MVX_TRUNCATED_STREAM when the stream ended before its end marker.
- * The restored size is not known in advance: the stream has no length.
- *
- * A record shows only in the byte after the body: `ended` is set once
- * that byte is seen (left unconsumed when it begins no record), a record
- * is taken whole, or at mvx_decompressor_finish. The record is checked
- * after all data is handed out, so MVX_CORRUPT comes after the data: as
- * with zstd's checksum, do not act on the data before the stream has
- * ended. Never seeing the end of its input, a push decompressor cannot
- * tell when damage moved the end marker. The result does not depend on
- * how the input is cut into pieces. */
+/* Push-style streaming, decompression. mvx_decompressor_decompress takes input
+ * from src[0, size) (`consumed`) and puts restored data into dst[0, capacity)
+ * (`written`). It takes nothing past the end of the stream: once `ended` is
+ * set (the end marker is decoded, the stream's last byte taken and all data
+ * handed out), the input from `consumed` on is not the stream's. Until then it
+ * stops only when dst is full (then more data may be waiting: call again) or
+ * when it has taken all of src but up to 3 bytes after the body that begin the
+ * record's magic (then it waits for more input: call again with any such bytes
+ * first). With no more input, mvx_decompressor_finish decodes what is left
+ * (call it until `done`) and gives MVX_TRUNCATED_STREAM when the stream ended
+ * before its end marker; bytes it was not given are not the stream's. The
+ * restored size is not known in advance: the stream has no length. A record
+ * shows in the 4 bytes after the body: `ended` is set once they decide (left
+ * unconsumed when they begin no record), a record is taken whole, or at
+ * mvx_decompressor_finish. The record is checked after all data is handed out,
+ * so MVX_CORRUPT comes after the data: as with zstd's checksum, do not act on
+ * the data before the stream has ended. Never seeing the end of its input, a
+ * push decompressor cannot tell when damage moved the end marker. The result
+ * does not depend on how the input is cut into pieces. */
 typedef struct mvx_decompressor mvx_decompressor;
 MVX_API mvx_status mvx_decompressor_create(mvx_decompressor** decompressor,
                                            const mvx_options* options);
@@ -369,17 +366,20 @@ MVX_API mvx_status mvx_decompress_stream(mvx_read_function read, void* read_cont
 /* Named files, the names used as they are; a NULL name is the standard
  * input or output. The input is opened first (a missing input never
  * touches the output); an output that is the input file itself, under any
- * name, is refused.
- *
- * An output name that holds a regular file, a symbolic link or nothing is
- * written through a new temporary file in the same directory (created
- * exclusively, owner-only), which replaces the name only once the job has
- * succeeded: a failed or interrupted job leaves whatever stood there
- * untouched and no temporary file behind, and a symbolic link is itself
- * replaced, never written through. The new file takes the permission bits
- * (without setuid, setgid and sticky) of a regular input file, its group
- * where allowed, and its access and modification times; otherwise 0666
- * less the umask. Other outputs (devices, FIFOs) are written in place. */
+ * name, is refused. An output name that holds a regular file, a symbolic link
+ * or nothing is written through a new owner-only file in its directory (on
+ * Linux one with no name, which even a killed process leaves nowhere; else, or
+ * with MOLTAVEX_NO_TMPFILE=1 in the environment, a temporary file created
+ * exclusively), which replaces the name only once the job has succeeded: a
+ * failed or interrupted job leaves whatever stood there untouched and no file
+ * behind, and a symbolic link is itself replaced, never written through. The
+ * new file takes the permission bits (without setuid, setgid and sticky) of a
+ * regular input file, its group where allowed, and its access and modification
+ * times; otherwise 0666 less the umask. Other outputs (devices, FIFOs) are
+ * written in place. A named-file job (these, mvx_test_file and
+ * mvx_compress_file_auto) failing with MVX_OPEN_INPUT_FAILED,
+ * MVX_CREATE_OUTPUT_FAILED, MVX_READ_FAILED or MVX_WRITE_FAILED sets errno to
+ * the system's reason, last (0: none, as for an output that is the input). */
 MVX_API mvx_status mvx_compress_file(const char* input_name, const char* output_name, int model,
                                      int order, const mvx_observer* observer,
                                      const mvx_options* options);

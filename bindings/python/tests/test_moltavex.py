@@ -125,6 +125,27 @@ def test_check_appends_a_record_that_every_decoder_verifies(model, tmp_path):
             f.read()
 
 
+@pytest.mark.parametrize("tail", [b"\xc5", b"\xc5MV", b"\xc5MVY", b"\xc5\xff\xff\xff"])
+def test_a_beginning_of_the_record_magic_after_a_stream_is_not_the_streams(tail):
+    # Padding after a stream without the record: the data, and the padding
+    # as unused_data, whether more input decides or flush() does.
+    stream = moltavex.compress(TEXT, model=1, order=12, check=False)
+    assert moltavex.decompress(stream + tail) == TEXT
+    r = random.Random(len(tail))
+    decompressor = moltavex.Decompressor()
+    restored, fed = b"", 0
+    for piece in _pieces(stream + tail, r):
+        restored += decompressor.decompress(piece)
+        fed += len(piece)
+        if decompressor.eof:
+            break
+    if not decompressor.eof:
+        assert decompressor.needs_input
+        restored += decompressor.flush()
+    assert restored == TEXT and decompressor.eof
+    assert decompressor.unused_data + (stream + tail)[fed:] == tail
+
+
 def test_output_limited_by_max_length():
     data = b"\x00" * 300000 + TEXT  # compresses so well that a little input restores much
     stream = moltavex.compress(data, model=4, order=16) + TRAILER
