@@ -14,7 +14,9 @@ const char* name_of(const std::string& name) { return name.empty() ? nullptr : n
 
 }  // namespace
 
-moltavex::Status run_file_job(const JobRequest& request, JobResult& result,
+namespace {
+
+moltavex::Status call_library(const JobRequest& request, JobResult& result,
                               const moltavex::Observer* observer,
                               const moltavex::Options* options) {
   const char* in = name_of(request.input);
@@ -31,6 +33,23 @@ moltavex::Status run_file_job(const JobRequest& request, JobResult& result,
     case JobKind::test: return moltavex::test_file(in, &result.info, observer, options);
   }
   return moltavex::Status::invalid_call;
+}
+
+}  // namespace
+
+moltavex::Status run_file_job(const JobRequest& request, JobResult& result,
+                              const moltavex::Observer* observer,
+                              const moltavex::Options* options) {
+  // The library's file jobs leave the system's reason of a failed open,
+  // read or write in errno, last.
+  errno = 0;
+  const moltavex::Status status = call_library(request, result, observer, options);
+  const bool file_failure = status == moltavex::Status::open_input_failed ||
+                            status == moltavex::Status::create_output_failed ||
+                            status == moltavex::Status::read_failed ||
+                            status == moltavex::Status::write_failed;
+  result.system_error = file_failure ? errno : 0;
+  return status;
 }
 
 std::uint64_t input_size(const std::string& input) {

@@ -7,6 +7,7 @@
 // and commits the output only once the job has succeeded.
 #pragma once
 
+#include <cerrno>
 #include <cstdint>
 #include <string>
 
@@ -26,6 +27,9 @@ struct JobRequest {
 struct JobResult {
   moltavex::Setting chosen;   // compress, compress_auto: the setting used
   moltavex::StreamInfo info;  // decompress, test: the stream
+  // After a failure to open, create, read or write a file: the system's
+  // reason (an errno value), 0 when there is none.
+  int system_error = 0;
 };
 
 // Runs the job. `result.chosen` is set before observer->started.

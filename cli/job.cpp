@@ -1,6 +1,7 @@
 // One job of the conventional interface (see job.h).
 #include "cli/job.h"
 
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 
@@ -133,13 +134,25 @@ void run_job(Job& job, RunContext& context) {
       context.broken_pipe = true;  // the reader has all it wanted: end quietly
       return;
     }
-    std::string message = job_message(status);
     if ((status == moltavex::Status::memory_limit || status == moltavex::Status::out_of_memory) &&
         job.memory > context.memory_limit) {
-      message = "needs " + mebibytes(job.memory) + " of tables, over the memory limit of " +
-                mebibytes(context.memory_limit);
+      job.report.fail(s.quiet, job.name,
+                      "needs " + mebibytes(job.memory) + " of tables, over the memory limit of " +
+                          mebibytes(context.memory_limit));
+      return;
     }
-    job.report.fail(s.quiet, job.name, message);
+    // A file the system refused: named, with the system's reason, as gzip
+    // and xz say it. The output's failures name the output.
+    if (result.system_error != 0) {
+      const bool output_failed = status == moltavex::Status::create_output_failed ||
+                                 status == moltavex::Status::write_failed;
+      const std::string& name = !output_failed       ? job.name
+                                : job.output.empty() ? std::string("(stdout)")
+                                                     : job.output;
+      job.report.fail(s.quiet, name, std::strerror(result.system_error));
+      return;
+    }
+    job.report.fail(s.quiet, job.name, job_message(status));
     return;
   }
   if (s.operation == Operation::list) job.listed = true;
