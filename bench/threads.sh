@@ -6,11 +6,11 @@
 # 1.7 times the files per second of -T1. The outputs of -T1 and -T2 are
 # compared byte for byte.
 #
-#   bench/threads.sh [LEVEL] [ROUNDS]              (default: level 5, 3 rounds)
+#   bench/threads.sh [LEVEL] [ROUNDS]     (default: level 5, 3 rounds)
 #
-# The files are cut from the corpus when it is there,
-# from generated text otherwise, into $TMPDIR/moltavex-threads-bench. The
-# program is built into build-threads/.
+# The files are cut from the corpus when it is there, from generated text
+# otherwise, into $TMPDIR/moltavex-threads-bench. The program is built
+# into build-threads/.
 set -euo pipefail
 
 source "$(dirname "$0")/../scripts/lib/common.sh"

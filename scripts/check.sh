@@ -44,29 +44,26 @@ stage_table=(
   "huge     | hand | [SIZE] [MODEL:ORDER]...   | over 5 GiB through pipes, bit for bit (stages/huge.sh)"
 )
 
-field() {  # ROW N: the Nth field of a row, trimmed
-  awk -F'|' -v n="$2" '{ gsub(/^ +| +$/, "", $n); print $n }' <<<"$1"
-}
+trim() { local s=${1#"${1%%[! ]*}"}; echo "${s%"${s##*[! ]}"}"; }
 stage_names=()
 default_set=()
+declare -A stage_set stage_args stage_title
 for row in "${stage_table[@]}"; do
-  name=$(field "$row" 1)
+  IFS='|' read -r name set args title <<<"$row"
+  name=$(trim "$name")
   stage_names+=("$name")
-  [ "$(field "$row" 2)" = all ] && default_set+=("$name")
+  stage_set[$name]=$(trim "$set")
+  stage_args[$name]=$(trim "$args")
+  stage_title[$name]=$(trim "$title")
+  [ "${stage_set[$name]}" = all ] && default_set+=("$name")
 done
 is_stage() { [[ " ${stage_names[*]} " == *" $1 "* ]]; }
-title_of() {
-  local row
-  for row in "${stage_table[@]}"; do
-    [ "$(field "$row" 1)" = "$1" ] && field "$row" 4
-  done
-}
 
 list() {
-  local row
-  for row in "${stage_table[@]}"; do
-    printf '%-9s %-25s %s%s\n' "$(field "$row" 1)" "$(field "$row" 3)" "$(field "$row" 4)" \
-      "$([ "$(field "$row" 2)" = all ] || echo ' (by hand)')"
+  local name
+  for name in "${stage_names[@]}"; do
+    printf '%-9s %-25s %s%s\n' "$name" "${stage_args[$name]}" "${stage_title[$name]}" \
+      "$([ "${stage_set[$name]}" = all ] || echo ' (by hand)')"
   done
 }
 
@@ -379,7 +376,7 @@ passed=()
 for entry in "${plan[@]}"; do
   eval "words=($entry)"
   name=${words[0]}
-  printf '\n==== %s: %s ====\n' "$name" "$(title_of "$name")"
+  printf '\n==== %s: %s ====\n' "$name" "${stage_title[$name]}"
   stage_start=$SECONDS
   set +e
   (
