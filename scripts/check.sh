@@ -71,6 +71,13 @@ list() {
 # The stages
 # ---------------------------------------------------------------------------
 
+# Sets `work` to a scratch directory, removed when the stage's subshell
+# ends (a stage's own variables are gone by then: the path is fixed here).
+make_work() {
+  work=$(mktemp -d)
+  trap "rm -rf $(printf %q "$work")" EXIT
+}
+
 # The Python module and its codec's clients that its tests run, and what
 # pip needs to build the package.
 python_packages=(python3-dev pybind11-dev python3-pybind11 python3-pytest python3-numpy
@@ -98,9 +105,7 @@ stage_suite() {
 # installed program works.
 stage_plain() {
   need_xxhash
-  local work
-  work=$(mktemp -d)
-  trap 'rm -rf "$work"' EXIT
+  make_work
   # Missing parts are what this build is about: they must not be errors here.
   unset MOLTAVEX_REQUIRE_ALL MOLTAVEX_REQUIRE_PYTHON
   cmake --preset plain -B "$work/build" -DCMAKE_INSTALL_PREFIX="$work/prefix" >"$work/configure.log"
@@ -187,10 +192,9 @@ stage_valgrind() {
   need_xxhash
   need_packages valgrind
   [ -x build/moltavex ] || { cmake --preset release && cmake --build --preset release -j"$(nproc)"; }
-  local file=${1:-$corpus/alice29.txt} model=${2:-5} order=${3:-16} work
+  local file=${1:-$corpus/alice29.txt} model=${2:-5} order=${3:-16}
   [ -f "$file" ] || file=README.md
-  work=$(mktemp -d)
-  trap 'rm -rf "$work"' EXIT
+  make_work
   check() {
     valgrind --tool=memcheck --error-exitcode=99 --leak-check=full --show-leak-kinds=all \
       --errors-for-leak-kinds=all -q "$@"
@@ -212,9 +216,8 @@ stage_valgrind() {
 # is position-independent).
 stage_install() {
   need_xxhash
-  local work prefix libdir
-  work=$(mktemp -d)
-  trap 'rm -rf "$work"' EXIT
+  local prefix libdir
+  make_work
   prefix=$work/prefix
   cmake --preset library -B "$work/build" -DCMAKE_INSTALL_PREFIX=/usr/local >/dev/null
   cmake --build "$work/build" -j"$(nproc)" >/dev/null
@@ -296,9 +299,8 @@ stage_install() {
 stage_pip() {
   need_packages cmake g++ libxxhash-dev python3-pip "${python_packages[@]}"
   # Debian's own Python, whichever python3 comes first on PATH.
-  local python=/usr/bin/python3 work wheels venv
-  work=$(mktemp -d)
-  trap 'rm -rf "$work"' EXIT
+  local python=/usr/bin/python3 wheels venv
+  make_work
 
   echo "pip: pip install into $work/venv"
   "$python" -m venv --system-site-packages "$work/venv"
