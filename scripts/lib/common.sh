@@ -15,7 +15,7 @@
 #            (Debian libxxhash-dev): every build of the library needs it.
 #   installed PACKAGE   true when that Debian package is installed.
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
-corpus=${MOLTAVEX_CORPUS:-$root/../shared/corpus}
+corpus=${MOLTAVEX_CORPUS:-$(dirname "$root")/shared/corpus}
 read -r -a models <<<"$(seq -s ' ' 0 $(($(sed -n 's/^#define MVX_MODEL_COUNT \([0-9][0-9]*\)$/\1/p' \
   "$root/include/moltavex/moltavex.h") - 1)))"
 ((${#models[@]} > 0)) || { echo "common.sh: no MVX_MODEL_COUNT in moltavex.h" >&2; exit 1; }
