@@ -11,7 +11,7 @@
 //     of being left as untouched zero pages.
 // Nothing is prefetched and no state is kept in registers across calls.
 // The benchmark runs it beside the library's drivers on the same data in
-// the same run (moltavex_bench --path plain, scripts/bench.sh --baseline
+// the same run (moltavex_bench --path plain, bench/run.sh --baseline
 // plain), so that their speed ratio is free of the machine's drift.
 #pragma once
 

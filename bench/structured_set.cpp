@@ -1,6 +1,6 @@
 // moltavex_structured: writes the structured set, binary data made of
 // fixed-width records, on which the automatic choice is measured beside the
-// corpus (scripts/choice-bench.sh).
+// corpus (bench/choice.sh).
 //
 //   moltavex_structured DIR [BYTES]
 //

@@ -1,5 +1,5 @@
 // The search of the automatic choice: which trials to run, and which
-// setting wins (its rules are at the top of choose/search.h).
+// setting wins (its rules: docs/choice.md).
 #include "choose/search.h"
 
 #include <algorithm>

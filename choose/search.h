@@ -1,73 +1,10 @@
 // The search behind the automatic choice of model and order: which trial
-// compressions of one sample to run, and which setting wins. It runs
-// nothing itself: choose/trials.h runs the rounds (two trials at a time)
-// and reports their sizes, and choose/sampling.h decides which samples are
-// searched. The search proceeds in rounds: each round is the set of
-// trials that the results so far call for, none tried before, in a fixed
-// order, so the trials of a round may run in any order or at once and the
-// outcome depends on their sizes alone.
-//
-//   1. Sweep: every model at two orders, 4 apart, the higher one the
-//      largest whose tables are "cheap", at most cheap_bytes_per_byte per
-//      sample byte (their cost stays near that of the coding itself).
-//   2. Record probes, given a band of record orders (a full search only).
-//      Data made of fixed-width records has a second valley in its sizes
-//      where the context reaches back to the same field of the previous
-//      record, at orders a climb from the sweep never reaches; the band
-//      (found in the data, choose/sampling.cpp) says where. The
-//      probe_models best models of the sweep are tried at every
-//      probe_step-th order of the band, down from the highest that fits
-//      the memory limit and the model's share of the band's pages (below),
-//      to the lowest of the band's probe_orders highest orders: its lowest
-//      orders reach back to only part of the previous record, where the
-//      sizes peak between the two valleys.
-//   3. Local search: for each active model, the untried neighbours of its
-//      best order, in whichever valley that is: while its best is its
-//      highest order tried, the one above only (climbing, as long as the
-//      last step gained at least 1/flat_fraction); while its best is its
-//      lowest, the two below (cheaper than the best, so tried two at a
-//      time); otherwise both neighbours, until every active model's best
-//      has both neighbours tried. Within a valley sizes rise and fall
-//      smoothly with the order, so this finds its minimum. The best of the
-//      band stays known (best_order(model, band)).
-//   Active models: the leader's (the best setting so far); those within
-//   1/active_margin of its size; those still falling at their highest
-//   order fast enough to reach it within projection_orders more orders.
-//   Of these, the active_models best (active_finalists in a search from
-//   given settings, whose models were already chosen from the best on a
-//   smaller sample). Every trial's tables stay cheap or at
-//   most one size class (power of two) above the leader's: trials that
-//   cost far more than coding with the leader would are not worth running
-//   on the mere chance that they win.
-//
-// The band's pages. A full search may be given a budget of table pages
-// for all its trials at orders of the band (probes and local search
-// alike), with the number of distinct contexts of each order in its
-// sample. A trial there touches about one page per distinct context (at
-// most the whole table; all of it when the page policy gives the table
-// large pages), and is not run when that would pass what is left; each
-// probe model has an equal share, what one leaves going to the next and
-// to the local search. On tables that large a trial's cost is its pages
-// (each a page of zeroed memory faulted in), not its coding: noisy records
-// (samples, pixels, floating point), whose every bit opens a new context,
-// get no trial at the band's large orders, while records whose values
-// repeat, whose second valley is deep, get some. Trials outside the band
-// are not counted. With the counts, every trial of the search also tells
-// the page policy a data size from its contexts (paged_bytes()), so that
-// a sample's few contexts on a large table keep its small pages.
-//
-// A search can instead start from given settings (the orders of a few
-// models that did best on a smaller sample, raised for a larger one): it
-// then tries only those models, first at those orders. A model may come
-// with a ceiling, an order it never goes above, and a band of orders in
-// which no order but its start is tried: a start from the valley of
-// records, whose tables are the largest of the search and whose place the
-// smaller sample has already fixed (it follows the records' width, not
-// the length of the data).
-//
-// Settings whose tables do not fit the memory limit are never tried. A
-// trial whose tables could not be allocated counts as failed: never
-// chosen, never tried again.
+// compressions of one sample to run, in rounds, and which setting wins. It
+// runs nothing itself (choose/trials.h runs the rounds). Promises: the
+// outcome depends on the trials' sizes alone, not on their order or timing;
+// a setting whose tables do not fit the memory limit is never tried, and
+// one whose tables could not be had is never chosen.
+// The rules and why: docs/choice.md.
 #pragma once
 
 #include <algorithm>

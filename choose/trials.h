@@ -1,13 +1,8 @@
 // Running the trials of the automatic choice: each an ordinary compression
-// of a sample held in memory, through the same driver as every other job,
-// so that a trial's stream is exactly the stream of its setting (on an
-// input tried whole, the winning trial's stream is the result).
-//
-// The rounds of a SettingSearch run on two threads, the caller's and a
-// helper; trials running at once together reserve at most the memory
-// limit (a trial that would pass it waits for the other to end). Only the
-// sizes decide, so the outcome is the same however the trials were
-// scheduled.
+// of a sample in memory through the same driver as every other job, so a
+// trial's stream is exactly its setting's. Two threads; trials running at
+// once together reserve at most the memory limit; the outcome is the same
+// however they were scheduled. Why: docs/choice.md.
 #pragma once
 
 #include <cstddef>

@@ -28,7 +28,7 @@
 // Memory. A header can name order 31, whose table is 8, 16 or 34 GiB. The
 // tables are lazily zeroed, so in the program they cost only the pages the
 // data touches; how this target treats them depends on the build:
-//   - With AddressSanitizer (scripts/fuzz.sh's main build) a huge table
+//   - With AddressSanitizer (the fuzz stage's main build) a huge table
 //     cannot be had cheaply: ASan poisons the shadow of the whole block on
 //     free (a gigabyte of shadow writes for an 8 GiB table), libFuzzer's
 //     malloc limit reports the request as an out-of-memory finding, and
@@ -40,7 +40,7 @@
 //     reached, only the width of the table index is bounded. (Each table of
 //     many megabytes costs ASan milliseconds to map and poison, which is
 //     why the cap is not higher.)
-//   - Without ASan (the UBSan-only build scripts/fuzz.sh also runs) every
+//   - Without ASan (the UBSan-only build the fuzz stage also runs) every
 //     header is decoded as it stands, under RLIMIT_AS of 16 GiB
 //     (MOLTAVEX_FUZZ_AS_GB): tables of 8 GiB are taken and used lazily,
 //     those of 16 GiB and more fail, and the job must then end cleanly

@@ -5,12 +5,13 @@
 # result and shows the sizes.
 #   scripts/demo.sh [FILE] [MODEL] [ORDER]
 set -euo pipefail
-cd "$(dirname "$0")/.."
-source scripts/need-xxhash.sh
+source "$(dirname "$0")/lib/common.sh"
+cd "$root"
+need_xxhash
 cmake --preset demo >/dev/null
 cmake --build --preset demo --target moltavex_program -j"$(nproc)" >/dev/null
 
-sample=${1:-../shared/corpus/alice29.txt}
+sample=${1:-$corpus/alice29.txt}
 [ -f "$sample" ] || sample=README.md
 model=${2:-1}
 order=${3:-16}

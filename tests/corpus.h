@@ -36,7 +36,7 @@ inline bool corpus_required() {
 
 // The orders at which a corpus test codes every file: all of `orders`
 // (smallest first), or, with MOLTAVEX_CORPUS_ORDERS=N (N >= 1) in the
-// environment, only the first N. Under an emulator (scripts/cross-test.sh)
+// environment, only the first N. Under an emulator (scripts/stages/cross.sh)
 // the whole list takes too long, and most of the time goes to filling the
 // largest tables; the command-line corpus test still codes at order 22.
 inline std::vector<int> corpus_orders(const std::vector<int>& orders) {

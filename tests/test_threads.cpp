@@ -1,6 +1,6 @@
 // Jobs and contexts on several threads at once: the library keeps no state
 // between calls, so they must neither disturb each other nor race (the
-// ThreadSanitizer build, scripts/tsan-test.sh, runs this test too).
+// ThreadSanitizer build, scripts/check.sh tsan, runs this test too).
 #include <gtest/gtest.h>
 #include <unistd.h>
 

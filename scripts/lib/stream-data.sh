@@ -1,6 +1,6 @@
 # shellcheck shell=bash
 # Generated data for the scripts that compare the streams of two builds of
-# the program (scripts/wine-test.sh, scripts/cross-test.sh); sourced.
+# the program (scripts/stages/wine.sh, scripts/stages/cross.sh); sourced.
 #
 #   make_stream_data DIR   writes runs.bin, text-crlf.txt, noise.bin,
 #                          empty.bin and one-f0.bin into DIR

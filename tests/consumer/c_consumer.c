@@ -1,6 +1,6 @@
 /* A C99 program that uses an installed Moltavex through its C API: the
  * header's examples (one shot, and pieces through the push contexts), and
- * a round trip of every model. Built by scripts/install-test.sh against
+ * a round trip of every model. Built by scripts/check.sh install against
  * the shared and the static library; exits 1 on any mismatch. */
 #include <moltavex/moltavex.h>
 #include <stdio.h>

@@ -6,25 +6,23 @@
 # 1.7 times the files per second of -T1. The outputs of -T1 and -T2 are
 # compared byte for byte.
 #
-#   scripts/threads-bench.sh [LEVEL] [ROUNDS]     (default: level 5, 3 rounds)
+#   bench/threads.sh [LEVEL] [ROUNDS]     (default: level 5, 3 rounds)
 #
-# The files are cut from the corpus (../shared/corpus) when it is there,
-# from generated text otherwise, into $TMPDIR/moltavex-threads-bench. The
-# program is built into build-threads/.
+# The files are cut from the corpus when it is there, from generated text
+# otherwise, into $TMPDIR/moltavex-threads-bench. The program is built
+# into build-threads/.
 set -euo pipefail
 
-repo_root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-cd "$repo_root"
-source scripts/need-xxhash.sh
+source "$(dirname "$0")/../scripts/lib/common.sh"
+cd "$root"
+need_xxhash
 level="${1:-5}"
 rounds="${2:-3}"
-build_dir="$repo_root/build-threads"
+build_dir="$root/build-threads"
 work="${TMPDIR:-/tmp}/moltavex-threads-bench"
-corpus="$repo_root/../shared/corpus"
 
-command -v cmake >/dev/null 2>&1 && command -v perl >/dev/null 2>&1 ||
-  apt-get -o DPkg::Lock::Timeout=600 install -y cmake perl >/dev/null
-cmake --preset demo -S "$repo_root" -B "$build_dir" >/dev/null
+need_packages cmake perl
+cmake --preset demo -S "$root" -B "$build_dir" >/dev/null
 cmake --build "$build_dir" -j2 --target moltavex_program >/dev/null
 program="$build_dir/moltavex"
 
@@ -84,8 +82,8 @@ for ((r = 1; r <= rounds; r++)); do
   keep t2_d "$(run "$work/t2" 2 -d)"
 done
 for name in "${names[@]}"; do
-  cmp -s "$work/t1/$name.mx" "$work/t2/$name.mx" || { echo "threads-bench: $name.mx differs" >&2; exit 1; }
-  cmp -s "$work/$name" "$work/t2/$name" || { echo "threads-bench: $name not restored" >&2; exit 1; }
+  cmp -s "$work/t1/$name.mx" "$work/t2/$name.mx" || { echo "bench/threads.sh: $name.mx differs" >&2; exit 1; }
+  cmp -s "$work/$name" "$work/t2/$name" || { echo "bench/threads.sh: $name not restored" >&2; exit 1; }
 done
 
 report() {  # WHAT WALL1 CPU1 WALL2 CPU2
@@ -93,8 +91,8 @@ report() {  # WHAT WALL1 CPU1 WALL2 CPU2
     printf "%-10s -T1 %5.2f s (cpu %5.2f) %5.2f files/s   -T2 %5.2f s (cpu %5.2f) %5.2f files/s   %.2fx\n",
            what, a, ca, 8 / a, b, cb, 8 / b, a / b }'
 }
-echo "threads-bench: 8 files of 4 MiB, level $level, best of $rounds rounds, $(nproc) cores," \
+echo "bench/threads.sh: 8 files of 4 MiB, level $level, best of $rounds rounds, $(nproc) cores," \
   "load average $(cut -d' ' -f1 /proc/loadavg 2>/dev/null || echo unknown)"
 report compress "$best_t1_c" "$cpu_t1_c" "$best_t2_c" "$cpu_t2_c"
 report decompress "$best_t1_d" "$cpu_t1_d" "$best_t2_d" "$cpu_t2_d"
-echo "threads-bench: -T1 and -T2 outputs identical"
+echo "bench/threads.sh: -T1 and -T2 outputs identical"

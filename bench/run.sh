@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Size and speed of Moltavex on the corpus, beside gzip, bzip2, xz and zstd.
 #
-#   scripts/bench.sh [--quick] [--runs N] [--files LIST] [--pairs LIST]
-#                    [--process-pairs LIST] [--baseline REV|plain] [--baseline-process-only]
-#                    [--clock cpu|wall|best]
-#                    [--results DIR] [--build-dir DIR] [--micro] [--no-peers]
-#                    [--no-chart] [--build-only] [--map]
+#   bench/run.sh [--quick] [--runs N] [--files LIST] [--pairs LIST]
+#                [--process-pairs LIST] [--baseline REV|plain] [--baseline-process-only]
+#                [--clock cpu|wall|best]
+#                [--results DIR] [--build-dir DIR] [--micro] [--no-peers]
+#                [--no-chart] [--build-only] [--map]
 #
 # What it does:
 #   1. builds the working tree (Release, tests off) into its own build
@@ -66,7 +66,7 @@
 # to compare builds with on a noisy machine (with --runs 7 or more).
 #
 # --build-only builds (the baseline too) and prints the paths of the
-# moltavex_bench programs instead of measuring; scripts/compare.sh uses it.
+# moltavex_bench programs instead of measuring; bench/compare.sh uses it.
 #
 # --micro also runs moltavex_microbench (per-bit costs of each model and of
 # the coder) and saves its output.
@@ -75,15 +75,15 @@
 # beside the checkout), RUNS, FILES, PAIRS, PROCESS_PAIRS, CLOCK, RESULTS,
 # BUILD_DIR, JOBS. Missing tools are installed with apt-get.
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
+source "$(dirname "$0")/../scripts/lib/common.sh"
 cd "$root"
-source scripts/need-xxhash.sh
+need_xxhash
 
 runs=${RUNS:-5}
 files=${FILES:-text.cat,corpus.cat,corpus}
 every_model_at() { # ORDER... : every model at those orders, as a pair list
   local list="" m o
-  for m in 0 1 2 3 4 5; do for o in "$@"; do list="$list${list:+,}$m:$o"; done; done
+  for m in "${models[@]}"; do for o in "$@"; do list="$list${list:+,}$m:$o"; done; done
   echo "$list"
 }
 pairs=${PAIRS:-$(every_model_at 8 16 22 24 26 28)}
@@ -91,7 +91,6 @@ process_pairs=${PROCESS_PAIRS:-0:16,1:16,2:16,3:16,4:16,5:16,0:22,1:22,2:22,3:22
 results=${RESULTS:-$root/bench-results}
 build_dir=${BUILD_DIR:-$root/build-bench}
 jobs=${JOBS:-$(nproc 2>/dev/null || echo 2)}
-corpus=${MOLTAVEX_CORPUS:-$root/../shared/corpus}
 clock=${CLOCK:-cpu}
 baseline=
 baseline_inproc=1
@@ -121,12 +120,12 @@ while [ $# -gt 0 ]; do
     --build-only) build_only=1 ;;
     --map) map=1 ;;
     -h|--help) usage; exit 0 ;;
-    *) echo "bench.sh: unknown option $1 (see --help)" >&2; exit 2 ;;
+    *) echo "bench/run.sh: unknown option $1 (see --help)" >&2; exit 2 ;;
   esac
   shift
 done
 
-say() { echo "bench.sh: $*" >&2; }
+say() { echo "bench/run.sh: $*" >&2; }
 if [ "$map" = 1 ]; then
   files=${files%%,*}
   pairs=$(every_model_at 8 10 12 14 16 18 20 22 24 26 28)
@@ -179,16 +178,7 @@ if command -v dpkg >/dev/null 2>&1 && ! dpkg -s libbenchmark-dev >/dev/null 2>&1
   missing+=(libbenchmark-dev)
 fi
 if [ ${#missing[@]} -gt 0 ]; then
-  say "installing ${missing[*]}"
-  if command -v apt-get >/dev/null 2>&1; then
-    sudo=
-    [ "$(id -u)" = 0 ] || sudo=sudo
-    $sudo apt-get update -qq
-    $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
-      "${missing[@]}" >/dev/null
-  else
-    say "apt-get not available; install ${missing[*]} by hand"
-  fi
+  need_packages "${missing[@]}" || say "install ${missing[*]} by hand"
 fi
 if [ "$chart" = 1 ] && ! command -v gnuplot >/dev/null 2>&1; then
   say "gnuplot missing: no chart"
@@ -273,7 +263,7 @@ elif [ -n "$baseline" ]; then
 fi
 
 if [ "$build_only" = 1 ]; then
-  # For scripts/compare.sh: the benchmark programs, current then baseline
+  # For bench/compare.sh: the benchmark programs, current then baseline
   # (with its extra arguments), one per line.
   echo "$bench"
   [ -n "$base_bench" ] && echo "$base_bench ${base_args[*]}"

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The table page policy against large pages everywhere, whole process.
 #
-#   scripts/pages-bench.sh [--runs N] [--pairs LIST] [--size MIB] [--small-kib KIB]
+#   bench/pages.sh [--runs N] [--pairs LIST] [--size MIB] [--small-kib KIB]
 #
 # Builds the program twice: as it is (build-bench/), and with
 # MOLTAVEX_ALWAYS_LARGE_PAGES=ON (build-bench-large/), which gives every
@@ -18,9 +18,9 @@
 # The machine is shared and noisy: read the medians, and rerun a pair that
 # looks off with more --runs.
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
+source "$(dirname "$0")/../scripts/lib/common.sh"
 cd "$root"
-source scripts/need-xxhash.sh
+need_xxhash
 runs=5
 pairs=""
 size_mib=32
@@ -36,7 +36,7 @@ while [ $# -gt 0 ]; do
   shift
 done
 if [ -z "$pairs" ]; then
-  for m in 0 1 2 3 4 5; do for o in 24 26 28; do pairs="$pairs${pairs:+,}$m:$o"; done; done
+  for m in "${models[@]}"; do for o in 24 26 28; do pairs="$pairs${pairs:+,}$m:$o"; done; done
 fi
 
 build() {  # DIR TARGETS EXTRA-CMAKE-ARGS...
@@ -61,7 +61,7 @@ if [ ! -s "$input" ]; then
   (tar cf - -C /usr include 2>/dev/null || true) | head -c $((size_mib << 20)) >"$input"
 fi
 [ "$(stat -c %s "$input")" -ge $((size_mib << 20)) ] ||
-  { echo "pages-bench: could not make $size_mib MiB of data from /usr/include" >&2; exit 1; }
+  { echo "bench/pages.sh: could not make $size_mib MiB of data from /usr/include" >&2; exit 1; }
 small=$data/small-${small_kib}k
 head -c $((small_kib << 10)) "$input" >"$small"
 
@@ -77,10 +77,10 @@ for pair in "${list[@]}"; do
   out=$data/out.mx
   c_policy=$(timed "$policy" "c$m" "$o" "$input" "$out")
   c_large=$(timed "$large" "c$m" "$o" "$input" "$data/out-large.mx")
-  cmp -s "$out" "$data/out-large.mx" || { echo "pages-bench: $pair streams differ" >&2; exit 1; }
+  cmp -s "$out" "$data/out-large.mx" || { echo "bench/pages.sh: $pair streams differ" >&2; exit 1; }
   d_policy=$(timed "$policy" d "$out" "$data/back")
   d_large=$(timed "$large" d "$out" "$data/back")
-  cmp -s "$input" "$data/back" || { echo "pages-bench: $pair does not restore" >&2; exit 1; }
+  cmp -s "$input" "$data/back" || { echo "bench/pages.sh: $pair does not restore" >&2; exit 1; }
   s_policy=$("$proctime" --runs 1 --warmup 0 -- "$policy" "c$m" "$o" "$small" "$data/small.mx" | cut -f4)
   s_large=$("$proctime" --runs 1 --warmup 0 -- "$large" "c$m" "$o" "$small" "$data/small.mx" | cut -f4)
   awk -v p="$pair" -v cp="$c_policy" -v cl="$c_large" -v dp="$d_policy" -v dl="$d_large" \

@@ -3,15 +3,15 @@
 # it comes to the best setting, and how long it takes beside `c` with the
 # setting it chose.
 #
-#   scripts/choice-bench.sh [--runs N] [--large-runs N] [--settle SECONDS]
-#                           [--memlimit BYTES] [--set-bytes N] [--set-curves FILE]
-#                           [--no-choice] [--no-set] [--no-small] [--no-large]
-#                           [--build-dir DIR]
+#   bench/choice.sh [--runs N] [--large-runs N] [--settle SECONDS]
+#                   [--memlimit BYTES] [--set-bytes N] [--set-curves FILE]
+#                   [--no-choice] [--no-set] [--no-small] [--no-large]
+#                   [--build-dir DIR]
 #
 #   1. Builds the working tree (Release, tests off) into build-bench/ (or
 #      DIR): moltavex, moltavex_choice, moltavex_structured and
 #      moltavex_proctime (Google Benchmark must be installed for the bench/
-#      directory to build; scripts/bench.sh installs it).
+#      directory to build; bench/run.sh installs it).
 #   2. Choice: moltavex_choice on the corpus, in-process: per file the best
 #      of every model at orders 8-26 beside the chosen setting. Target: the
 #      total within 1% of the total of the best, every file within 3%.
@@ -57,8 +57,8 @@
 # differs. Environment: MOLTAVEX_CORPUS (default ../shared/corpus beside
 # the checkout), TMPDIR, JOBS.
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-source "$root/scripts/need-xxhash.sh"
+source "$(dirname "$0")/../scripts/lib/common.sh"
+need_xxhash
 runs=9
 large_runs=3
 settle=5
@@ -70,7 +70,6 @@ set_bytes=$((1 << 20))
 do_small=1
 do_large=1
 set_curves=
-corpus=${MOLTAVEX_CORPUS:-$root/../shared/corpus}
 jobs=${JOBS:-2}
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -86,11 +85,11 @@ while [ $# -gt 0 ]; do
     --no-small) do_small=0 ;;
     --no-large) do_large=0 ;;
     -h|--help) sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//'; exit 0 ;;
-    *) echo "choice-bench.sh: unknown option $1 (see --help)" >&2; exit 2 ;;
+    *) echo "bench/choice.sh: unknown option $1 (see --help)" >&2; exit 2 ;;
   esac
   shift
 done
-say() { echo "choice-bench.sh: $*" >&2; }
+say() { echo "bench/choice.sh: $*" >&2; }
 
 mkdir -p "$build_dir"
 log=$build_dir/choice-build.log

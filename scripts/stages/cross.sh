@@ -2,7 +2,7 @@
 # Builds Moltavex for other processors with Debian's cross compilers and
 # tests it there under qemu-user: ARM64 (aarch64) and big-endian s390x.
 #
-#   scripts/cross-test.sh [aarch64|s390x]...      (default: both, in turn)
+#   scripts/check.sh cross [aarch64|s390x]...    (default: both, in turn)
 #
 # 1. Installs what is missing with apt-get: the cross compilers, qemu-user,
 #    GoogleTest's sources (googletest), the xxHash header, cmake and a host
@@ -26,31 +26,30 @@
 #    and 8 of 0, 1, 8, 16, 22; see tests/corpus.h). The command-line corpus
 #    round trips and the comparison below still code at orders up to 22.
 # 5. Compares the streams of the two processors: every corpus file
-#    (../shared/corpus, when present) and generated data
+#    (when present) and generated data
 #    (lib/stream-data.sh), with every model, each file and model at
 #    MX_CROSS_ORDERS_EACH (default 2) of the orders in MX_CROSS_ORDERS
 #    (default "0 2 5 12 16 22", taken in turn so that every model meets
 #    every order). The target's program (under the emulator) and the host's
 #    write the same bytes, and each restores the other's stream.
 #
-# MOLTAVEX_CORPUS_DIR names another corpus directory. Ends with
-# "cross-test: N passed, M failed" and exits non-zero when anything failed.
+# MOLTAVEX_CORPUS names another corpus directory. Ends with
+# "cross: N passed, M failed" and exits non-zero when anything failed.
 set -euo pipefail
 
-repo_root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-cd "$repo_root"
+source "$(dirname "$0")/../lib/common.sh"
+cd "$root"
 targets=("$@")
 ((${#targets[@]} > 0)) || targets=(aarch64 s390x)
 for target in "${targets[@]}"; do
   case "$target" in
     aarch64 | s390x) ;;
     *)
-      echo "usage: scripts/cross-test.sh [aarch64|s390x]..." >&2
+      echo "usage: scripts/check.sh cross [aarch64|s390x]..." >&2
       exit 2
       ;;
   esac
 done
-corpus="${MOLTAVEX_CORPUS_DIR:-$repo_root/../shared/corpus}"
 corpus_orders="${MX_CROSS_CORPUS_ORDERS:-3}"
 read -r -a orders <<<"${MX_CROSS_ORDERS:-0 2 5 12 16 22}"
 orders_each="${MX_CROSS_ORDERS_EACH:-2}"
@@ -59,73 +58,51 @@ jobs=2
 start_time=$SECONDS
 stage_time=$SECONDS
 stage() {
-  echo "cross-test: [$((SECONDS - start_time))s] $*"
+  echo "cross: [$((SECONDS - start_time))s] $*"
   stage_time=$SECONDS
 }
-stage_done() { echo "cross-test:   done in $((SECONDS - stage_time))s"; }
+stage_done() { echo "cross:   done in $((SECONDS - stage_time))s"; }
 
 passed=0
 failed=0
 pass() { passed=$((passed + 1)); }
 fail() {
   failed=$((failed + 1))
-  echo "cross-test: FAIL $*"
+  echo "cross: FAIL $*"
 }
 
 # ---------------------------------------------------------------------------
 # Packages
 # ---------------------------------------------------------------------------
 
-installed() {
-  command -v dpkg-query >/dev/null 2>&1 &&
-    [[ "$(dpkg-query -W -f='${Status}' "$1" 2>/dev/null)" == "install ok installed" ]]
-}
-
-need_packages=()
-for package in qemu-user googletest libxxhash-dev cmake make g++ perl diffutils; do
-  installed "$package" || need_packages+=("$package")
-done
+packages=(qemu-user googletest libxxhash-dev cmake make g++ perl diffutils)
 for target in "${targets[@]}"; do
-  installed "g++-$target-linux-gnu" || need_packages+=("g++-$target-linux-gnu")
+  packages+=("g++-$target-linux-gnu")
 done
-if ((${#need_packages[@]} > 0)); then
-  stage "installing ${need_packages[*]}"
-  sudo_cmd=()
-  if [[ $(id -u) -ne 0 ]]; then
-    command -v sudo >/dev/null 2>&1 || {
-      echo "cross-test: installing ${need_packages[*]} needs root" >&2
-      exit 1
-    }
-    sudo_cmd=(sudo)
-  fi
-  "${sudo_cmd[@]}" apt-get -o DPkg::Lock::Timeout=600 update -qq
-  "${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 \
-    install -y -qq --no-install-recommends "${need_packages[@]}" >/dev/null
-  stage_done
-fi
+need_packages "${packages[@]}"
 
 # ---------------------------------------------------------------------------
 # Builds
 # ---------------------------------------------------------------------------
 
-mkdir -p "$repo_root/build-host"
-logs="$repo_root/build-host/cross-logs"
+mkdir -p "$root/build-host"
+logs="$root/build-host/cross-logs"
 mkdir -p "$logs"
 
 stage "building the host's program (build-host/)"
 if ! { cmake --preset demo -B build-host &&
        cmake --build build-host -j"$jobs" --target moltavex_program; } >"$logs/host.log" 2>&1; then
   tail -30 "$logs/host.log" >&2
-  echo "cross-test: the host build failed" >&2
+  echo "cross: the host build failed" >&2
   exit 1
 fi
-host_exe="$repo_root/build-host/moltavex"
+host_exe="$root/build-host/moltavex"
 stage_done
 
 # Builds one target from scratch; a warning in our sources is a failure
 # (GoogleTest's own, if any, are not ours to fix).
 build_target() {
-  local target="$1" dir="$repo_root/build-$1"
+  local target="$1" dir="$root/build-$1"
   local log="$logs/build-$target.log"
   stage "building for $target (build-$target/, log: $log)"
   rm -rf "$dir"
@@ -154,7 +131,7 @@ run_suite() {
     fail "tests failed on $target:"
     sed -n '/tests failed out of/,$p' "$log" | sed 's/^/    /'
   fi
-  grep -E "tests passed|Total Test time" "$log" | sed 's/^/cross-test:   /'
+  grep -E "tests passed|Total Test time" "$log" | sed 's/^/cross:   /'
   stage_done
 }
 
@@ -163,7 +140,7 @@ run_suite() {
 # ---------------------------------------------------------------------------
 
 # shellcheck source=scripts/lib/stream-data.sh
-source "$repo_root/scripts/lib/stream-data.sh"
+source "$root/scripts/lib/stream-data.sh"
 
 # One file, model and order; prints "ok" or what failed. `emulated` holds
 # the target's command line (the emulator's words, then the program).
@@ -190,12 +167,12 @@ compare_one() {
 }
 
 compare_streams() {
-  local target="$1" dir="$repo_root/build-$1/compare"
+  local target="$1" dir="$root/build-$1/compare"
   stage "host and $target streams compared (directory: $dir)"
   rm -rf "$dir"
   mkdir -p "$dir/results"
   IFS='|' read -r -a emulated <"build-$target/emulator.txt"
-  emulated+=("$repo_root/build-$target/moltavex")
+  emulated+=("$root/build-$target/moltavex")
   local files=()
   if [[ -d "$corpus" ]]; then
     for path in "$corpus"/*; do
@@ -208,7 +185,7 @@ compare_streams() {
   elif [[ "${MOLTAVEX_REQUIRE_CORPUS:-0}" == 1 ]]; then
     fail "corpus not found at $corpus, and MOLTAVEX_REQUIRE_CORPUS=1 requires it"
   else
-    echo "cross-test:   corpus not found at $corpus: generated data only"
+    echo "cross:   corpus not found at $corpus: generated data only"
   fi
   make_stream_data "$dir"
   files+=(runs.bin text-crlf.txt noise.bin empty.bin one-f0.bin)
@@ -217,7 +194,7 @@ compare_streams() {
   # and shifted by one for the next file or model.
   local cases=() i=0
   for f in "${files[@]}"; do
-    for model in 0 1 2 3 4 5; do
+    for model in "${models[@]}"; do
       for ((k = 0; k < orders_each; ++k)); do
         cases+=("$f $model ${orders[$(((i + model + k * ${#orders[@]} / orders_each) % ${#orders[@]}))]}")
       done
@@ -248,7 +225,7 @@ compare_streams() {
       bad=$((bad + 1))
     fi
   done
-  echo "cross-test: $checked of $((checked + bad)) file/model/order combinations identical and restored ($target)"
+  echo "cross: $checked of $((checked + bad)) file/model/order combinations identical and restored ($target)"
   stage_done
 }
 
@@ -259,6 +236,6 @@ for target in "${targets[@]}"; do
   fi
 done
 
-echo "cross-test: total time $((SECONDS - start_time))s"
-echo "cross-test: $passed passed, $failed failed"
+echo "cross: total time $((SECONDS - start_time))s"
+echo "cross: $passed passed, $failed failed"
 ((failed == 0))

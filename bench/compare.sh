@@ -2,11 +2,11 @@
 # Speed of the working tree against a baseline, in-process, in alternating
 # rounds: the figure to trust on a shared, noisy machine.
 #
-#   scripts/compare.sh [--rounds N] [--runs R] [--files SET] [--pairs LIST] BASELINE
+#   bench/compare.sh [--rounds N] [--runs R] [--files SET] [--pairs LIST] BASELINE
 #
 # BASELINE is `plain` (the plain reference coding path, see
 # bench/plain_path.h) or a git revision of this repository. Both sides are
-# built as scripts/bench.sh builds them. Then, for every model:order pair,
+# built as bench/run.sh builds them. Then, for every model:order pair,
 # N rounds (default 7) each run the current build's moltavex_bench and then
 # the baseline's, R timed samples apiece (default 3), and keep each side's
 # fastest sample over all rounds. Other jobs on the machine slow a sample
@@ -19,20 +19,20 @@
 # LIST defaults to every model at orders 16 and 22. Exits 1 when a run
 # fails, a round trip differs or the two sides code different sizes.
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-source "$root/scripts/need-xxhash.sh"
+source "$(dirname "$0")/../scripts/lib/common.sh"
+need_xxhash
 rounds=7
 runs=3
 files=text.cat
-pairs=0:16,1:16,2:16,3:16,4:16,5:16,0:22,1:22,2:22,3:22,4:22,5:22
-corpus=${MOLTAVEX_CORPUS:-$root/../shared/corpus}
+pairs=$(for o in 16 22; do for m in "${models[@]}"; do printf '%s:%s,' "$m" "$o"; done; done)
+pairs=${pairs%,}
 while [ $# -gt 1 ]; do
   case "$1" in
     --rounds) rounds=$2; shift ;;
     --runs) runs=$2; shift ;;
     --files) files=$2; shift ;;
     --pairs) pairs=$2; shift ;;
-    *) echo "compare.sh: unknown option $1" >&2; exit 2 ;;
+    *) echo "bench/compare.sh: unknown option $1" >&2; exit 2 ;;
   esac
   shift
 done
@@ -42,13 +42,13 @@ if [ $# -ne 1 ] || [ "${1#-}" != "$1" ]; then
 fi
 baseline=$1
 if [ ! -d "$corpus" ]; then
-  echo "compare.sh: corpus not found at $corpus; nothing to compare" >&2
+  echo "bench/compare.sh: corpus not found at $corpus; nothing to compare" >&2
   exit 0
 fi
 
-mapfile -t programs < <("$root/scripts/bench.sh" --baseline "$baseline" --build-only)
+mapfile -t programs < <("$root/bench/run.sh" --baseline "$baseline" --build-only)
 if [ ${#programs[@]} -ne 2 ]; then
-  echo "compare.sh: the baseline's in-process benchmark could not be built" >&2
+  echo "bench/compare.sh: the baseline's in-process benchmark could not be built" >&2
   exit 1
 fi
 read -r -a current <<<"${programs[0]}"
@@ -65,7 +65,7 @@ for pair in "${pair_list[@]}"; do
     for side in current base; do
       declare -n cmd=$side
       line=$("${cmd[@]}" --files "$files" --pairs "$pair" --runs "$runs" --no-header --no-memory \
-               --corpus "$corpus" 2>/dev/null) || { echo "compare.sh: $side failed on $pair" >&2; failed=1; continue; }
+               --corpus "$corpus" 2>/dev/null) || { echo "bench/compare.sh: $side failed on $pair" >&2; failed=1; continue; }
       # Columns: 8 compressed size, 12 and 13 the fastest samples.
       read -r size c d <<<"$(awk -F'\t' '{ print $8, $12, $13 }' <<<"$line")"
       sizes="$sizes $size"
@@ -81,7 +81,7 @@ for pair in "${pair_list[@]}"; do
     done
   done
   if [ "$(tr ' ' '\n' <<<"$sizes" | sed '/^$/d' | sort -u | wc -l)" -ne 1 ]; then
-    echo "compare.sh: $pair: the two sides code different sizes:$sizes" >&2
+    echo "bench/compare.sh: $pair: the two sides code different sizes:$sizes" >&2
     failed=1
   fi
   read -r cc cd bc bd <<<"$best"

@@ -8,7 +8,7 @@
 # of the deterministic generator). Not part of the test suite: at the
 # default size each configuration runs for many minutes.
 #
-#   scripts/huge-test.sh [SIZE] [MODEL:ORDER ...]
+#   scripts/check.sh huge [SIZE] [MODEL:ORDER ...]
 #
 # SIZE is a byte count with an optional K, M or G suffix (binary units,
 # decimals allowed: 5.5G); default 5.5G. A configuration `a` runs the
@@ -18,11 +18,12 @@
 #         after 2^32 bits (512 MiB of transformed data) and is halved, then
 #         again every 2^31 bits after that.
 # The program is $MOLTAVEX if set, else build/moltavex (built if missing).
-# The corpus at $MOLTAVEX_CORPUS (default ../shared/corpus) supplies text
+# The corpus ($MOLTAVEX_CORPUS, default ../shared/corpus) supplies text
 # when it is there; without it the text parts are synthetic.
 set -euo pipefail
-cd "$(dirname "$0")/.."
-source scripts/need-xxhash.sh
+source "$(dirname "$0")/../lib/common.sh"
+cd "$root"
+need_xxhash
 
 size_arg=${1:-5.5G}
 shift || true
@@ -43,7 +44,6 @@ if [ ! -x "$exe" ]; then
   cmake --preset release >/dev/null
   cmake --build build -j"$(nproc)" --target moltavex_program >/dev/null
 fi
-corpus=${MOLTAVEX_CORPUS:-../shared/corpus}
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/mx-huge.XXXXXX")
 trap 'rm -rf "$work"' EXIT

@@ -2,7 +2,7 @@
 # Builds the libFuzzer targets with AddressSanitizer and UBSan and runs each
 # for a while, keeping what it learns between runs.
 #
-#   scripts/fuzz.sh [SECONDS] [BUILD_DIR]
+#   scripts/check.sh fuzz [SECONDS] [BUILD_DIR]
 #
 # SECONDS per target (default 30); BUILD_DIR default build-fuzz/. The
 # corpus of every target grows in BUILD_DIR/corpus/<target>/ from run to
@@ -24,9 +24,9 @@
 # parallelism (default: the number of cores), CXX for the compiler
 # (default clang++).
 set -euo pipefail
-cd "$(dirname "$0")/.."
-source scripts/need-xxhash.sh
-root=$(pwd)
+source "$(dirname "$0")/../lib/common.sh"
+cd "$root"
+need_xxhash
 
 seconds=${1:-30}
 build=${2:-build-fuzz}
@@ -51,11 +51,7 @@ toolchain_works() {
   return "$ok"
 }
 if ! toolchain_works; then
-  echo "installing clang and its fuzzer/sanitizer runtimes"
-  sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo=sudo
-  $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq clang libclang-rt-14-dev >/dev/null
+  need_packages clang libclang-rt-14-dev
   command -v "$cxx" >/dev/null 2>&1 || cxx=clang++-14
   toolchain_works || { echo "no working libFuzzer toolchain ($cxx)" >&2; exit 2; }
 fi

@@ -1,20 +1,21 @@
 #!/usr/bin/env bash
 # Tests the Windows program under wine, headless.
 #
-#   scripts/wine-test.sh [BUILD_DIR]        (default: build-wine/)
+#   scripts/check.sh wine [BUILD_DIR]       (default: build-wine/)
 #
 # 1. Installs what is missing with apt-get (Debian bookworm): the MinGW-w64
 #    cross compilers, wine with its 64-bit loader, cmake and a host C++
 #    compiler. Needs root (or sudo) only when something is missing.
-# 2. Cross-builds moltavex.exe for x86_64 and i686 (scripts/build-windows.sh,
-#    into BUILD_DIR/win64 and BUILD_DIR/win32, from scratch) and fails if
-#    either build printed a compiler warning.
+# 2. Cross-builds moltavex.exe for x86_64 and i686 (the presets win64 and
+#    win32, into BUILD_DIR/win64 and BUILD_DIR/win32, from scratch; no test
+#    suite: it runs on the host) and fails if either build printed a
+#    compiler warning.
 # 3. Builds the test driver tests/windows/cli_driver.cpp and runs it under
 #    wine against the x86_64 program: exact raw command lines, console bytes,
 #    exit statuses and files.
 # 4. Builds the Linux program (BUILD_DIR/linux) and checks that both write
-#    the same bytes: a few corpus files (../shared/corpus, when present) and
-#    generated data, every model at two orders; each side also decodes the
+#    the same bytes: a few corpus files (when present) and generated data,
+#    every model at two orders; each side also decodes the
 #    other's stream back to the original.
 #
 # With MX_WINE_I686=1 the i686 program is run too (the driver and the
@@ -22,18 +23,18 @@
 # architectures and wine32:i386 installed if missing.
 #
 # Wine runs with a private prefix in BUILD_DIR/wineprefix, no display and no
-# debug output. The script ends with "wine-test: N passed, M failed" and
+# debug output. The script ends with "wine: N passed, M failed" and
 # exits non-zero when anything failed.
 set -euo pipefail
 
-repo_root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+source "$(dirname "$0")/../lib/common.sh"
 # A relative BUILD_DIR is taken from the current directory; the default
 # lies in the repository.
-build_dir="${1:-$repo_root/build-wine}"
+build_dir="${1:-$root/build-wine}"
 mkdir -p "$build_dir"
 build_dir="$(cd "$build_dir" && pwd)"
-cd "$repo_root"
-source scripts/need-xxhash.sh
+cd "$root"
+need_xxhash
 logs="$build_dir/logs"
 mkdir -p "$logs"
 run_i686="${MX_WINE_I686:-0}"
@@ -41,74 +42,53 @@ run_i686="${MX_WINE_I686:-0}"
 start_time=$SECONDS
 stage_time=$SECONDS
 stage() {
-  echo "wine-test: [$((SECONDS - start_time))s] $*"
+  echo "wine: [$((SECONDS - start_time))s] $*"
   stage_time=$SECONDS
 }
-stage_done() { echo "wine-test:   done in $((SECONDS - stage_time))s"; }
+stage_done() { echo "wine:   done in $((SECONDS - stage_time))s"; }
 
 passed=0
 failed=0
 pass() { passed=$((passed + 1)); }
 fail() {
   failed=$((failed + 1))
-  echo "wine-test: FAIL $*"
+  echo "wine: FAIL $*"
 }
 
 # ---------------------------------------------------------------------------
 # Packages
 # ---------------------------------------------------------------------------
 
-installed() {
-  # True when the Debian package is installed (without dpkg: unknown, false).
-  command -v dpkg-query >/dev/null 2>&1 &&
-    [[ "$(dpkg-query -W -f='${Status}' "$1" 2>/dev/null)" == "install ok installed" ]]
-}
-
-need_packages=()
+missing=()
 command -v x86_64-w64-mingw32-g++-posix >/dev/null 2>&1 ||
-  need_packages+=(g++-mingw-w64-x86-64-posix)
+  missing+=(g++-mingw-w64-x86-64-posix)
 command -v i686-w64-mingw32-g++-posix >/dev/null 2>&1 ||
-  need_packages+=(g++-mingw-w64-i686-posix)
+  missing+=(g++-mingw-w64-i686-posix)
 # In bookworm "wine" holds the wine, wineboot and wineserver commands and
 # "wine64" the loader that runs 64-bit programs.
 if ! command -v wine >/dev/null 2>&1 || ! command -v wineboot >/dev/null 2>&1 ||
    ! command -v wineserver >/dev/null 2>&1 || ! installed wine64; then
-  need_packages+=(wine wine64)
+  missing+=(wine wine64)
 fi
-command -v cmake >/dev/null 2>&1 || need_packages+=(cmake)
-command -v make >/dev/null 2>&1 || need_packages+=(make)
-command -v g++ >/dev/null 2>&1 || need_packages+=(g++)
-command -v perl >/dev/null 2>&1 || need_packages+=(perl-base)
-command -v cmp >/dev/null 2>&1 || need_packages+=(diffutils)
+command -v cmake >/dev/null 2>&1 || missing+=(cmake)
+command -v make >/dev/null 2>&1 || missing+=(make)
+command -v g++ >/dev/null 2>&1 || missing+=(g++)
+command -v perl >/dev/null 2>&1 || missing+=(perl-base)
+command -v cmp >/dev/null 2>&1 || missing+=(diffutils)
 add_i386=0
 if [[ "$run_i686" == 1 ]] && ! installed wine32:i386; then
-  need_packages+=(wine32:i386)
+  missing+=(wine32:i386)
   dpkg --print-foreign-architectures 2>/dev/null | grep -qx i386 || add_i386=1
 fi
 
-if ((${#need_packages[@]} > 0)); then
-  stage "installing ${need_packages[*]}"
-  if ! command -v apt-get >/dev/null 2>&1; then
-    echo "wine-test: missing ${need_packages[*]} and no apt-get to install them" >&2
-    exit 1
+if ((${#missing[@]} > 0)); then
+  stage "installing ${missing[*]}"
+  if ((add_i386)); then
+    sudo_cmd=()
+    [[ $(id -u) -eq 0 ]] || sudo_cmd=(sudo)
+    "${sudo_cmd[@]}" dpkg --add-architecture i386
   fi
-  sudo_cmd=()
-  if [[ $(id -u) -ne 0 ]]; then
-    if command -v sudo >/dev/null 2>&1; then
-      sudo_cmd=(sudo)
-    else
-      echo "wine-test: installing ${need_packages[*]} needs root" >&2
-      exit 1
-    fi
-  fi
-  if ((add_i386)); then "${sudo_cmd[@]}" dpkg --add-architecture i386; fi
-  "${sudo_cmd[@]}" apt-get update >"$logs/apt.log" 2>&1 ||
-    { tail -20 "$logs/apt.log" >&2; exit 1; }
-  if ! "${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y \
-       --no-install-recommends "${need_packages[@]}" >>"$logs/apt.log" 2>&1; then
-    tail -20 "$logs/apt.log" >&2
-    exit 1
-  fi
+  need_packages "${missing[@]}"
   stage_done
 fi
 
@@ -116,25 +96,25 @@ fi
 # Builds
 # ---------------------------------------------------------------------------
 
-stage "building moltavex.exe for x86_64 and i686 (log: $logs/build-windows.log)"
+stage "building moltavex.exe for x86_64 and i686 (logs: $logs/build-win64.log, build-win32.log)"
 # From scratch, so that every source file is compiled and its warnings seen.
-rm -rf "$build_dir/win64" "$build_dir/win32"
-if ! MX_WIN64_DIR="$build_dir/win64" MX_WIN32_DIR="$build_dir/win32" \
-     scripts/build-windows.sh >"$logs/build-windows.log" 2>&1; then
-  tail -30 "$logs/build-windows.log" >&2
-  echo "wine-test: the Windows build failed" >&2
-  exit 1
-fi
-# build-windows.sh builds x86_64 first, then announces and builds i686.
-awk '/^build-windows: i686 -> /{arch=1} {print > (arch ? f32 : f64)}' \
-  f64="$logs/build-win64.log" f32="$logs/build-win32.log" "$logs/build-windows.log"
+for arch in win64 win32; do
+  rm -rf "${build_dir:?}/$arch"
+  if ! { cmake --preset "$arch" -B "$build_dir/$arch" -DCMAKE_BUILD_TYPE=Release &&
+         cmake --build "$build_dir/$arch" --parallel "$(nproc 2>/dev/null || echo 2)"; } \
+       >"$logs/build-$arch.log" 2>&1; then
+    tail -30 "$logs/build-$arch.log" >&2
+    echo "wine: the $arch build failed" >&2
+    exit 1
+  fi
+done
 for arch in win64 win32; do
   if grep -q "warning:" "$logs/build-$arch.log"; then
     fail "compiler warnings in the $arch build:"
     grep "warning:" "$logs/build-$arch.log" | sed 's/^/    /'
   else
     pass
-    echo "wine-test: $arch build has no compiler warnings"
+    echo "wine: $arch build has no compiler warnings"
   fi
 done
 stage_done
@@ -155,7 +135,7 @@ if ! { cmake --preset demo -B "$build_dir/linux" &&
        cmake --build "$build_dir/linux" --parallel "$(nproc 2>/dev/null || echo 2)"; } \
      >"$logs/build-linux.log" 2>&1; then
   tail -30 "$logs/build-linux.log" >&2
-  echo "wine-test: the Linux build failed" >&2
+  echo "wine: the Linux build failed" >&2
   exit 1
 fi
 linux_exe="$build_dir/linux/moltavex"
@@ -176,7 +156,7 @@ unset DISPLAY WAYLAND_DISPLAY
 if [[ ! -f "$WINEPREFIX/system.reg" ]]; then
   wineboot -i </dev/null >"$logs/wineboot.log" 2>&1 || {
     cat "$logs/wineboot.log" >&2
-    echo "wine-test: wineboot failed" >&2
+    echo "wine: wineboot failed" >&2
     exit 1
   }
 fi
@@ -204,7 +184,7 @@ run_driver() {
   grep -E '^(FAIL|       )' "$log" || true
   local summary
   summary="$(tail -n 1 "$log")"
-  echo "wine-test: driver ($arch): $summary"
+  echo "wine: driver ($arch): $summary"
   if [[ "$summary" =~ ^([0-9]+)\ passed,\ ([0-9]+)\ failed$ ]]; then
     passed=$((passed + BASH_REMATCH[1]))
     failed=$((failed + BASH_REMATCH[2]))
@@ -221,7 +201,7 @@ run_driver() {
 # ---------------------------------------------------------------------------
 
 # shellcheck source=scripts/lib/stream-data.sh
-source "$repo_root/scripts/lib/stream-data.sh"
+source "$root/scripts/lib/stream-data.sh"
 
 compare_streams() {
   local arch="$1" exe="$2"
@@ -230,7 +210,6 @@ compare_streams() {
   rm -rf "$dir"
   mkdir -p "$dir"
   local files=()
-  local corpus="$repo_root/../shared/corpus"
   for f in alice29.txt kppkn.gtb fireworks.jpeg geo.protodata; do
     if [[ -f "$corpus/$f" ]]; then
       cp "$corpus/$f" "$dir/$f"
@@ -238,13 +217,13 @@ compare_streams() {
       files+=("$f")
     fi
   done
-  ((${#files[@]} > 0)) || echo "wine-test:   corpus not found at $corpus: generated data only"
+  ((${#files[@]} > 0)) || echo "wine:   corpus not found at $corpus: generated data only"
   make_stream_data "$dir"
   files+=(runs.bin text-crlf.txt noise.bin empty.bin one-f0.bin)
 
   local checked=0 bad=0
   for f in "${files[@]}"; do
-    for model in 0 1 2 3 4 5; do
+    for model in "${models[@]}"; do
       for order in 5 22; do
         local base="$f.m$model.o$order"
         local what="$f model $model order $order ($arch)"
@@ -286,7 +265,7 @@ compare_streams() {
       done
     done
   done
-  echo "wine-test: $checked of $((checked + bad)) file/model/order combinations identical and restored ($arch)"
+  echo "wine: $checked of $((checked + bad)) file/model/order combinations identical and restored ($arch)"
   stage_done
 }
 
@@ -307,9 +286,9 @@ if [[ "$run_i686" == 1 ]]; then
     fail "wine does not run the i686 program (is wine32:i386 installed?)"
   fi
 else
-  echo "wine-test: the i686 program was built but not run (MX_WINE_I686=1 runs it)"
+  echo "wine: the i686 program was built but not run (MX_WINE_I686=1 runs it)"
 fi
 
-echo "wine-test: total time $((SECONDS - start_time))s"
-echo "wine-test: $passed passed, $failed failed"
+echo "wine: total time $((SECONDS - start_time))s"
+echo "wine: $passed passed, $failed failed"
 ((failed == 0))
