@@ -141,8 +141,10 @@ bool apply_permissions(Handle h, const FileAttributes& from) {
 
 bool apply_times(Handle h, const FileAttributes& from) {
   if (!from.valid) return true;
-  const timespec times[2] = {{static_cast<time_t>(from.access_seconds), from.access_nanoseconds},
-                             {static_cast<time_t>(from.modify_seconds), from.modify_nanoseconds}};
+  // tv_nsec is a long, 32 bits on some targets; nanoseconds always fit.
+  const timespec times[2] = {
+      {static_cast<time_t>(from.access_seconds), static_cast<long>(from.access_nanoseconds)},
+      {static_cast<time_t>(from.modify_seconds), static_cast<long>(from.modify_nanoseconds)}};
   return ::futimens(static_cast<int>(h), times) == 0;
 }
 
