@@ -138,3 +138,25 @@ test('the package states the header\'s version and loads from given bytes', asyn
   await mx.init({ wasm: fs.readFileSync(new URL('../moltavex.wasm', import.meta.url)) });
   assert.ok(equal(mx.decompressSync(mx.compressSync('again')), new TextEncoder().encode('again')));
 });
+
+test('the worker\'s run reads a Blob in pieces and gives a Blob back', async () => {
+  const { run } = await import('../worker.js');
+  const seen = [];
+  const big = new Uint8Array(3 << 20).map((_, i) => (i * 31) ^ (i >> 12));
+  const packed = await run({ op: 'compress', input: new Blob([big]), options: { level: 1 } }, (n) =>
+    seen.push(n),
+  );
+  assert.ok(equal(new Uint8Array(await packed.result.arrayBuffer()), mx.compressSync(big, { level: 1 })));
+  assert.equal(seen.at(-1), big.length, 'progress to the end');
+  assert.deepEqual(packed.info, {
+    model: 1,
+    order: 12,
+    compressedBytes: packed.result.size,
+    originalBytes: big.length,
+    checksum: true,
+  });
+  const restored = await run({ op: 'decompress', input: packed.result });
+  assert.ok(equal(new Uint8Array(await restored.result.arrayBuffer()), big));
+  assert.equal(restored.info.checksum, true);
+  await assert.rejects(run({ op: 'decompress', input: big.subarray(0, 10) }), { code: 'INVALID_STREAM' });
+});
