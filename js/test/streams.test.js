@@ -158,5 +158,5 @@ test('the worker\'s run reads a Blob in pieces and gives a Blob back', async () 
   const restored = await run({ op: 'decompress', input: packed.result });
   assert.ok(equal(new Uint8Array(await restored.result.arrayBuffer()), big));
   assert.equal(restored.info.checksum, true);
-  await assert.rejects(run({ op: 'decompress', input: big.subarray(0, 10) }), { code: 'INVALID_STREAM' });
+  await assert.rejects(run({ op: 'decompress', input: Uint8Array.of(0xe0, 1) }), { code: 'INVALID_STREAM' });
 });
