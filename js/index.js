@@ -6,8 +6,12 @@
 //   inspect(stream)                  the setting, sizes and memory of a stream
 //   new MoltavexCompressionStream()  / MoltavexDecompressionStream()
 //
-// One module instance serves every call and stream. Node reads the .wasm
-// beside this file; browsers fetch it relative to it; init({ wasm })
+// One module instance serves the calls and streams whose tables are small.
+// Wasm memory never shrinks, so a job with large tables (or the automatic
+// choice, which tries many) runs on an instance of its own, dropped when
+// it ends: its memory is fresh, so it costs only the pages the data
+// touches, and it goes back to the system with the instance. Node reads the
+// .wasm beside this file; browsers fetch it relative to it; init({ wasm })
 // gives another source (a URL, a Response, bytes or a compiled module).
 import { Core, NO_MEMORY_LIMIT } from './lib/core.js';
 import { MoltavexError } from './lib/error.js';
@@ -52,6 +56,19 @@ export function init(options = {}) {
     ready = null;
   });
   return ready.then(() => {});
+}
+
+// Tables from this size on get an instance of their own.
+const OWN_INSTANCE_FROM = 64 * 2 ** 20;
+
+function coreFor(tableBytes) {
+  return tableBytes >= OWN_INSTANCE_FROM ? Core.createSync(compiled) : core;
+}
+
+// The instance to restore a stream whose first byte is `first` on.
+function decompressingCore(c, first) {
+  const setting = first === undefined ? null : c.header(first);
+  return setting ? coreFor(c.modelMemory(setting.model, setting.order)) : c;
 }
 
 function synced() {
@@ -114,11 +131,14 @@ export function compressSync(data, options = {}) {
   const c = synced();
   const bytes = toBytes(data);
   const setting = settingOf(c, options, bytes.length);
-  return c.compress(bytes, setting, compressOptions(options, setting === null)).stream;
+  const on = coreFor(setting ? c.modelMemory(setting.model, setting.order) : Infinity);
+  return on.compress(bytes, setting, compressOptions(options, setting === null)).stream;
 }
 
 export function decompressSync(data, options = {}) {
-  return synced().decompress(toBytes(data), { limit: limitOf(options.memoryLimit, null) });
+  const bytes = toBytes(data);
+  const on = decompressingCore(synced(), bytes[0]);
+  return on.decompress(bytes, { limit: limitOf(options.memoryLimit, null) });
 }
 
 export async function compress(data, options = {}) {
@@ -177,7 +197,11 @@ export class MoltavexCompressionStream {
       ? autoPair(options)
       : streamPair((done) => {
           const t = compressionTransformer(
-            loaded,
+            async () => {
+              const c = await loaded();
+              const setting = settingOf(c, options, undefined);
+              return coreFor(c.modelMemory(setting.model, setting.order));
+            },
             (c) => settingOf(c, options, undefined),
             () => compressOptions(options, false),
             (ctx) =>
@@ -204,7 +228,7 @@ export class MoltavexDecompressionStream {
   constructor(options = {}) {
     const pair = streamPair((done) => {
       const t = decompressionTransformer(
-        loaded,
+        async (first) => decompressingCore(await loaded(), first),
         () => ({ limit: limitOf(options.memoryLimit, null) }),
         (ctx) => {
           const record = ctx.core.describe(ctx.first, ctx.tail, ctx.consumed);
@@ -237,7 +261,6 @@ function withFailure(t, done) {
       }
     };
   return {
-    start: wrap(t.start),
     transform: wrap(t.transform),
     flush: wrap(t.flush),
     cancel: (...args) => {
@@ -267,7 +290,8 @@ function autoPair(options) {
           all.set(p, at);
           at += p.length;
         }
-        const { stream, setting } = core.compress(all, null, compressOptions(options, true));
+        const on = coreFor(Infinity);
+        const { stream, setting } = on.compress(all, null, compressOptions(options, true));
         controller.enqueue(stream);
         done({ ...setting, compressedBytes: stream.length, originalBytes: total, checksum: options.checksum ?? true });
       } catch (e) {

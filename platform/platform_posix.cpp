@@ -220,6 +220,8 @@ FileId identify(const char* name) {
 
 bool remove_file(const char* name) { return ::unlink(name) == 0; }
 
+// WebAssembly has its own zero-filled memory (memory_wasm.cpp).
+#if !defined(__EMSCRIPTEN__)
 // Blocks from this size on are mapped directly, which also starts them on
 // a page boundary, with the system's small pages until advise_huge_pages.
 static constexpr std::uint64_t mapped_from = std::uint64_t{1} << 20;
@@ -259,6 +261,7 @@ void free_memory(void* block, std::uint64_t bytes) {
     std::free(block);
   }
 }
+#endif
 
 }  // namespace mx::platform
 

@@ -50,6 +50,13 @@ export class Core {
     return core;
   }
 
+  // An instance of its own for one job or stream (see index.js).
+  static createSync(module) {
+    const core = new Core();
+    core.attach(new WebAssembly.Instance(module, imports(core)));
+    return core;
+  }
+
   attach(instance) {
     this.x = instance.exports;
     this.memory = this.x.memory;

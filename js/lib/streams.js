@@ -63,12 +63,18 @@ async function drained(controller) {
   }
 }
 
-// The transformer shared by both directions. `open(core)` makes the
-// context; `step(ctx, src, size)` and `finish(ctx)` run one call each and
-// return {status, consumed, written, done}.
+// The transformer shared by both directions. `getCore(first)` gives the
+// instance to run on, once the stream's first byte is known (undefined
+// for an empty input); `open(core)` makes the context; `step(ctx, src,
+// size)` and `finish(ctx)` run one call each and return {status, consumed,
+// written, done}.
 function transformer(getCore, open, step, finish, onEnd) {
   let ctx = null;
   let ended = false;
+  const opened = async (first) => {
+    if (!ctx) ctx = open(await getCore(first));
+    return ctx;
+  };
   const fail = async (controller, status) => {
     const error = ctx.core.fail(status, ctx.setting);
     ctx.release();
@@ -80,13 +86,10 @@ function transformer(getCore, open, step, finish, onEnd) {
     ctx.written += written;
   };
   return {
-    async start() {
-      const core = await getCore();
-      ctx = open(core);
-    },
     async transform(chunk, controller) {
       const bytes = toBytes(chunk);
-      const core = ctx.core;
+      if (bytes.length === 0) return;
+      const { core } = await opened(bytes[0]);
       for (let at = 0; at < bytes.length && !ended; ) {
         const piece = Math.min(PIECE, bytes.length - at);
         core.heap().set(bytes.subarray(at, at + piece), ctx.input);
@@ -107,6 +110,7 @@ function transformer(getCore, open, step, finish, onEnd) {
       }
     },
     async flush(controller) {
+      await opened(undefined);
       for (;;) {
         const r = ctx.core.guard(() => finish(ctx));
         emit(controller, r.written);
