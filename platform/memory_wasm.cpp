@@ -10,11 +10,13 @@
 // MORECORE_CANNOT_TRIM). So blocks of 1 MiB and more are cut from fresh
 // memory above the break, on 64 KiB boundaries. A freed block is kept as a
 // free span (merged with free neighbours), and a block taken from it again
-// is cleared page by page, only where a page holds something: reading a
-// page that was never written maps the host's shared zero page, so the
-// pages the last table left untouched stay free. A free span that ends at
-// the break is extended from fresh memory, and only its old part is
-// cleared. Smaller blocks come from calloc. There are no threads here.
+// is cleared over the bytes asked for (in V8 even reading a page makes it
+// resident, so nothing cheaper tells which pages the last table touched);
+// a free span that ends at the break is extended from fresh memory, and
+// only its old part is cleared. So a table costs the pages its data
+// touches the first time its memory is used; the JavaScript package gives
+// large tables an instance of their own for that reason. Smaller blocks
+// come from calloc. There are no threads here.
 #if defined(__EMSCRIPTEN__)
 
 #if defined(__EMSCRIPTEN_PTHREADS__)
@@ -54,23 +56,6 @@ std::uintptr_t round_up(std::uint64_t bytes) {
   return static_cast<std::uintptr_t>((bytes + wasm_page - 1) & ~std::uint64_t{wasm_page - 1});
 }
 
-// Zeroes the 4 KiB pages of [block, block + bytes) that are not zero.
-void clear(std::uintptr_t block, std::uint64_t bytes) {
-  constexpr std::size_t page = 4096;
-  auto* p = reinterpret_cast<unsigned char*>(block);
-  for (std::uint64_t at = 0; at < bytes; at += page) {
-    const std::size_t n = static_cast<std::size_t>(bytes - at < page ? bytes - at : page);
-    std::uint64_t any = 0;
-    for (std::size_t i = 0; i + 8 <= n; i += 8) {
-      std::uint64_t word;
-      std::memcpy(&word, p + at + i, 8);
-      any |= word;
-    }
-    for (std::size_t i = n & ~std::size_t{7}; i < n; ++i) any |= p[at + i];
-    if (any != 0) std::memset(p + at, 0, n);
-  }
-}
-
 std::uintptr_t current_break() { return reinterpret_cast<std::uintptr_t>(::sbrk(0)); }
 
 // Moves the break up by `bytes`; false (having moved it as far as it
@@ -104,7 +89,7 @@ void* take_fresh(std::uint64_t bytes, std::uintptr_t size) {
       const Span old = last;
       if (!raise_break(size - old.bytes)) return nullptr;
       remove_span(span_count - 1);
-      clear(old.begin, old.bytes);
+      std::memset(reinterpret_cast<void*>(old.begin), 0, old.bytes);
       return reinterpret_cast<void*>(old.begin);
     }
   }
@@ -136,7 +121,7 @@ void* alloc_zeroed(std::uint64_t bytes) {
     spans[best].begin += size;
     spans[best].bytes -= size;
   }
-  clear(begin, bytes);
+  std::memset(reinterpret_cast<void*>(begin), 0, static_cast<std::size_t>(bytes));
   return reinterpret_cast<void*>(begin);
 }
 
