@@ -55,6 +55,7 @@ export interface StreamInfo {
 export interface TransformInfo {
   model: number;
   order: number;
+  modelName: string;
   compressedBytes: number;
   originalBytes: number;
   /** A record was written, or (restoring) one was verified. */

@@ -208,6 +208,7 @@ export class MoltavexCompressionStream {
               done({
                 model: ctx.setting.model,
                 order: ctx.setting.order,
+                modelName: ctx.core.modelName(ctx.setting.model),
                 compressedBytes: ctx.written,
                 originalBytes: ctx.consumed,
                 checksum: options.checksum ?? true,
@@ -235,6 +236,7 @@ export class MoltavexDecompressionStream {
           done({
             model: ctx.setting.model,
             order: ctx.setting.order,
+            modelName: ctx.core.modelName(ctx.setting.model),
             compressedBytes: ctx.consumed,
             originalBytes: ctx.written,
             checksum: record !== null,
@@ -293,7 +295,13 @@ function autoPair(options) {
         const on = coreFor(Infinity);
         const { stream, setting } = on.compress(all, null, compressOptions(options, true));
         controller.enqueue(stream);
-        done({ ...setting, compressedBytes: stream.length, originalBytes: total, checksum: options.checksum ?? true });
+        done({
+          ...setting,
+          modelName: on.modelName(setting.model),
+          compressedBytes: stream.length,
+          originalBytes: total,
+          checksum: options.checksum ?? true,
+        });
       } catch (e) {
         done(null);
         throw e;

@@ -151,6 +151,7 @@ test('the worker\'s run reads a Blob in pieces and gives a Blob back', async () 
   assert.deepEqual(packed.info, {
     model: 1,
     order: 12,
+    modelName: 'Simple Bitwise Model',
     compressedBytes: packed.result.size,
     originalBytes: big.length,
     checksum: true,
