@@ -39,6 +39,7 @@ cmake --preset wasm >/dev/null
 cmake --build --preset wasm -j2 >/dev/null
 cp build-wasm/bindings/wasm/moltavex.wasm js/moltavex.wasm
 cp build-wasm/bindings/wasm/header.js js/lib/header.js
+cp LICENSE js/LICENSE
 
 mkdir -p build-web
 version=$(node -p "require('./js/package.json').version")
