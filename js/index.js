@@ -15,7 +15,15 @@
 // gives another source (a URL, a Response, bytes or a compiled module).
 import { Core, NO_MEMORY_LIMIT } from './lib/core.js';
 import { MoltavexError } from './lib/error.js';
-import { LEVEL_DEFAULT, LEVEL_MAX, LEVEL_MIN, STATUSES, VERSION } from './lib/header.js';
+import {
+  LEVEL_DEFAULT,
+  LEVEL_MAX,
+  LEVEL_MIN,
+  MAX_ORDER,
+  MODEL_COUNT,
+  STATUSES,
+  VERSION,
+} from './lib/header.js';
 import { compressionTransformer, decompressionTransformer, toBytes } from './lib/streams.js';
 
 export { MoltavexError, VERSION };
@@ -110,8 +118,8 @@ function settingOf(c, options, size) {
   if (options.auto) return null;
   if (options.model !== undefined || options.order !== undefined) {
     return {
-      model: integer(options.model, 'model', 0, 5),
-      order: integer(options.order, 'order', 0, 31),
+      model: integer(options.model, 'model', 0, MODEL_COUNT - 1),
+      order: integer(options.order, 'order', 0, MAX_ORDER),
     };
   }
   const level = integer(options.level ?? LEVEL_DEFAULT, 'level', LEVEL_MIN, LEVEL_MAX);

@@ -25,7 +25,12 @@ class Context {
     this.tail = new Uint8Array(0);
     this.input = core.malloc(PIECE);
     this.blocks.push(this.input);
-    this.output = core.malloc(PIECE);
+    try {
+      this.output = core.malloc(PIECE);
+    } catch (e) {
+      core.free(this.input);
+      throw e;
+    }
     this.blocks.push(this.output);
     const blocks = this.blocks;
     const self = { handle: 0 };
