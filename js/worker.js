@@ -11,6 +11,7 @@
 import { MoltavexCompressionStream, MoltavexDecompressionStream, init } from './index.js';
 
 const PROGRESS_EVERY = 1 << 20;
+const FOLD_EVERY = 16 << 20;
 
 export async function run({ op, input, options = {} }, onProgress = () => {}) {
   await init();
@@ -34,13 +35,26 @@ export async function run({ op, input, options = {} }, onProgress = () => {}) {
       controller.enqueue(chunk);
     },
   });
-  const parts = [];
+  // The output's pieces are folded into Blobs as they come, which the
+  // browser may keep on disk: the result is a Blob of Blobs, never one
+  // array.
+  const blobs = [];
+  let pieces = [];
+  let pending = 0;
   const reading = blob.stream().pipeThrough(counting).pipeTo(pair.writable);
   reading.catch(() => {});
-  for await (const part of pair.readable) parts.push(part);
+  for await (const piece of pair.readable) {
+    pieces.push(piece);
+    pending += piece.length;
+    if (pending >= FOLD_EVERY) {
+      blobs.push(new Blob(pieces));
+      pieces = [];
+      pending = 0;
+    }
+  }
   await reading;
   onProgress(blob.size, blob.size);
-  return { result: new Blob(parts), info: await pair.info };
+  return { result: new Blob([...blobs, ...pieces]), info: await pair.info };
 }
 
 function describe(error) {
