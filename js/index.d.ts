@@ -102,10 +102,10 @@ export function inspect(data: Data, options?: DecompressOptions): Promise<Stream
 export function heapBytes(): number;
 
 /** Compresses what is written to `writable`; shaped like CompressionStream. */
-export class MoltavexCompressionStream implements TransformStream<BufferSource, Uint8Array> {
+export class MoltavexCompressionStream implements TransformStream<ArrayBufferView | ArrayBuffer, Uint8Array> {
   constructor(options?: CompressOptions);
   readonly readable: ReadableStream<Uint8Array>;
-  readonly writable: WritableStream<BufferSource>;
+  readonly writable: WritableStream<ArrayBufferView | ArrayBuffer>;
   /** Resolves once the stream has closed (null if it failed). */
   readonly info: Promise<TransformInfo | null>;
 }
@@ -114,9 +114,9 @@ export class MoltavexCompressionStream implements TransformStream<BufferSource, 
  * Restores what is written to `writable`. Act on the data only once
  * `readable` has closed: damage errors it after the data before it.
  */
-export class MoltavexDecompressionStream implements TransformStream<BufferSource, Uint8Array> {
+export class MoltavexDecompressionStream implements TransformStream<ArrayBufferView | ArrayBuffer, Uint8Array> {
   constructor(options?: DecompressOptions);
   readonly readable: ReadableStream<Uint8Array>;
-  readonly writable: WritableStream<BufferSource>;
+  readonly writable: WritableStream<ArrayBufferView | ArrayBuffer>;
   readonly info: Promise<TransformInfo | null>;
 }

@@ -5,7 +5,8 @@
 # bundled with esbuild from the tarball as a user's app would be).
 #   scripts/web.sh [--test]
 # --test also builds the native program (demo preset) and runs the
-# package's tests against it (node --test js/test/) and the page's test in a
+# package's tests against it (node --test js/test/), compiles an app's use
+# of its types (js/test/types/, TypeScript) and runs the page's test in a
 # headless Debian Chromium (web/test/page.mjs), which keeps a screenshot in
 # build-web/page.png. Installs what it needs: Debian packages with
 # apt-get, the build and test tools from npm into build-web/tools (pinned
@@ -22,6 +23,7 @@ esac
 
 esbuild_version=0.28.2
 playwright_version=1.65.2
+typescript_version=5.9.3
 
 source scripts/need-xxhash.sh
 packages=(emscripten cmake make)
@@ -49,7 +51,7 @@ tarball=build-web/moltavex-$version.tgz
 [ -f "$tarball" ] || { echo "web.sh: npm pack made no $tarball" >&2; exit 1; }
 
 # Both always: npm would remove one installed earlier when given the other.
-tools=(esbuild@$esbuild_version playwright-core@$playwright_version)
+tools=(esbuild@$esbuild_version playwright-core@$playwright_version typescript@$typescript_version)
 mkdir -p build-web/tools
 [ -f build-web/tools/package.json ] || echo '{ "private": true }' >build-web/tools/package.json
 (cd build-web/tools && npm install --silent --no-save --no-package-lock --no-audit --no-fund "${tools[@]}")
@@ -75,5 +77,8 @@ cmake --build --preset demo --target moltavex_program -j2 >/dev/null
 export MOLTAVEX_PROGRAM=$root/build-demo/moltavex
 echo "web.sh: package tests"
 node --test js/test/*.test.js
+cp js/test/types/use.ts js/test/types/tsconfig.json "$app/"
+build-web/tools/node_modules/.bin/tsc -p "$app"
+echo "web.sh: the types compile for an app"
 echo "web.sh: page test in Chromium"
 node web/test/page.mjs build-web/site build-web/page.png build-web/tools
