@@ -86,6 +86,11 @@ void run_trials(std::vector<Trial>& trials, const std::uint8_t* data, std::size_
       released.notify_all();
     }
   };
+#if defined(__EMSCRIPTEN__) && !defined(__EMSCRIPTEN_PTHREADS__)
+  // A build without threads (WebAssembly) cannot start one, and would abort
+  // on the exception: the calling thread does all the work.
+  work();
+#else
   std::thread helper;
   try {
     helper = std::thread(work);
@@ -94,6 +99,7 @@ void run_trials(std::vector<Trial>& trials, const std::uint8_t* data, std::size_
   }
   work();
   if (helper.joinable()) helper.join();
+#endif
 }
 
 }  // namespace

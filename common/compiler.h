@@ -42,7 +42,12 @@ namespace mx {
 // Asks for the cache line holding `address` ahead of its use; no effect on
 // results.
 inline void prefetch(const void* address) {
-#if defined(__GNUC__) || defined(__clang__)
+#if defined(__EMSCRIPTEN__)
+  // WebAssembly has no prefetch; a load whose value is dropped starts the
+  // line's fetch all the same (volatile, so that it stays). Callers pass
+  // addresses inside their tables only.
+  (void)*static_cast<const volatile unsigned char*>(address);
+#elif defined(__GNUC__) || defined(__clang__)
   __builtin_prefetch(address);
 #else
   (void)address;

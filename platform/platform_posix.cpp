@@ -234,8 +234,10 @@ bool apply_permissions(Handle h, const FileAttributes& from) {
 
 bool apply_times(Handle h, const FileAttributes& from) {
   if (!from.valid) return true;
-  const timespec times[2] = {{static_cast<time_t>(from.access_seconds), from.access_nanoseconds},
-                             {static_cast<time_t>(from.modify_seconds), from.modify_nanoseconds}};
+  // tv_nsec is a long, 32 bits on some targets; nanoseconds always fit.
+  const timespec times[2] = {
+      {static_cast<time_t>(from.access_seconds), static_cast<long>(from.access_nanoseconds)},
+      {static_cast<time_t>(from.modify_seconds), static_cast<long>(from.modify_nanoseconds)}};
   return ::futimens(static_cast<int>(h), times) == 0;
 }
 
@@ -314,6 +316,8 @@ FileId identify(const char* name) {
 
 bool remove_file(const char* name) { return ::unlink(name) == 0; }
 
+// WebAssembly has its own zero-filled memory (memory_wasm.cpp).
+#if !defined(__EMSCRIPTEN__)
 // Blocks from this size on are mapped directly, which also starts them on
 // a page boundary, with the system's small pages until advise_huge_pages.
 static constexpr std::uint64_t mapped_from = std::uint64_t{1} << 20;
@@ -353,6 +357,7 @@ void free_memory(void* block, std::uint64_t bytes) {
     std::free(block);
   }
 }
+#endif
 
 }  // namespace mx::platform
 
