@@ -378,6 +378,13 @@ MVX_API mvx_status mvx_decompressor_finish(mvx_decompressor* d, void* dst, size_
   return MVX_OK;
 }
 
+MVX_API mvx_status mvx_decompressor_may_end(const mvx_decompressor* d, bool* may_end) {
+  if (d == nullptr || may_end == nullptr) return MVX_INVALID_CALL;
+  *may_end = d->failed == MVX_OK && d->job != nullptr && d->skip_known && d->skip == 0 &&
+             !d->has_record && d->all_handed_out();
+  return MVX_OK;
+}
+
 MVX_API void mvx_decompressor_free(mvx_decompressor* decompressor) { delete decompressor; }
 
 }  // extern "C"

@@ -37,7 +37,7 @@ stage_table=(
   "valgrind | all  | [FILE] [MODEL] [ORDER]    | valgrind memcheck on a compression and a decompression"
   "install  | all  |                           | install, then the C and C++ consumers against it"
   "pip      | all  |                           | the Python package through pip and its wheel"
-  # ---- web: the lead adds the web stage here (scripts/web.sh --test) ----
+  "web      | all  |                           | wasm, the npm package and the page in Node and Chromium (scripts/web.sh --test)"
   "fuzz     | all  | [SECONDS] [BUILD_DIR]     | every fuzz target for SECONDS (default 30) each"
   "wine     | all  | [BUILD_DIR]               | the Windows build under Wine (stages/wine.sh)"
   "cross    | all  | [aarch64] [s390x]         | ARM64 and s390x builds under qemu-user (stages/cross.sh)"
@@ -338,6 +338,7 @@ PY
 }
 
 stage_fuzz() { "$root/scripts/stages/fuzz.sh" "$@"; }
+stage_web() { "$root/scripts/web.sh" --test; }
 stage_wine() { "$root/scripts/stages/wine.sh" "$@"; }
 stage_cross() { "$root/scripts/stages/cross.sh" "$@"; }
 stage_huge() { "$root/scripts/stages/huge.sh" "$@"; }

@@ -12,8 +12,8 @@
 # apt-get, the build and test tools from npm into build-web/tools (pinned
 # here, no lock file).
 set -euo pipefail
-cd "$(dirname "$0")/.."
-root=$PWD
+source "$(dirname "$0")/lib/common.sh"
+cd "$root"
 testing=0
 case "${1:-}" in
   --test) testing=1 ;;
@@ -25,14 +25,14 @@ esbuild_version=0.28.2
 playwright_version=1.65.2
 typescript_version=5.9.3
 
-source scripts/need-xxhash.sh
+need_xxhash
 packages=(emscripten cmake make)
 # Node and npm may come from elsewhere than Debian (a newer Node): only
 # missing commands are installed.
 command -v node >/dev/null || packages+=(nodejs)
 command -v npm >/dev/null || packages+=(npm)
 ((testing)) && packages+=(chromium g++)
-scripts/need-packages.sh "${packages[@]}"
+need_packages "${packages[@]}"
 # Debian's emcc runs under a Node that does not search Debian's modules.
 export NODE_PATH=/usr/share/nodejs
 

@@ -291,19 +291,11 @@ class Compressor {
 
 // Whether a push decompressor's stream may end where its input has reached
 // (its end marker decoded, the body's finishing bytes taken, all data
-// handed out, no record begun): a library that can tell declares
-// mvx_decompressor_may_end with MVX_HAS_DECOMPRESSOR_MAY_END. Without it
-// that shows only once the byte after the body comes, or at the end of
-// the input (flush).
+// handed out, no record begun).
 bool may_end(const mvx_decompressor* d) {
-#if defined(MVX_HAS_DECOMPRESSOR_MAY_END)
   bool result = false;
   check(mvx_decompressor_may_end(d, &result));
   return result;
-#else
-  (void)d;
-  return false;
-#endif
 }
 
 // A push decompressor with the input it was given but has not taken: what
@@ -607,12 +599,6 @@ PYBIND11_MODULE(_moltavex, m) {
       PyErr_SetObject(error.ptr(), raised.ptr());
     }
   });
-
-#if defined(MVX_HAS_DECOMPRESSOR_MAY_END)
-  m.attr("_knows_body_end") = true;
-#else
-  m.attr("_knows_body_end") = false;
-#endif
 
   m.def("compress", &compress);
   m.def("decompress", &decompress);

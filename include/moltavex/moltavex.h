@@ -324,6 +324,10 @@ MVX_API mvx_status mvx_decompressor_decompress(mvx_decompressor* decompressor, c
                                                size_t capacity, size_t* written, bool* ended);
 MVX_API mvx_status mvx_decompressor_finish(mvx_decompressor* decompressor, void* dst,
                                            size_t capacity, size_t* written, bool* done);
+/* Whether the stream may end where the input has reached: the end marker
+ * decoded, the body's finishing bytes taken, all data handed out and no
+ * record begun, so that mvx_decompressor_finish would succeed now. */
+MVX_API mvx_status mvx_decompressor_may_end(const mvx_decompressor* decompressor, bool* may_end);
 MVX_API void mvx_decompressor_free(mvx_decompressor* decompressor);
 
 /* Optional hooks into a running job. Start from MVX_OBSERVER_INIT (or

@@ -43,10 +43,7 @@ instead; one given alone takes model 1 or order 16 for the other.
         .eof turns True once the stream has ended and all its data is
         handed out, with or without the record, so that a bz2-style
         `while not d.eof` loop and _compression.DecompressReader stop
-        there. (Where a stream without the record is all the input given,
-        that needs a library that tells the end of the body, one that
-        declares mvx_decompressor_may_end; with another, eof turns True
-        there at .flush().) A record is verified once it is whole, after the data was
+        there. A record is verified once it is whole, after the data was
         handed out: a mismatch raises then (from .decompress or .flush).
         A body that ended with the input given so far may still be
         followed by its record: while .needs_input stays True after eof,

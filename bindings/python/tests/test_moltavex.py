@@ -211,15 +211,10 @@ class _Trickle(io.BytesIO):
 SHORT = TEXT[:3000] + RUNS[:500]
 
 # Streams with and without the record, fed whole or a byte at a time, alone
-# or with bytes after them. Where a stream without the record is all the
-# input, only a library that tells when the body has ended lets eof turn
-# True before the end of the input is known.
-_needs_body_end = pytest.mark.xfail(
-    not moltavex._moltavex._knows_body_end, strict=True,
-    reason="the library does not tell yet when a push decompressor's body has ended")
+# or with bytes after them: eof turns True once the body has ended, before
+# the end of the input is known.
 STREAM_ENDS = [
-    pytest.param(check, piece, tail, id=f"{'record' if check else 'bare'}-{name}-{kind}",
-                 marks=[_needs_body_end] if not check and not tail else [])
+    pytest.param(check, piece, tail, id=f"{'record' if check else 'bare'}-{name}-{kind}")
     for check in (True, False)
     for piece, name in ((1 << 20, "whole"), (1, "bytes"))
     for tail, kind in ((b"", "alone"), (TRAILER, "trailer"))
