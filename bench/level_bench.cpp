@@ -2,6 +2,7 @@
 // fall as the level rises (bench/README.md, "Levels").
 //
 //   moltavex_levels [--sizes LIST] [--memlimit BYTES] [--rows] [--time] FILE...
+//   moltavex_levels --each LEVEL FILE...
 //
 // For each FILE (one kind of data) and each size of LIST (default
 // 1K,4K,16K,64K,512K,4M; a size above the file's length is skipped) it
@@ -11,10 +12,15 @@
 // stream sizes and settings. With --rows a second line per input gives the
 // sizes of the levels' rows (their settings for an unknown length, as
 // mvx_level_setting names them); with --time, the seconds of each level's
-// job (wall clock, one run: indicative only on a shared machine). The rule
+// job and their ratio to the row's (wall clock, one run each: indicative
+// only on a shared machine). The rule
 // holds when no level's stream is more than 0.2% larger than a lower
 // level's. Exit status 0 when it holds everywhere, 1 when not, 2 on a
 // usage or file error.
+//
+// --each: the many-small-files case. Compresses every FILE on its own at
+// LEVEL, then all of them concatenated (as one tar), and prints the total
+// sizes and seconds of both (best of 3 runs each).
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -63,20 +69,59 @@ Result at_level(const std::uint8_t* data, std::size_t size, int level, std::uint
   return result;
 }
 
-std::size_t at_row(const std::uint8_t* data, std::size_t size, int level) {
-  mvx_setting row;
-  mvx_level_setting(level, &row);
+Result at_row(const std::uint8_t* data, std::size_t size, int level) {
+  Result result;
+  mvx_level_setting(level, &result.setting);
   Bytes out(mvx_compress_bound(size));
-  std::size_t written = 0;
-  if (mvx_compress(data, size, row.model, row.order, out.data(), out.size(), &written) != MVX_OK) {
-    return 0;
+  const auto start = std::chrono::steady_clock::now();
+  if (mvx_compress(data, size, result.setting.model, result.setting.order, out.data(), out.size(),
+                   &result.bytes) != MVX_OK) {
+    result.bytes = 0;
   }
-  return written;
+  result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  return result;
+}
+
+// Best of 3: every file on its own, then the files concatenated.
+int each(int level, const std::vector<std::string>& files) {
+  std::vector<Bytes> inputs(files.size());
+  Bytes all;
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    if (!mx::bench::read_file(files[i], inputs[i])) {
+      std::fprintf(stderr, "moltavex_levels: cannot read %s\n", files[i].c_str());
+      return 2;
+    }
+    all.insert(all.end(), inputs[i].begin(), inputs[i].end());
+  }
+  double apart = 1e9, together = 1e9;
+  std::size_t apart_bytes = 0, together_bytes = 0;
+  for (int run = 0; run < 3; ++run) {
+    double seconds = 0;
+    apart_bytes = 0;
+    for (const Bytes& input : inputs) {
+      const Result r = at_level(input.data(), input.size(), level, 0);
+      seconds += r.seconds;
+      apart_bytes += r.bytes;
+    }
+    apart = std::min(apart, seconds);
+    const Result r = at_level(all.data(), all.size(), level, 0);
+    together = std::min(together, r.seconds);
+    together_bytes = r.bytes;
+  }
+  std::printf(
+      "level %d, %zu files, %zu bytes: apart %zu bytes in %.3f s, together %zu bytes in "
+      "%.3f s (%.2fx)\n",
+      level, files.size(), all.size(), apart_bytes, apart, together_bytes, together,
+      apart / together);
+  return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc > 3 && std::string(argv[1]) == "--each") {
+    return each(std::atoi(argv[2]), std::vector<std::string>(argv + 3, argv + argc));
+  }
   std::vector<std::uint64_t> sizes = {1 << 10, 4 << 10, 16 << 10, 64 << 10, 512 << 10, 4 << 20};
   std::uint64_t limit = 0;
   bool rows = false, timed = false;
@@ -136,9 +181,11 @@ int main(int argc, char** argv) {
         sizes_line += " " + std::to_string(r.bytes) + (over ? " **over**" : "") + " |";
         settings_line +=
             " " + std::to_string(r.setting.model) + ":" + std::to_string(r.setting.order) + " |";
-        if (rows) rows_line += " " + std::to_string(at_row(data.data(), size, level)) + " |";
-        char seconds[32];
-        std::snprintf(seconds, sizeof seconds, " %.3f |", r.seconds);
+        const Result row = rows || timed ? at_row(data.data(), size, level) : Result{};
+        if (rows) rows_line += " " + std::to_string(row.bytes) + " |";
+        char seconds[64];
+        std::snprintf(seconds, sizeof seconds, " %.3f (%.1fx) |", r.seconds,
+                      r.seconds / row.seconds);
         time_line += seconds;
         if (r.bytes != 0 && r.bytes < lowest) lowest = r.bytes;
       }
