@@ -8,13 +8,14 @@
 //   - every order is capped by the length (length_cap()), so that a small
 //     input never gets tables it cannot fill, and lowered until its tables
 //     fit the memory limit;
-//   - a level tries the rows of every level up to itself (so capped), on
+//   - a level tries the rows of every level up to itself (so capped) on
 //     the whole input up to whole_bytes, else on a sample spread over it,
-//     climbing each model's orders while they gain, and keeps the
-//     smallest. A level's trials are the first of the next level's on the
-//     same data, so sizes cannot rise with the level on the data tried;
-//     the climb stops where a step gains nothing, so a level costs about
-//     as many codings of the sample as the orders that pay.
+//     and keeps the smallest: model 1's orders from the level's own down
+//     while a step down loses nothing, then the Combined Model's up while
+//     each step gains. Either way a higher level's trials reach every
+//     result of a lower one's (below), so sizes do not rise with the
+//     level on the data tried, and a level pays only for the orders near
+//     its valley.
 // For an unknown length, a level is its row, lowered to fit the limit.
 #include "api/levels.h"
 
@@ -45,9 +46,9 @@ constexpr int last_plain_level = 5;
 constexpr std::size_t whole_bytes = std::size_t{1} << 20;
 constexpr std::size_t sample_bytes = std::size_t{1} << 20;
 constexpr std::size_t sample_pieces = 8;
-// A model after the first climbs only when its first order comes within
-// 1/climb_margin of the best before it; a climb stops after an order that
-// gains less than 1/flat_fraction.
+// The Combined Model climbs only when its first order comes within
+// 1/climb_margin of model 1's best, and stops after an order that gains
+// less than 1/flat_fraction.
 constexpr std::uint64_t climb_margin = 32;
 constexpr std::uint64_t flat_fraction = 1024;
 
@@ -179,37 +180,40 @@ Status choose_level(int level, const std::uint8_t* data, std::size_t available,
     }
     return status;
   };
-  // The climb: every model's first order; its next while the last step
-  // gained at least 1/flat_fraction, and for a model after the first,
-  // only while its first order came within 1/climb_margin of the best of
-  // the models before it. What decides the trial of candidate i are the
-  // sizes of candidates below i alone, which are the same at every level
-  // that has candidate i: a level's trials are the first of the next's.
+  // Model 1's orders (the first `plain` candidates) from the top down,
+  // while a step down gives no larger stream. Where its sizes by order
+  // form one valley, as they do on every kind of data measured, the
+  // descent from a higher level's top passes the lower level's top and
+  // ends where that level's does, or on a smaller stream. Then the
+  // Combined Model's orders from the bottom up: its first always, its next
+  // while the last step gained at least 1/flat_fraction and its first
+  // came within 1/climb_margin of model 1's best. What decides its trial
+  // of candidate i are sizes that every level with candidate i has too,
+  // so its trials are the first of the next level's.
   const std::size_t count = settings.size();
-  const auto worth_climbing = [&](std::size_t i) {
-    const std::uint64_t last = sizes[i - 1];
-    if (last == trial_failed) return false;
-    if (i >= 2 && settings[i - 2].model == settings[i].model && sizes[i - 2] != trial_failed &&
-        last + last / flat_fraction > sizes[i - 2]) {
-      return false;
-    }
-    std::size_t first = i - 1;
-    while (first > 0 && settings[first - 1].model == settings[i].model) --first;
-    if (first == 0) return true;
-    const std::uint64_t before = *std::min_element(sizes.begin(), sizes.begin() + first);
-    return before == trial_failed || sizes[first] <= before + before / climb_margin;
-  };
-  Status status = run(0, std::min<std::size_t>(count, 2));
-  bool stopped = false;  // the climb of the model of candidate i
-  for (std::size_t i = 2; status == Status::ok && i < count; ++i) {
-    if (settings[i].model != settings[i - 1].model) {
-      stopped = false;
-    } else if (!stopped) {
-      stopped = !worth_climbing(i);
-    }
-    if (!stopped) status = run(i, 1);
+  std::size_t plain = 0;
+  while (plain < count && settings[plain].model == settings.front().model) ++plain;
+  // The top two orders of model 1 (or its one order and the Combined
+  // Model's first) at once; then down while the step down lost nothing.
+  Status status = plain >= 2 ? run(plain - 2, 2) : run(0, 2);
+  for (std::size_t i = plain >= 2 ? plain - 2 : 0;
+       status == Status::ok && i >= 1 && sizes[i] != trial_failed && sizes[i] <= sizes[i + 1];
+       --i) {
+    status = run(i - 1, 1);
   }
+  if (status == Status::ok && plain >= 2 && plain < count) status = run(plain, 1);
   if (status != Status::ok) return status;
+  const std::uint64_t plain_best = *std::min_element(sizes.begin(), sizes.begin() + plain);
+  for (std::size_t i = plain + 1; i < count; ++i) {
+    const std::uint64_t last = sizes[i - 1];
+    if (last == trial_failed || (i >= plain + 2 && sizes[i - 2] != trial_failed &&
+                                 last + last / flat_fraction > sizes[i - 2])) {
+      break;
+    }
+    if (plain_best != trial_failed && sizes[plain] > plain_best + plain_best / climb_margin) break;
+    status = run(i, 1);
+    if (status != Status::ok) return status;
+  }
   std::size_t best = settings.size();
   for (std::size_t i = 0; i < settings.size(); ++i) {
     if (sizes[i] != trial_failed &&
