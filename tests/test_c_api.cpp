@@ -259,7 +259,8 @@ Leveled at_level(const Bytes& data, int level, std::uint64_t memory_limit = 0) {
 // larger than a lower level's, on prefixes of every size of text, binary
 // and mixed data; each stream is that of the setting the level names, and
 // its tables hold at most two entries per coded bit (a 10 KB input never
-// gets level 5's 32 MiB). Levels that choose choose the same again.
+// gets level 5's 32 MiB). The level that tries the most chooses the same
+// again.
 TEST(CApi, LevelsNeverGrowAsTheyRiseWhateverTheInput) {
   SKIP_OR_FAIL_WITHOUT_CORPUS();
   Bytes text, binary, mixed, large;
@@ -299,6 +300,7 @@ TEST(CApi, LevelsNeverGrowAsTheyRiseWhateverTheInput) {
     for (const std::size_t size : input.sizes) {
       const Bytes data(input.data->begin(), input.data->begin() + size);
       std::size_t lowest = SIZE_MAX;
+      std::vector<mvx_setting> checked;  // settings whose stream was compared
       for (int level = MVX_LEVEL_MIN; level <= MVX_LEVEL_MAX; ++level) {
         const std::string where = std::string(input.kind) + " " + std::to_string(size) + " level " +
                                   std::to_string(level);
@@ -310,8 +312,13 @@ TEST(CApi, LevelsNeverGrowAsTheyRiseWhateverTheInput) {
                   2 * 17 * 8 * (size + 3) + (128 << 10))
             << where;
         if (size > (1 << 20)) continue;  // the long input costs too much to code twice
-        EXPECT_TRUE(r.stream == test::one_shot(data, r.chosen.model, r.chosen.order)) << where;
-        if (level > MVX_LEVEL_DEFAULT) {
+        if (std::none_of(checked.begin(), checked.end(), [&](mvx_setting s) {
+              return s.model == r.chosen.model && s.order == r.chosen.order;
+            })) {
+          checked.push_back(r.chosen);
+          EXPECT_TRUE(r.stream == test::one_shot(data, r.chosen.model, r.chosen.order)) << where;
+        }
+        if (level == MVX_LEVEL_MAX) {
           mvx_options options = MVX_OPTIONS_INIT;
           options.level = level;
           mvx_setting again{-1, -1};
