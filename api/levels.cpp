@@ -12,10 +12,10 @@
 //     the whole input up to whole_bytes, else on a sample spread over it,
 //     and keeps the smallest: model 1's orders from the level's own down
 //     while a step down loses nothing, then the Combined Model's up while
-//     each step gains. Either way a higher level's trials reach every
-//     result of a lower one's (below), so sizes do not rise with the
-//     level on the data tried, and a level pays only for the orders near
-//     its valley.
+//     each step gains. Either way a higher level's trials reach the
+//     result of every lower one's (see choose_level()), so sizes do not
+//     rise with the level on the data tried, and a level pays only for
+//     the orders near its valley.
 // For an unknown length, a level is its row, lowered to fit the limit.
 #include "api/levels.h"
 
@@ -56,11 +56,10 @@ Setting row(int level) { return levels[level - MVX_LEVEL_MIN]; }
 
 // The highest order worth its tables on `total_size` bytes: for the
 // Combined Model, whose order is its hash's reach as well as its table,
-// the lowest whose table has an entry for every coded bit (an input
-// touches no more entries than it codes bits); for the Simple Bitwise
-// Model, whose order is the length of its context, the highest with at
-// most one entry per coded bit: beyond, on text, its sizes fall by less
-// than the cost of its tables (bench/README.md).
+// the lowest whose table has an entry for every coded bit, room for a
+// hash; for the Simple Bitwise Model, whose order is the length of its
+// context, the highest with no more entries than coded bits. An input
+// touches no more entries than it codes bits.
 int length_cap(int model, std::uint64_t total_size) {
   // Coded bits: the transform adds at most its end marker.
   const std::uint64_t bits = 8 * (total_size + 3);
@@ -76,8 +75,9 @@ int length_cap(int model, std::uint64_t total_size) {
 // `setting` with its order capped by the length (0: unknown) and lowered to
 // fit `memory_limit` (0: none); false when not even order 0 fits.
 bool fit(Setting& setting, std::uint64_t total_size, std::uint64_t memory_limit) {
-  if (total_size != 0)
+  if (total_size != 0) {
     setting.order = std::min(setting.order, length_cap(setting.model, total_size));
+  }
   while (setting.order >= 0 && memory_limit != 0 &&
          table_bytes(setting.model, setting.order) > memory_limit) {
     --setting.order;
@@ -85,11 +85,11 @@ bool fit(Setting& setting, std::uint64_t total_size, std::uint64_t memory_limit)
   return setting.order >= 0;
 }
 
-// A level's candidates on an input of `total_size` bytes, in the order of
-// the climb: the rows of the levels up to this one, fitted, each model's
-// orders distinct and rising (a level's candidates are the first of the
-// next level's). For an unknown length, the level's row alone. Empty when
-// nothing fits the limit.
+// A level's candidates on an input of `total_size` bytes: the rows of the
+// levels up to this one, fitted, model 1's orders and then the Combined
+// Model's, each distinct and rising (a level's candidates are the first of
+// the next level's). For an unknown length, the level's row alone. Empty
+// when nothing fits the limit.
 std::vector<Setting> candidates(int level, std::uint64_t total_size, std::uint64_t memory_limit) {
   std::vector<Setting> settings;
   if (total_size == 0) {

@@ -422,10 +422,10 @@ MVX_API mvx_status mvx_test_stream(mvx_read_function read, void* read_context,
  *
  * The library tries settings on the data itself and keeps the one that
  * gives the shortest stream, an ordinary stream: byte for byte what
- * mvx_compress gives with that setting. It depends on the data, the
- * memory limit and options.level alone, never on timing. Ties go to the
- * smaller tables, then to the lower model and order. Without a level the
- * candidates are the six models at every order whose tables fit
+ * mvx_compress gives with that setting. It depends on the data, its
+ * length, the memory limit and options.level alone, never on timing. Ties
+ * go to the smaller tables, then the lower model and order. Without a
+ * level the candidates are the six models at every order whose tables fit
  * mvx_options.memory_limit (by default MVX_DEFAULT_MEMORY_LIMIT, so that
  * every chosen stream decompresses with the defaults); the trials run two
  * at a time and together never reserve more than the limit. Its cost:
