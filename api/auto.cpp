@@ -58,13 +58,15 @@ bool read_ahead(ByteReader& reader, std::size_t limit, std::vector<std::uint8_t>
 }  // namespace
 
 // The choice on data[0, available) of an input of `total_size` bytes: the
-// level's, or among all settings.
+// level's, or among all settings. A level takes a length of 0 for an
+// unknown one, so an empty input counts as one byte long.
 Status choose_for(const CallSettings& settings, const std::uint8_t* data, std::size_t available,
                   std::uint64_t total_size, bool keep_stream, platform::StopFlag stop,
                   Choice& choice) {
   if (settings.options.level != 0) {
-    return choose_level(settings.options.level, data, available, total_size, settings.memory_limit,
-                        stop, keep_stream, choice);
+    return choose_level(settings.options.level, data, available,
+                        std::max<std::uint64_t>(total_size, 1), settings.memory_limit, stop,
+                        keep_stream, choice);
   }
   return choose(data, available, total_size, keep_stream, settings.memory_limit, stop, choice);
 }
@@ -230,7 +232,8 @@ MVX_API mvx_status mvx_compress_file_auto(const char* input_name, const char* ou
     status = mx::api::open_input(input_name, stop, input, reader);
     if (status != Status::ok) return c_status(status);
     status = mx::api::compress_chosen(
-        reader, writer, input.known_size(), chosen, settings, [&](mx::ByteWriter& out) {
+        reader, writer, input.id().regular ? std::max<std::uint64_t>(input.known_size(), 1) : 0,
+        chosen, settings, [&](mx::ByteWriter& out) {
           return mx::api::open_output(output_name, input, stop, output, out);
         });
     return c_status(mx::api::commit(status, output));

@@ -385,6 +385,13 @@ TEST(CApi, LevelsFitTheMemoryLimit) {
               MVX_OK);
     EXPECT_TRUE(back == data) << level;
   }
+  // An empty input's length is known too: no row's tables for it.
+  for (const int level : {5, 9}) {
+    const Leveled r = at_level(Bytes{}, level);
+    ASSERT_EQ(r.status, MVX_OK) << level;
+    EXPECT_LE(mvx_model_memory(r.chosen.model, r.chosen.order), 256u << 10) << level;
+    EXPECT_TRUE(r.stream == test::one_shot(Bytes{}, r.chosen.model, r.chosen.order)) << level;
+  }
   EXPECT_EQ(at_level(data, 9, 7).status, MVX_MEMORY_LIMIT);
   EXPECT_EQ(at_level(data, -1).status, MVX_INVALID_ARGUMENT);
   EXPECT_EQ(at_level(data, MVX_LEVEL_MAX + 1).status, MVX_INVALID_ARGUMENT);
