@@ -7,6 +7,7 @@
 #include <new>
 
 #include "api/files.h"
+#include "api/levels.h"
 #include "choose/sampling.h"
 #include "io/memory_streams.h"
 #include "models/registry.h"
@@ -56,12 +57,39 @@ bool read_ahead(ByteReader& reader, std::size_t limit, std::vector<std::uint8_t>
 
 }  // namespace
 
+// The choice on data[0, available) of an input of `total_size` bytes: the
+// level's, or among all settings. A level takes a length of 0 for an
+// unknown one, so an empty input counts as one byte long.
+Status choose_for(const CallSettings& settings, const std::uint8_t* data, std::size_t available,
+                  std::uint64_t total_size, bool keep_stream, platform::StopFlag stop,
+                  Choice& choice) {
+  if (settings.options.level != 0) {
+    return choose_level(settings.options.level, data, available,
+                        std::max<std::uint64_t>(total_size, 1), settings.memory_limit, stop,
+                        keep_stream, choice);
+  }
+  return choose(data, available, total_size, keep_stream, settings.memory_limit, stop, choice);
+}
+
 // Reads ahead from `reader`, chooses, opens the output with
 // open_output(writer) and codes the input into it. `size_hint`: the
-// input's length when the caller knows it.
+// input's length when the caller knows it. A level that needs no trials
+// for that length (any level, for an unknown one) reads nothing ahead.
 template <class OpenOutput>
 Status compress_chosen(ByteReader& reader, ByteWriter& writer, std::uint64_t size_hint,
                        Setting* chosen, const CallSettings& settings, OpenOutput&& open_output) {
+  Setting fixed;
+  Status fixed_status = Status::ok;
+  if (settings.options.level != 0 &&
+      level_without_trials(settings.options.level, size_hint, settings.memory_limit, fixed,
+                           fixed_status)) {
+    if (fixed_status != Status::ok) return fixed_status;
+    if (chosen != nullptr) *chosen = fixed;
+    const Status status = open_output(writer);
+    if (status != Status::ok) return status;
+    return compress_streams(reader, writer, fixed.model, fixed.order, settings.observer,
+                            settings.memory_limit, settings.checksum);
+  }
   const platform::StopFlag stop = stop_flag_of(settings.observer);
   // Reading ahead and the trials answer to the stop flag only.
   mvx_observer stop_only{};
@@ -76,8 +104,7 @@ Status compress_chosen(ByteReader& reader, ByteWriter& writer, std::uint64_t siz
       ended ? head.size() : std::max<std::uint64_t>(head.size(), size_hint);
 
   Choice choice;
-  Status status =
-      choose(head.data(), head.size(), total_size, true, settings.memory_limit, stop, choice);
+  Status status = choose_for(settings, head.data(), head.size(), total_size, true, stop, choice);
   if (status != Status::ok) return status;
   if (chosen != nullptr) *chosen = choice.setting;
 
@@ -117,8 +144,8 @@ MVX_API mvx_status mvx_choose_setting(const void* src, size_t size, mvx_setting*
   if (read != Status::ok) return c_status(read);
   try {
     mx::Choice choice;
-    const Status status = mx::choose(static_cast<const std::uint8_t*>(src), size, size, false,
-                                     settings.memory_limit, nullptr, choice);
+    const Status status = mx::api::choose_for(settings, static_cast<const std::uint8_t*>(src), size,
+                                              size, false, nullptr, choice);
     if (status == Status::ok) *chosen = choice.setting;
     return c_status(status);
   } catch (const std::bad_alloc&) {
@@ -139,8 +166,8 @@ MVX_API mvx_status mvx_compress_auto(const void* src, size_t size, void* dst, si
   const auto* bytes = static_cast<const std::uint8_t*>(src);
   try {
     mx::Choice choice;
-    status = mx::choose(bytes, size, size, true, settings.memory_limit,
-                        mx::api::stop_flag_of(settings.observer), choice);
+    status = mx::api::choose_for(settings, bytes, size, size, true,
+                                 mx::api::stop_flag_of(settings.observer), choice);
     if (status != Status::ok) return c_status(status);
     if (chosen != nullptr) *chosen = choice.setting;
     mx::BufferSink sink{static_cast<std::uint8_t*>(dst), capacity};
@@ -180,6 +207,7 @@ MVX_API mvx_status mvx_compress_stream_auto(mvx_read_function read, void* read_c
     mx::ByteWriter writer;
     status = mx::reader_open_function(reader, read, read_context);
     if (status != Status::ok) return c_status(status);
+    reader.expected_bytes = settings.options.size_hint;
     return c_status(mx::api::compress_chosen(
         reader, writer, settings.options.size_hint, chosen, settings,
         [&](mx::ByteWriter& out) { return mx::writer_open_function(out, write, write_context); }));
@@ -196,8 +224,9 @@ MVX_API mvx_status mvx_compress_file_auto(const char* input_name, const char* ou
       const Status status = job.begin(input_name, options, observer, LimitDefault::safe);
       if (status != Status::ok) return status;
       return job.finish(mx::api::compress_chosen(
-          job.reader, job.writer, job.input.known_size(), chosen, job.settings,
-          [&](mx::ByteWriter&) { return job.open_output(output_name); }));
+          job.reader, job.writer,
+          job.input.id().regular ? std::max<std::uint64_t>(job.input.known_size(), 1) : 0, chosen,
+          job.settings, [&](mx::ByteWriter&) { return job.open_output(output_name); }));
     });
   } catch (const std::bad_alloc&) {
     return MVX_OUT_OF_MEMORY;

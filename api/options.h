@@ -76,6 +76,9 @@ inline Status read_settings(const mvx_options* options, const mvx_observer* obse
   settings.observer = observer != nullptr ? &settings.observer_copy : nullptr;
   settings.checksum = settings.options.checksum != 0;
   settings.whole_input = settings.options.whole_input != 0;
+  if (settings.options.level < 0 || settings.options.level > MVX_LEVEL_MAX) {
+    return Status::invalid_argument;
+  }
   const std::uint64_t limit = settings.options.memory_limit;
   if (limit == MVX_NO_MEMORY_LIMIT) {
     settings.memory_limit = no_memory_limit;

@@ -104,6 +104,41 @@ void run_trials(std::vector<Trial>& trials, const std::uint8_t* data, std::size_
 
 }  // namespace
 
+Status run_round(const std::vector<Setting>& round, const std::vector<std::uint64_t>& paged_bytes,
+                 const std::uint8_t* data, std::size_t size, std::uint64_t memory_limit,
+                 platform::StopFlag stop, bool keep_streams, std::vector<TrialResult>& results) {
+  std::vector<Trial> trials(round.size());
+  for (std::size_t i = 0; i < round.size(); ++i) {
+    trials[i].setting = round[i];
+    trials[i].paged_bytes = paged_bytes[i];
+  }
+  run_trials(trials, data, size, keep_streams, memory_limit, stop);
+  for (Trial& trial : trials) {
+    // Tables that could not be had beside another trial's (under an
+    // address-space limit, say) get a second chance alone, so that
+    // whether a trial fails does not hang on which ran beside it.
+    if (trial.status == Status::out_of_memory && trials.size() > 1) {
+      trial.stream.clear();
+      trial.status = Status::ok;
+      run_trial(trial, data, size, keep_streams, memory_limit, stop);
+    }
+  }
+  results.clear();
+  results.resize(trials.size());
+  for (std::size_t i = 0; i < trials.size(); ++i) {
+    Trial& trial = trials[i];
+    if (trial.status == Status::ok) {
+      results[i].size = trial.size;
+      results[i].stream = std::move(trial.stream);
+    } else if (trial.status == Status::out_of_memory) {
+      results[i].size = trial_failed;
+    } else {
+      return trial.status;
+    }
+  }
+  return Status::ok;
+}
+
 Status run_search(SettingSearch& search, const std::uint8_t* data, std::size_t size,
                   std::uint64_t memory_limit, platform::StopFlag stop, Setting* chosen,
                   std::vector<std::uint8_t>* stream,
@@ -118,37 +153,19 @@ Status run_search(SettingSearch& search, const std::uint8_t* data, std::size_t s
       counted = true;
       count_contexts(search);
     }
-    std::vector<Trial> trials(round.size());
-    for (std::size_t i = 0; i < round.size(); ++i) {
-      trials[i].setting = round[i];
-      trials[i].paged_bytes = search.paged_bytes(round[i]);
-    }
-    run_trials(trials, data, size, stream != nullptr, memory_limit, stop);
-    for (Trial& trial : trials) {
-      // Tables that could not be had beside another trial's (under an
-      // address-space limit, say) get a second chance alone, so that
-      // whether a trial fails does not hang on which ran beside it.
-      if (trial.status == Status::out_of_memory && trials.size() > 1) {
-        trial.stream.clear();
-        trial.status = Status::ok;
-        run_trial(trial, data, size, stream != nullptr, memory_limit, stop);
-      }
-    }
-    for (const Trial& trial : trials) {
-      if (trial.status == Status::ok) {
-        search.record(trial.setting, trial.size);
-      } else if (trial.status == Status::out_of_memory) {
-        search.record(trial.setting, trial_failed);
-      } else {
-        return trial.status;
-      }
-    }
+    std::vector<std::uint64_t> paged_bytes(round.size());
+    for (std::size_t i = 0; i < round.size(); ++i) paged_bytes[i] = search.paged_bytes(round[i]);
+    std::vector<TrialResult> results;
+    const Status status =
+        run_round(round, paged_bytes, data, size, memory_limit, stop, stream != nullptr, results);
+    if (status != Status::ok) return status;
+    for (std::size_t i = 0; i < round.size(); ++i) search.record(round[i], results[i].size);
     // The best can only have changed to a trial of this round.
     Setting best;
     if (stream != nullptr && search.best(&best)) {
-      for (Trial& trial : trials) {
-        if (trial.setting.model == best.model && trial.setting.order == best.order) {
-          *stream = std::move(trial.stream);
+      for (std::size_t i = 0; i < round.size(); ++i) {
+        if (round[i].model == best.model && round[i].order == best.order) {
+          *stream = std::move(results[i].stream);
         }
       }
     }

@@ -16,6 +16,21 @@
 
 namespace mx {
 
+// What one trial of a round gave: its compressed size (trial_failed when
+// its tables could not be had), and its stream when that was asked for.
+struct TrialResult {
+  std::uint64_t size = 0;
+  std::vector<std::uint8_t> stream;
+};
+
+// Runs the trials of one round, `round[i]` telling the page policy a data
+// size of `paged_bytes[i]`, on data[0, size) with tables of at most
+// `memory_limit` bytes (0: none); `results[i]` gets trial i's outcome. ok,
+// or interrupted (the stop flag).
+Status run_round(const std::vector<Setting>& round, const std::vector<std::uint64_t>& paged_bytes,
+                 const std::uint8_t* data, std::size_t size, std::uint64_t memory_limit,
+                 platform::StopFlag stop, bool keep_streams, std::vector<TrialResult>& results);
+
 // Runs `search` to its end on data[0, size) with tables of at most
 // `memory_limit` bytes (no_memory_limit: none). The best setting goes to
 // `*chosen`, and its trial's stream to `*stream` when that is asked for.

@@ -1,9 +1,15 @@
 // The C API: one-shot calls into caller buffers, the bound, and the push
 // contexts, whose streams must not depend on how the data is cut.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "corpus.h"
@@ -226,6 +232,242 @@ TEST(CApi, LevelsShrinkTheStreamAsTheyRise) {
   EXPECT_EQ(mvx_level_setting(MVX_LEVEL_MIN - 1, &setting), MVX_INVALID_ARGUMENT);
   EXPECT_EQ(mvx_level_setting(MVX_LEVEL_MAX + 1, &setting), MVX_INVALID_ARGUMENT);
   EXPECT_EQ(mvx_level_setting(MVX_LEVEL_DEFAULT, nullptr), MVX_INVALID_CALL);
+}
+
+// A level's job on `data` (mvx_compress_auto with options.level): its
+// status, the setting it names and its stream.
+struct Leveled {
+  mvx_status status = MVX_OK;
+  mvx_setting chosen{-1, -1};
+  Bytes stream;
+};
+
+Leveled at_level(const Bytes& data, int level, std::uint64_t memory_limit = 0) {
+  mvx_options options = MVX_OPTIONS_INIT;
+  options.level = level;
+  options.memory_limit = memory_limit;
+  Leveled r;
+  r.stream.resize(mvx_compress_bound(data.size()));
+  std::size_t written = 0;
+  r.status = mvx_compress_auto(data.data(), data.size(), r.stream.data(), r.stream.size(), &written,
+                               &r.chosen, nullptr, &options);
+  r.stream.resize(written);
+  return r;
+}
+
+// With the input's length known, no level gives a stream more than 0.2%
+// larger than a lower level's, on prefixes of every size of text, binary
+// and mixed data; each stream is that of the setting the level names, and
+// its tables hold at most two entries per coded bit (a 10 KB input never
+// gets level 5's 32 MiB). The level that tries the most chooses the same
+// again.
+TEST(CApi, LevelsNeverGrowAsTheyRiseWhateverTheInput) {
+  SKIP_OR_FAIL_WITHOUT_CORPUS();
+  Bytes text, binary, mixed, large;
+  for (const char* name : {"alice29.txt", "asyoulik.txt", "lcet10.txt", "plrabn12.txt"}) {
+    Bytes file;
+    ASSERT_TRUE(test::read_corpus(name, file)) << name;
+    text.insert(text.end(), file.begin(), file.end());
+  }
+  for (const char* name : {"geo.protodata", "kppkn.gtb", "fireworks.jpeg", "paper-100k.pdf"}) {
+    Bytes file;
+    ASSERT_TRUE(test::read_corpus(name, file)) << name;
+    binary.insert(binary.end(), file.begin(), file.end());
+  }
+  // Blocks of text and binary data in turn, and all of it with a synthetic
+  // text after it to pass 4 MiB.
+  constexpr std::size_t block = 16 << 10;
+  for (std::size_t at = 0; at + block <= binary.size(); at += block) {
+    mixed.insert(mixed.end(), text.begin() + at, text.begin() + at + block);
+    mixed.insert(mixed.end(), binary.begin() + at, binary.begin() + at + block);
+  }
+  large = text;
+  large.insert(large.end(), binary.begin(), binary.end());
+  const Bytes synthetic = test::sample_text<Bytes>((4 << 20) - large.size() + 1000);
+  large.insert(large.end(), synthetic.begin(), synthetic.end());
+  struct Input {
+    const char* kind;
+    const Bytes* data;
+    std::vector<std::size_t> sizes;
+  };
+  const Input inputs[] = {
+      {"text", &text, {1000, 4 << 10, 12000, 64 << 10, 512 << 10}},
+      {"binary", &binary, {1000, 4 << 10, 16 << 10, 64 << 10, 512 << 10}},
+      {"mixed", &mixed, {16 << 10, 100000, 300000}},
+      {"large", &large, {4 << 20}},
+  };
+  for (const Input& input : inputs) {
+    for (const std::size_t size : input.sizes) {
+      const Bytes data(input.data->begin(), input.data->begin() + size);
+      std::size_t lowest = SIZE_MAX;
+      std::vector<mvx_setting> checked;  // settings whose stream was compared
+      for (int level = MVX_LEVEL_MIN; level <= MVX_LEVEL_MAX; ++level) {
+        const std::string where = std::string(input.kind) + " " + std::to_string(size) + " level " +
+                                  std::to_string(level);
+        const Leveled r = at_level(data, level);
+        ASSERT_EQ(r.status, MVX_OK) << where;
+        EXPECT_LE(r.stream.size() * 1000, lowest * 1002) << where;
+        lowest = std::min(lowest, r.stream.size());
+        EXPECT_LE(mvx_model_memory(r.chosen.model, r.chosen.order),
+                  2 * 17 * 8 * (size + 3) + (128 << 10))
+            << where;
+        if (size > (1 << 20)) continue;  // the long input costs too much to code twice
+        if (std::none_of(checked.begin(), checked.end(), [&](mvx_setting s) {
+              return s.model == r.chosen.model && s.order == r.chosen.order;
+            })) {
+          checked.push_back(r.chosen);
+          EXPECT_TRUE(r.stream == test::one_shot(data, r.chosen.model, r.chosen.order)) << where;
+        }
+        if (level == MVX_LEVEL_MAX) {
+          mvx_options options = MVX_OPTIONS_INIT;
+          options.level = level;
+          mvx_setting again{-1, -1};
+          ASSERT_EQ(mvx_choose_setting(data.data(), data.size(), &again, &options), MVX_OK);
+          EXPECT_EQ(again.model, r.chosen.model) << where;
+          EXPECT_EQ(again.order, r.chosen.order) << where;
+        }
+      }
+    }
+  }
+}
+
+// Under a memory limit a level lowers its order rather than refusing (a
+// row of the Combined Model that cannot fit at all falls back on level
+// 5's model); its stream then decodes within that limit. For an unknown
+// length each level keeps its row. Only a limit that no table fits, and a
+// level outside the range, are refused.
+TEST(CApi, LevelsFitTheMemoryLimit) {
+  struct Row {
+    int level;
+    std::uint64_t limit;
+    mvx_status status;
+    mvx_setting expected;
+  };
+  const Row rows[] = {
+      {9, mvx_model_memory(5, 23) - 1, MVX_OK, {5, 22}},
+      {9, mvx_model_memory(5, 23), MVX_OK, {5, 23}},
+      {6, mvx_model_memory(5, 16), MVX_OK, {5, 16}},
+      {5, mvx_model_memory(1, 17), MVX_OK, {1, 17}},
+      {9, 100 << 10, MVX_OK, {1, 13}},
+      {1, 7, MVX_MEMORY_LIMIT, {-1, -1}},
+      {0, 0, MVX_INVALID_ARGUMENT, {-1, -1}},
+      {MVX_LEVEL_MAX + 1, 0, MVX_INVALID_ARGUMENT, {-1, -1}},
+  };
+  for (const Row& row : rows) {
+    mvx_setting setting{-1, -1};
+    ASSERT_EQ(mvx_level_setting_within(row.level, row.limit, &setting), row.status) << row.level;
+    EXPECT_EQ(setting.model, row.expected.model) << row.level << " within " << row.limit;
+    EXPECT_EQ(setting.order, row.expected.order) << row.level << " within " << row.limit;
+  }
+  for (int level = MVX_LEVEL_MIN; level <= MVX_LEVEL_MAX; ++level) {
+    mvx_setting row{-1, -1}, within{-2, -2};
+    ASSERT_EQ(mvx_level_setting(level, &row), MVX_OK);
+    for (const std::uint64_t limit : {std::uint64_t{0}, MVX_NO_MEMORY_LIMIT}) {
+      ASSERT_EQ(mvx_level_setting_within(level, limit, &within), MVX_OK);
+      EXPECT_EQ(within.model, row.model) << level;
+      EXPECT_EQ(within.order, row.order) << level;
+    }
+  }
+  EXPECT_EQ(mvx_level_setting_within(1, 0, nullptr), MVX_INVALID_CALL);
+
+  const Bytes data = test::sample_text<Bytes>(600000);
+  const std::uint64_t limit = mvx_model_memory(5, 19);
+  for (const int level : {5, 9}) {
+    const Leveled r = at_level(data, level, limit);
+    ASSERT_EQ(r.status, MVX_OK) << level;
+    EXPECT_LE(mvx_model_memory(r.chosen.model, r.chosen.order), limit) << level;
+    mvx_options options = MVX_OPTIONS_INIT;
+    options.memory_limit = limit;
+    Bytes back(data.size());
+    std::size_t written = 0;
+    EXPECT_EQ(mvx_decompress_with(r.stream.data(), r.stream.size(), back.data(), back.size(),
+                                  &written, &options),
+              MVX_OK);
+    EXPECT_TRUE(back == data) << level;
+  }
+  // An empty input's length is known too: no row's tables for it.
+  for (const int level : {5, 9}) {
+    const Leveled r = at_level(Bytes{}, level);
+    ASSERT_EQ(r.status, MVX_OK) << level;
+    EXPECT_LE(mvx_model_memory(r.chosen.model, r.chosen.order), 256u << 10) << level;
+    EXPECT_TRUE(r.stream == test::one_shot(Bytes{}, r.chosen.model, r.chosen.order)) << level;
+  }
+  EXPECT_EQ(at_level(data, 9, 7).status, MVX_MEMORY_LIMIT);
+  EXPECT_EQ(at_level(data, -1).status, MVX_INVALID_ARGUMENT);
+  EXPECT_EQ(at_level(data, MVX_LEVEL_MAX + 1).status, MVX_INVALID_ARGUMENT);
+}
+
+// Every form of a level chooses alike for the same data and length: the
+// buffer, the caller's functions with the size hint, and a named file
+// (its size); without a hint the streaming form keeps the level's row.
+// An input tried whole and one tried on a sample, at a level that chooses
+// and at one that does not.
+TEST(CApi, LevelsChooseAlikeInEveryForm) {
+  struct Memory {
+    const Bytes* data;
+    std::size_t at = 0;
+    static std::int64_t read(void* context, std::uint8_t* buffer, std::size_t size) {
+      auto* self = static_cast<Memory*>(context);
+      const std::size_t n = std::min(size, self->data->size() - self->at);
+      std::copy_n(self->data->begin() + self->at, n, buffer);
+      self->at += n;
+      return static_cast<std::int64_t>(n);
+    }
+    static bool write(void* context, const std::uint8_t* data, std::size_t size) {
+      auto* out = static_cast<Bytes*>(context);
+      out->insert(out->end(), data, data + size);
+      return true;
+    }
+  };
+  char dir_pattern[] = "/tmp/moltavex-levels-XXXXXX";
+  const std::string dir = ::mkdtemp(dir_pattern);
+  const std::string in = dir + "/in", out = dir + "/in.mx";
+  Bytes mixed = test::sample_text<Bytes>(1500000);
+  const Bytes noise = test::random_bytes(600000, 5);
+  mixed.insert(mixed.begin() + 400000, noise.begin(), noise.end());
+  const Bytes inputs[] = {Bytes(mixed.begin(), mixed.begin() + 30000), mixed};
+  for (const Bytes& data : inputs) {
+    {
+      std::FILE* file = std::fopen(in.c_str(), "wb");
+      ASSERT_NE(file, nullptr);
+      ASSERT_EQ(std::fwrite(data.data(), 1, data.size(), file), data.size());
+      std::fclose(file);
+    }
+    for (const int level : {4, 7}) {
+      const Leveled buffer = at_level(data, level);
+      ASSERT_EQ(buffer.status, MVX_OK);
+      mvx_options options = MVX_OPTIONS_INIT;
+      options.level = level;
+      options.size_hint = data.size();
+      Memory source{&data};
+      Bytes streamed;
+      mvx_setting chosen{-1, -1};
+      ASSERT_EQ(mvx_compress_stream_auto(&Memory::read, &source, &Memory::write, &streamed, &chosen,
+                                         nullptr, &options),
+                MVX_OK);
+      EXPECT_TRUE(streamed == buffer.stream) << data.size() << " at level " << level;
+      ASSERT_EQ(mvx_compress_file_auto(in.c_str(), out.c_str(), &chosen, nullptr, &options),
+                MVX_OK);
+      std::ifstream file(out, std::ios::binary);
+      const Bytes filed{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+      EXPECT_TRUE(filed == buffer.stream) << data.size() << " at level " << level;
+      // Without a hint: the row, whatever the length.
+      options.size_hint = 0;
+      source.at = 0;
+      streamed.clear();
+      ASSERT_EQ(mvx_compress_stream_auto(&Memory::read, &source, &Memory::write, &streamed, &chosen,
+                                         nullptr, &options),
+                MVX_OK);
+      mvx_setting row;
+      ASSERT_EQ(mvx_level_setting(level, &row), MVX_OK);
+      EXPECT_EQ(chosen.model, row.model);
+      EXPECT_EQ(chosen.order, row.order);
+      EXPECT_TRUE(streamed == test::one_shot(data, row.model, row.order));
+    }
+  }
+  std::remove(in.c_str());
+  std::remove(out.c_str());
+  ::rmdir(dir.c_str());
 }
 
 TEST(CApi, OneShotIntoBuffersThatAreTooSmall) {

@@ -72,13 +72,12 @@
  *   5  Combined Model               as 4 with pairs, then a second stage    17 * 2^order + 128 KiB
  *
  * Tables are zero-filled memory from the system, only the pages the data
- * touches used, so high orders work on small inputs (on Linux a table the
- * data will touch nearly all over gets 2 MiB pages). A table that cannot
- * be allocated fails the job with MVX_OUT_OF_MEMORY, one beyond
- * mvx_options.memory_limit with MVX_MEMORY_LIMIT, before any coding. A stream's header alone sets
- * the memory its decompression takes (up to 34 GiB at model 3 or 5, order
- * 31), so decompression refuses by default what needs more than
- * MVX_DEFAULT_MEMORY_LIMIT (every setting up to order 26): a caller that
+ * touches used (on Linux a table the data will touch nearly all over gets
+ * 2 MiB pages). Tables that cannot be had fail the job with
+ * MVX_OUT_OF_MEMORY, tables beyond mvx_options.memory_limit with
+ * MVX_MEMORY_LIMIT, before any coding. A stream's header alone sets the
+ * memory its decompression takes (up to 34 GiB), so decompression refuses
+ * by default what needs more than MVX_DEFAULT_MEMORY_LIMIT: a caller that
  * trusts its streams raises the limit or removes it (MVX_NO_MEMORY_LIMIT).
  *
  * ERRORS AND THREADS
@@ -100,7 +99,9 @@
  * an earlier header: start each from its _INIT macro. Version 2.1 added
  * the integrity record: mvx_options.checksum and .whole_input,
  * mvx_stream_info.checksum and .trailing_data, MVX_CORRUPT,
- * mvx_decompress_stream_info and mvx_describe_from_record.
+ * mvx_decompress_stream_info and mvx_describe_from_record. Version 2.2
+ * added levels that follow the input: mvx_options.level and
+ * mvx_level_setting_within.
  *
  *   if (mvx_version_number() < MVX_VERSION_NUMBER) ...  // an older library
  *   mvx_options options = MVX_OPTIONS_INIT;
@@ -142,7 +143,7 @@
  * MVX_VERSION_NUMBER is major * 10000 + minor * 100 + patch: compare it
  * with mvx_version_number() to learn if the library in use is as new. */
 #define MVX_VERSION_MAJOR 2
-#define MVX_VERSION_MINOR 1
+#define MVX_VERSION_MINOR 2
 #define MVX_VERSION_PATCH 0
 #define MVX_VERSION_NUMBER (MVX_VERSION_MAJOR * 10000 + MVX_VERSION_MINOR * 100 + MVX_VERSION_PATCH)
 #define MVX_VERSION_STRING          \
@@ -217,21 +218,18 @@ MVX_API uint64_t mvx_model_memory(int model, int order);
 MVX_API bool mvx_read_header(uint8_t header, int* model, int* order);
 
 /* The default table limit of decompression and of the automatic choice:
- * every model at every order up to 26 (17 * 2^26 bytes, plus model 5's
- * 128 KiB), about 1.06 GiB. A stream from elsewhere whose header asks for
- * more is refused with MVX_MEMORY_LIMIT before any memory is touched,
- * unless the caller allows more. */
+ * every setting up to order 26, about 1.06 GiB. A stream whose header
+ * asks for more is refused with MVX_MEMORY_LIMIT before any memory is
+ * touched, unless the caller allows more. */
 #define MVX_DEFAULT_MEMORY_LIMIT (((uint64_t)17 << 26) + ((uint64_t)128 << 10))
 /* A memory_limit that removes the limit. */
 #define MVX_NO_MEMORY_LIMIT UINT64_MAX
 
 /* Settings of a job or context. Start from MVX_OPTIONS_INIT (or
- * mvx_options_init), which sets `size` and the defaults, then set what you
- * need; a NULL pointer means the defaults. `size` lets later versions add
- * members at the end: the library reads what a caller's `size` covers and
- * takes the defaults for the rest, and refuses (MVX_INVALID_CALL) a size
- * below that of the first version or members it does not know that are
- * not zero. */
+ * mvx_options_init), then set what you need; NULL means the defaults. The
+ * library reads what a caller's `size` covers, takes the defaults for the
+ * rest, and refuses (MVX_INVALID_CALL) a size below the first version's or
+ * members it does not know that are not zero. */
 typedef struct mvx_options {
   size_t size; /* sizeof(mvx_options) as the caller was built */
   /* The most bytes of model tables (mvx_model_memory) a job may reserve.
@@ -239,9 +237,9 @@ typedef struct mvx_options {
    * setting, and MVX_DEFAULT_MEMORY_LIMIT when decompressing or choosing a
    * setting; MVX_NO_MEMORY_LIMIT: none. */
   uint64_t memory_limit;
-  /* The size of the input, when the caller knows it (0: unknown): the
-   * tables' pages are then chosen before the first touch. It changes no
-   * stream, only the speed and the memory held. */
+  /* The input's size, when the caller knows it (0: unknown), for the
+   * tables' pages; and for a level's choice (see Levels) in the streaming
+   * forms, the only streams it changes. */
   uint64_t size_hint;
   /* Nonzero: compression writes the integrity record after the body (see
    * INTEGRITY RECORD). Decompression verifies a record whenever one is
@@ -256,9 +254,13 @@ typedef struct mvx_options {
    * the name takes it, and the directory after (before removing an input,
    * say). */
   int durable;
+  /* MVX_LEVEL_MIN..MVX_LEVEL_MAX: the automatic choice's functions choose
+   * as that level does (see Levels); 0: among all settings. Other
+   * functions ignore it; outside 0..MVX_LEVEL_MAX, MVX_INVALID_ARGUMENT. */
+  int level;
 } mvx_options;
 #define MVX_OPTIONS_INIT \
-  { sizeof(mvx_options), 0, 0, 0, 0, 0 }
+  { sizeof(mvx_options), 0, 0, 0, 0, 0, 0 }
 MVX_API void mvx_options_init(mvx_options* options);
 
 /* The largest stream that compressing `size` bytes can give, with any
@@ -334,13 +336,11 @@ MVX_API void mvx_decompressor_free(mvx_decompressor* decompressor);
  * mvx_observer_init), which sets `size`; null members do nothing. */
 typedef struct mvx_observer {
   size_t size; /* sizeof(mvx_observer) as the caller was built */
-  /* Once, when coding starts, before the first byte is written: after the
-   * input is open and, when decompressing, after the header has named the
-   * model (after the choice, for the automatic choice). */
+  /* Once, before the first byte is written: after the input is open and
+   * the model is known (from the header, or after the choice). */
   void (*started)(void* context, bool decompressing, const char* model_name);
-  /* After every block of input read and of output written (64 KiB), and
-   * once more at the end of a job that succeeded, with the bytes read
-   * from the input and written to the output so far. */
+  /* After every block (64 KiB) read or written, and once more at the end
+   * of a job that succeeded: the bytes read and written so far. */
   void (*progress)(void* context, uint64_t bytes_in, uint64_t bytes_out);
   void* context;
   /* When this flag becomes nonzero (from a signal handler, say) the job
@@ -440,53 +440,54 @@ MVX_API mvx_status mvx_test_stream(mvx_read_function read, void* read_context,
 /* Automatic choice of model and order.
  *
  * The library tries settings on the data itself and keeps the one that
- * gives the shortest stream; the stream made with it is an ordinary one,
- * byte for byte what mvx_compress gives with that model and order, so
- * every decoder restores it. What it promises:
- *   - The choice depends on the data and the memory limit alone, never on
- *     timing: the same input gives the same stream. Ties go to the smaller
- *     tables, then to the lower model, then to the lower order.
- *   - Candidates are the six models at every order whose tables fit
- *     mvx_options.memory_limit (by default MVX_DEFAULT_MEMORY_LIMIT, so
- *     that every chosen stream decompresses with the defaults); the trials
- *     run two at a time (two threads) and together never reserve more
- *     than the limit.
- *   - Its cost: trials on samples of the input, then one pass; on inputs
- *     up to 1 MiB within about ten times one compression with the chosen
- *     setting, on long inputs close to one compression.
- * The streaming forms read up to 16 MiB ahead before they choose; a longer
- * input is taken to be mvx_options.size_hint bytes long (the file jobs
- * give the file's size), else as long as what was read. */
+ * gives the shortest stream, an ordinary stream: byte for byte what
+ * mvx_compress gives with that setting. It depends on the data, its
+ * length, the memory limit and options.level alone, never on timing. Ties
+ * go to the smaller tables, then the lower model and order. Without a
+ * level the candidates are the six models at every order whose tables fit
+ * mvx_options.memory_limit (by default MVX_DEFAULT_MEMORY_LIMIT, so that
+ * every chosen stream decompresses with the defaults); the trials run two
+ * at a time and together never reserve more than the limit. Its cost:
+ * trials on samples, then one pass; up to 1 MiB within about ten times one
+ * compression with the chosen setting, on long inputs close to one. The
+ * streaming forms read up to 16 MiB ahead before they choose (not for a
+ * level without size_hint); a longer input is taken to be
+ * mvx_options.size_hint bytes long (the file jobs give the file's size),
+ * else as long as what was read. */
 typedef struct mvx_setting {
   int model;
   int order;
 } mvx_setting;
 
-/* Levels: fixed settings from fastest (MVX_LEVEL_MIN) to smallest
- * (MVX_LEVEL_MAX), shared by the program's -1 .. -9 and the bindings, each
- * one model at one order (the same stream as that setting); sizes fall as
- * the level rises on text and on binary data alike:
+/* Levels: from fastest (MVX_LEVEL_MIN) to smallest (MVX_LEVEL_MAX), shared
+ * by the program's -1 .. -9 and the bindings. A level's row is its setting
+ * for an input of unknown length; its ceiling, the most its stream's
+ * tables take (decompression too), is the largest row up to it:
  *
- *   level  model  order  table memory
- *     1      1     12     32 KiB
- *     2      1     16    512 KiB
- *     3      1     18      2 MiB
- *     4      1     20      8 MiB
- *     5      1     22     32 MiB      (MVX_LEVEL_DEFAULT)
- *     6      5     20     17 MiB + 128 KiB
- *     7      5     21     34 MiB + 128 KiB
- *     8      5     22     68 MiB + 128 KiB
- *     9      5     23    136 MiB + 128 KiB
+ *   level  row   ceiling          level  row   ceiling
+ *     1    1:12   32 KiB            6    5:20   32 MiB
+ *     2    1:16  512 KiB            7    5:21   34 MiB + 128 KiB
+ *     3    1:18    2 MiB            8    5:22   68 MiB + 128 KiB
+ *     4    1:20    8 MiB            9    5:23  136 MiB + 128 KiB
+ *     5    1:22   32 MiB  (MVX_LEVEL_DEFAULT)
  *
- * Decompression takes the same table memory. bench/README.md gives the
- * measurements behind the table. */
+ * With mvx_options.level the automatic choice's functions follow the
+ * input's length (a buffer's, a file's, else options.size_hint): orders
+ * are capped by it, so that no level reserves tables its input cannot
+ * fill, and a level tries the rows up to it on the input (or a sample),
+ * keeping the smallest: sizes fall as the level rises. Under memory_limit
+ * a level lowers its orders rather than refusing. See bench/README.md. */
 #define MVX_LEVEL_MIN 1
 #define MVX_LEVEL_MAX 9
 #define MVX_LEVEL_DEFAULT 5
 
-/* The model and order of a level, in `*setting`; MVX_INVALID_ARGUMENT for
- * a level outside MVX_LEVEL_MIN..MVX_LEVEL_MAX (or a NULL setting). */
+/* A level's row, in `*setting`; MVX_INVALID_ARGUMENT for a level outside
+ * MVX_LEVEL_MIN..MVX_LEVEL_MAX. */
 MVX_API mvx_status mvx_level_setting(int level, mvx_setting* setting);
+/* As the level does on an input of unknown length (a push compressor's):
+ * its row, the order lowered until the tables fit `memory_limit` (as in
+ * mvx_options; 0: the default); MVX_MEMORY_LIMIT when none fits. */
+MVX_API mvx_status mvx_level_setting_within(int level, uint64_t memory_limit, mvx_setting* setting);
 
 /* The setting mvx_compress_auto would choose for the data, in `*chosen`. */
 MVX_API mvx_status mvx_choose_setting(const void* src, size_t size, mvx_setting* chosen,

@@ -192,12 +192,16 @@ inline Status describe_from_record(std::uint8_t header, const std::uint8_t tail[
   return detail::status_of(mvx_describe_from_record(header, tail, input_size, info));
 }
 
-// Levels (see mvx_level_setting): the model and order of -1 .. -9.
+// Levels (see mvx_level_setting): the rows of -1 .. -9, and a row within a
+// memory limit. Options::level makes the automatic choice choose as a level.
 inline constexpr int level_min = MVX_LEVEL_MIN;
 inline constexpr int level_max = MVX_LEVEL_MAX;
 inline constexpr int level_default = MVX_LEVEL_DEFAULT;
 inline Status level_setting(int level, Setting* setting) {
   return detail::status_of(mvx_level_setting(level, setting));
+}
+inline Status level_setting_within(int level, std::uint64_t memory_limit, Setting* setting) {
+  return detail::status_of(mvx_level_setting_within(level, memory_limit, setting));
 }
 
 // The automatic choice of model and order (see mvx_choose_setting).
