@@ -11,6 +11,7 @@
 #include "cli/exit_status.h"
 #include "cli/help.h"
 #include "cli/list.h"
+#include "cli/messages.h"
 #include "cli/options.h"
 #include "cli/plan.h"
 #include "cli/scheduler.h"
@@ -70,9 +71,22 @@ int run_conventional(std::size_t count, char** slots, bool strip_name_quotes) {
                                               settings.choice == Choice::automatic);
   if (settings.choice == Choice::exact) {
     context.setting = moltavex::Setting(settings.model, settings.order);
-  } else {
-    const int level = settings.level != 0 ? settings.level : moltavex::level_default;
-    (void)moltavex::level_setting(level, &context.setting);
+  } else if (settings.choice == Choice::level && settings.operation == Operation::compress) {
+    // A level fits the memory limit by lowering its order, and says so
+    // once, as xz does; only an exact setting is refused.
+    context.level = settings.level != 0 ? settings.level : moltavex::level_default;
+    moltavex::Setting row;
+    (void)moltavex::level_setting(context.level, &row);
+    if (moltavex::level_setting_within(context.level, context.memory_limit, &context.setting) ==
+            moltavex::Status::ok &&
+        (row.model != context.setting.model || row.order != context.setting.order) &&
+        settings.quiet == 0) {
+      (void)sys::write(sys::Stream::error,
+                       "moltavex: level " + std::to_string(context.level) + " lowered to model " +
+                           std::to_string(context.setting.model) + " at order " +
+                           std::to_string(context.setting.order) + " to fit the memory limit of " +
+                           memory_text(context.memory_limit) + "\n");
+    }
   }
   context.stop = sys::catch_interrupts();
 

@@ -26,6 +26,11 @@ moltavex::Status call_library(const JobRequest& request, JobResult& result,
       result.chosen = request.setting;
       return moltavex::compress_file(in, out, request.setting.model, request.setting.order,
                                      observer, options);
+    case JobKind::compress_level: {
+      moltavex::Options at_level = *options;
+      at_level.level = request.level;
+      return moltavex::compress_file_auto(in, out, &result.chosen, observer, &at_level);
+    }
     case JobKind::compress_auto:
       return moltavex::compress_file_auto(in, out, &result.chosen, observer, options);
     case JobKind::decompress:

@@ -15,17 +15,21 @@
 
 namespace mx::cli {
 
-enum class JobKind { compress, compress_auto, decompress, test };
+// compress: the setting given; compress_level: the level's choice for the
+// input (its length, its data, the memory limit); compress_auto: the
+// automatic choice among all settings.
+enum class JobKind { compress, compress_level, compress_auto, decompress, test };
 
 struct JobRequest {
   JobKind kind = JobKind::compress;
   std::string input;          // empty: standard input
   std::string output;         // empty: standard output (no output for test)
   moltavex::Setting setting;  // compress: the model and order
+  int level = 0;              // compress_level
 };
 
 struct JobResult {
-  moltavex::Setting chosen;   // compress, compress_auto: the setting used
+  moltavex::Setting chosen;   // compress, compress_level, compress_auto: the setting used
   moltavex::StreamInfo info;  // decompress, test: the stream
   // After a failure to open, create, read or write a file: the system's
   // reason (an errno value), 0 when there is none.

@@ -1,6 +1,7 @@
 // The conventional interface's --help text (see help.h).
 #include "cli/help.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "cli/messages.h"
@@ -43,15 +44,18 @@ std::string help_text() {
       "  -h, --help          print this help\n"
       "  -V, --version       print the version\n"
       "\n"
-      "  level  model  order  memory      (the same memory when decompressing)\n";
+      "  A level's row is its setting for a pipe; for a file it chooses among the\n"
+      "  rows up to its own, capped by the file's size; memory: its ceiling, the\n"
+      "  same when decompressing.\n"
+      "  level  model  order  memory      (row)\n";
+  std::uint64_t ceiling = 0;
   for (int level = moltavex::level_min; level <= moltavex::level_max; ++level) {
     moltavex::Setting setting;
     (void)moltavex::level_setting(level, &setting);
+    ceiling = std::max(ceiling, moltavex::model_memory(setting.model, setting.order));
     char row[96];
     std::snprintf(row, sizeof row, "  %5d  %5d  %5d  %-10s  %s\n", level, setting.model,
-                  setting.order,
-                  memory_text(moltavex::model_memory(setting.model, setting.order)).c_str(),
-                  moltavex::model_name(setting.model));
+                  setting.order, memory_text(ceiling).c_str(), moltavex::model_name(setting.model));
     text += row;
   }
   text +=

@@ -41,7 +41,8 @@ struct JobConsole {
 JobKind kind_of(const Settings& s) {
   if (s.operation == Operation::decompress) return JobKind::decompress;
   if (s.operation != Operation::compress) return JobKind::test;
-  return s.choice == Choice::automatic ? JobKind::compress_auto : JobKind::compress;
+  if (s.choice == Choice::automatic) return JobKind::compress_auto;
+  return s.choice == Choice::level ? JobKind::compress_level : JobKind::compress;
 }
 
 bool refused_at_terminal(Job& job, const Settings& s) {
@@ -69,7 +70,7 @@ std::string verbose_line(const Job& job, const JobResult& result, const JobConso
   }
   std::string text =
       ProgressLine::sizes_text(console.bytes_in, console.bytes_out, console.decompressing);
-  if (kind == JobKind::compress || kind == JobKind::compress_auto) {
+  if (kind != JobKind::decompress) {
     text += " (model " + std::to_string(result.chosen.model) + ", order " +
             std::to_string(result.chosen.order) + ")";
   }
@@ -116,6 +117,7 @@ void run_job(Job& job, RunContext& context) {
   request.input = job.input;
   request.output = job.output;
   request.setting = context.setting;
+  request.level = context.level;
   JobResult result;
   moltavex::Status status = moltavex::Status::ok;
   if (s.operation == Operation::list && !job.input.empty() &&

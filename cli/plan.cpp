@@ -29,7 +29,20 @@ std::uint64_t job_memory(const RunContext& context, const Job& job) {
   const std::uint64_t unknown = context.memory_limit;
   if (s.operation == Operation::compress) {
     if (s.choice == Choice::automatic) return unknown;
-    return moltavex::model_memory(context.setting.model, context.setting.order);
+    if (s.choice == Choice::exact) {
+      return moltavex::model_memory(context.setting.model, context.setting.order);
+    }
+    // A level tries the rows up to its own, two at a time, within the
+    // limit.
+    std::uint64_t ceiling = 0;
+    for (int level = moltavex::level_min; level <= context.level; ++level) {
+      moltavex::Setting row;
+      if (moltavex::level_setting_within(level, context.memory_limit, &row) ==
+          moltavex::Status::ok) {
+        ceiling = std::max(ceiling, moltavex::model_memory(row.model, row.order));
+      }
+    }
+    return std::min(context.memory_limit, 2 * ceiling);
   }
   if (job.input.empty()) return unknown;
   // The job itself reports an input it cannot open or read.

@@ -28,7 +28,8 @@ namespace mx::cli {
 // What every job of a run shares.
 struct RunContext {
   const Settings* settings = nullptr;
-  moltavex::Setting setting;       // the level's or --model/--order's setting
+  moltavex::Setting setting;       // --model/--order's setting, or the level's row within the limit
+  int level = 0;                   // the level (Choice::level)
   std::uint64_t memory_limit = 0;  // the limit of each job (MVX_NO_MEMORY_LIMIT: none)
   const volatile std::sig_atomic_t* stop = nullptr;
   bool progress = false;  // draw the progress line (-v, a terminal, one job at a time)

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
@@ -519,9 +520,21 @@ std::vector<Case> cases() {
        "",
        "",
        "MOLTAVEX_OPT=a"},
-      {"memory limit",
+      // Under a limit a level lowers its order, and says so once; an exact
+      // setting is refused.
+      {"a level under a memory limit",
        "",
        {"-9", "a"},
+       0,
+       "moltavex: level 9 lowered to model 5 at order 15 to fit the memory limit of 1 MiB\n",
+       {"a", "a.mx", "h.mx"},
+       {},
+       "",
+       "",
+       "MOLTAVEX_MEMLIMIT=1M"},
+      {"a setting over the memory limit",
+       "",
+       {"--model=5", "--order=23", "a"},
        1,
        msg("a", "needs 137 MiB of tables, over the memory limit of 1 MiB"),
        kStart,
@@ -542,7 +555,7 @@ std::vector<Case> cases() {
       // -M sets every job's limit, over MOLTAVEX_MEMLIMIT, in xz's sizes.
       {"-M narrows",
        "",
-       {"-M", "1M", "-9", "a"},
+       {"-M", "1M", "--model=5", "--order=23", "a"},
        1,
        msg("a", "needs 137 MiB of tables, over the memory limit of 1 MiB"),
        kStart},
@@ -670,9 +683,10 @@ Bytes without_record(Bytes stream) {
   return stream;
 }
 
-// Each level, --fast, --best, no level and --auto give the classic
-// commands' stream of their setting (and its record); --help names each level's setting
-// within 80 columns.
+// Each level, --fast, --best and no level give, from a pipe, the classic
+// commands' stream of their row, and from a file that of the setting they
+// chose for it (and its record); --auto gives what the classic a gives;
+// --help names each level's row within 80 columns.
 TEST_F(Cli, LevelsAreTheirSettings) {
   write_bytes(path("in"), sample_text(20000));
   struct Level {
@@ -687,13 +701,29 @@ TEST_F(Cli, LevelsAreTheirSettings) {
   EXPECT_EQ(help.status, 0);
   std::istringstream lines(help.out);
   for (std::string line; std::getline(lines, line);) EXPECT_LE(line.size(), 80u) << line;
+  const std::string in_dir = "cd '" + dir_ + "' && ";
   for (const Level& level : levels) {
     SCOPED_TRACE(level.option);
-    RunOptions to_file;
-    to_file.stdout_path = path("modern");
-    EXPECT_EQ(run({level.option, "-c", path("in")}, to_file).status, 0);
+    // From a pipe, whose length is unknown, a level is its row.
+    ASSERT_EQ(
+        std::system((in_dir + "cat in | " + program_words(true) + " " + level.option + " -c >piped")
+                        .c_str()),
+        0);
     EXPECT_EQ(run({"c" + std::to_string(level.model), std::to_string(level.order), path("in"),
                    path("classic")})
+                  .status,
+              0);
+    EXPECT_EQ(without_record(read_bytes(path("piped"))), read_bytes(path("classic")));
+    // From a file, the setting the level chose for it (-v names it).
+    RunOptions to_file;
+    to_file.stdout_path = path("modern");
+    const RunResult r = run({level.option, "-v", "-c", path("in")}, to_file);
+    EXPECT_EQ(r.status, 0);
+    int model = -1, order = -1;
+    const std::size_t at = r.err.find("(model ");
+    ASSERT_NE(at, std::string::npos) << r.err;
+    ASSERT_EQ(std::sscanf(r.err.c_str() + at, "(model %d, order %d)", &model, &order), 2);
+    EXPECT_EQ(run({"c" + std::to_string(model), std::to_string(order), path("in"), path("classic")})
                   .status,
               0);
     EXPECT_EQ(without_record(read_bytes(path("modern"))), read_bytes(path("classic")));

@@ -191,13 +191,19 @@ struct FreeDecompressor {
 };
 
 // The setting of a compression: `model` and `order` when given (the
-// package passes both or neither, and then no level), else `level` (the program's -1 .. -9;
-// None: the program's default, MVX_LEVEL_DEFAULT). `options` are the
-// job's, with size_hint set when the input's size is known. The one place
-// where a level becomes a setting.
-mvx_setting setting_of(const py::handle& level, const py::handle& model, const py::handle& order,
-                       const mvx_options& options) {
-  (void)options;  // for a level rule that takes the job's options (its size_hint)
+// package passes both or neither, and then no level), else `level` (the
+// program's -1 .. -9; None: the program's default, MVX_LEVEL_DEFAULT).
+// The one place where a level becomes a setting: for an input of unknown
+// length (a Compressor) the level's row within the memory limit; for a
+// whole input, the library chooses as the level does (mvx_compress_auto
+// with options.level), which `level` then holds.
+struct Setting {
+  mvx_setting setting;
+  int level = 0;  // 0: an exact setting
+};
+
+Setting setting_of(const py::handle& level, const py::handle& model, const py::handle& order,
+                   const mvx_options& options) {
   const std::optional<long long> given_level = int_argument(level, "level");
   const std::optional<long long> given_model = int_argument(model, "model");
   const std::optional<long long> given_order = int_argument(order, "order");
@@ -208,14 +214,14 @@ mvx_setting setting_of(const py::handle& level, const py::handle& model, const p
     if (*given_order < 0 || *given_order > MVX_MAX_ORDER) {
       out_of_range("Invalid model or order", "order", *given_order, 0, MVX_MAX_ORDER);
     }
-    return {static_cast<int>(*given_model), static_cast<int>(*given_order)};
+    return {{static_cast<int>(*given_model), static_cast<int>(*given_order)}, 0};
   }
   const long long chosen = given_level.value_or(MVX_LEVEL_DEFAULT);
   if (chosen < MVX_LEVEL_MIN || chosen > MVX_LEVEL_MAX) {
     out_of_range("Invalid level", "level", chosen, MVX_LEVEL_MIN, MVX_LEVEL_MAX);
   }
-  mvx_setting setting{};
-  check(mvx_level_setting(static_cast<int>(chosen), &setting));
+  Setting setting{{}, static_cast<int>(chosen)};
+  check(mvx_level_setting_within(setting.level, options.memory_limit, &setting.setting));
   return setting;
 }
 
@@ -236,7 +242,7 @@ class Compressor {
   Compressor(const py::object& level, const py::object& model, const py::object& order,
              const py::object& memory_limit, const py::object& check_data) {
     const mvx_options options = compress_options(memory_limit, check_data, 0);
-    const mvx_setting setting = setting_of(level, model, order, options);
+    const mvx_setting setting = setting_of(level, model, order, options).setting;
     mvx_compressor* c = nullptr;
     check_memory(mvx_compressor_create(&c, setting.model, setting.order, &options),
                  mvx_model_memory(setting.model, setting.order), limit_in_force(options, false));
@@ -484,8 +490,10 @@ py::bytes compress(const py::object& data, const py::object& level, const py::ob
                    const py::object& order, const py::object& memory_limit,
                    const py::object& check_data) {
   const Input in(data);
-  const mvx_options options = compress_options(memory_limit, check_data, in.size());
-  const mvx_setting setting = setting_of(level, model, order, options);
+  mvx_options options = compress_options(memory_limit, check_data, in.size());
+  const Setting choice = setting_of(level, model, order, options);
+  mvx_setting setting = choice.setting;
+  options.level = choice.level;
   const std::size_t bound = mvx_compress_bound(in.size());
   if (bound > static_cast<std::size_t>(PY_SSIZE_T_MAX)) throw Failure{MVX_OUT_OF_MEMORY};
   // Straight into a bytes object of the bound (its pages are touched only
@@ -497,8 +505,11 @@ py::bytes compress(const py::object& data, const py::object& level, const py::ob
   mvx_status status;
   {
     py::gil_scoped_release release;
-    status = mvx_compress_with(in.data(), in.size(), setting.model, setting.order,
-                               PyBytes_AS_STRING(out), bound, &written, &options);
+    status = choice.level != 0
+                 ? mvx_compress_auto(in.data(), in.size(), PyBytes_AS_STRING(out), bound, &written,
+                                     &setting, nullptr, &options)
+                 : mvx_compress_with(in.data(), in.size(), setting.model, setting.order,
+                                     PyBytes_AS_STRING(out), bound, &written, &options);
   }
   check_memory(status, mvx_model_memory(setting.model, setting.order),
                limit_in_force(options, false));
