@@ -102,8 +102,17 @@ export function inspect(data: Data, options?: DecompressOptions): Promise<Stream
 export function heapBytes(): number;
 
 /** Compresses what is written to `writable`; shaped like CompressionStream. */
+export interface CompressionStreamOptions extends CompressOptions {
+  /**
+   * Hold the whole input and compress it at its end, so that a level
+   * chooses for its length and data as compress() does (and the program
+   * does for a file); otherwise a level is its row, as for a pipe.
+   */
+  whole?: boolean;
+}
+
 export class MoltavexCompressionStream implements TransformStream<ArrayBufferView | ArrayBuffer, Uint8Array> {
-  constructor(options?: CompressOptions);
+  constructor(options?: CompressionStreamOptions);
   readonly readable: ReadableStream<Uint8Array>;
   readonly writable: WritableStream<ArrayBufferView | ArrayBuffer>;
   /** Resolves once the stream has closed (null if it failed). */

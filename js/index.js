@@ -123,7 +123,11 @@ function settingOf(c, options, size) {
     };
   }
   const level = integer(options.level ?? LEVEL_DEFAULT, 'level', LEVEL_MIN, LEVEL_MAX);
-  return c.levelSetting(level, size);
+  // A whole input: the library chooses as the level does for it, as the
+  // program does for a file; a stream: the level's row within the limit,
+  // as the program does for a pipe.
+  if (size !== undefined) return { level };
+  return c.levelSetting(level, limitOf(options.memoryLimit, null));
 }
 
 function compressOptions(options, auto) {
@@ -139,8 +143,10 @@ export function compressSync(data, options = {}) {
   const c = synced();
   const bytes = toBytes(data);
   const setting = settingOf(c, options, bytes.length);
-  const on = coreFor(setting ? c.modelMemory(setting.model, setting.order) : Infinity);
-  return on.compress(bytes, setting, compressOptions(options, setting === null)).stream;
+  const on = coreFor(
+    setting && setting.level === undefined ? c.modelMemory(setting.model, setting.order) : Infinity,
+  );
+  return on.compress(bytes, setting, compressOptions(options, setting === null || setting.level !== undefined)).stream;
 }
 
 export function decompressSync(data, options = {}) {
@@ -196,13 +202,16 @@ function streamPair(t, infoOf) {
 }
 
 // Compresses what is written to `writable` into `readable`. Options as
-// compress(); `auto: true` holds the whole input and chooses at its end.
+// compress(); `auto: true`, or `whole: true` with a level, holds the whole
+// input and chooses at its end as compress() does for a whole buffer;
+// otherwise a level is its row, as for a pipe.
 // `info` resolves at the end with the stream's setting and lengths (null
 // when the stream failed).
 export class MoltavexCompressionStream {
   constructor(options = {}) {
-    const pair = options.auto
-      ? autoPair(options)
+    const pair =
+      options.auto || options.whole
+      ? wholePair(options)
       : streamPair((done) => {
           const t = compressionTransformer(
             async () => {
@@ -282,7 +291,10 @@ function withFailure(t, done) {
 
 // The automatic choice needs the whole input: it is gathered, then
 // compressed in one call.
-function autoPair(options) {
+// A compression stream that holds its whole input and compresses it at its
+// end, as a whole buffer (a file of that length) is compressed: the
+// automatic choice, and a level with `whole: true`.
+function wholePair(options) {
   const parts = [];
   return streamPair((done) => ({
     async start() {
@@ -301,7 +313,9 @@ function autoPair(options) {
           at += p.length;
         }
         const on = coreFor(Infinity);
-        const { stream, setting } = on.compress(all, null, compressOptions(options, true));
+        const chosen = settingOf(on, options, total);
+        const choosing = chosen === null || chosen.level !== undefined;
+        const { stream, setting } = on.compress(all, chosen, compressOptions(options, choosing));
         controller.enqueue(stream);
         done({
           ...setting,

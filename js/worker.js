@@ -11,6 +11,10 @@
 import { MoltavexCompressionStream, MoltavexDecompressionStream, init } from './index.js';
 
 const PROGRESS_EVERY = 1 << 20;
+// Up to this size a file to compress at a level is held whole, so that the
+// level chooses for its length and data as the program does for a file;
+// a larger one streams, and its level is its row, as for a pipe.
+const WHOLE_UP_TO = 256 << 20;
 const FOLD_EVERY = 16 << 20;
 
 export async function run({ op, input, options = {} }, onProgress = () => {}) {
@@ -18,7 +22,10 @@ export async function run({ op, input, options = {} }, onProgress = () => {}) {
   const blob = input instanceof Blob ? input : new Blob([input]);
   const pair =
     op === 'compress'
-      ? new MoltavexCompressionStream(options)
+      ? new MoltavexCompressionStream({
+          ...options,
+          whole: options.model === undefined && blob.size <= WHOLE_UP_TO,
+        })
       : op === 'decompress'
         ? new MoltavexDecompressionStream(options)
         : null;

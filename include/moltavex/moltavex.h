@@ -100,13 +100,11 @@
  * the integrity record: mvx_options.checksum and .whole_input,
  * mvx_stream_info.checksum and .trailing_data, MVX_CORRUPT,
  * mvx_decompress_stream_info and mvx_describe_from_record. Version 2.2
- * added levels that follow the input: mvx_options.level and
- * mvx_level_setting_within.
- *
+ * added levels that follow the input (mvx_options.level,
+ * mvx_level_setting_within), NULL names for the standard streams in the
+ * file jobs, their errno, mvx_decompress_file_info, mvx_options.durable,
+ * mvx_decompressor_may_end, MVX_RECORD_SIZE and MVX_STATUS_LIST.
  *   if (mvx_version_number() < MVX_VERSION_NUMBER) ...  // an older library
- *   mvx_options options = MVX_OPTIONS_INIT;
- *   options.memory_limit = (uint64_t)4 << 30;           // trust streams up to 4 GiB
- *   mvx_decompress_with(src, size, dst, capacity, &written, &options);
  *
  * EXAMPLES
  *
@@ -117,22 +115,7 @@
  *   mvx_status s = mvx_compress(text, sizeof text, 1, 16, packed, capacity, &written);
  *   if (s != MVX_OK) fprintf(stderr, "%s\n", mvx_status_message(s));
  *
- *   // Pieces as they come (a socket, say).
- *   mvx_compressor* c;
- *   mvx_compressor_create(&c, 3, 20, NULL);
- *   while (have a piece) {
- *     size_t consumed, written;
- *     for (size_t at = 0; at < piece_size; at += consumed) {
- *       mvx_compressor_compress(c, piece + at, piece_size - at, &consumed, out, sizeof out,
- *                               &written);
- *       send(out, written);
- *     }
- *   }
- *   for (bool done = false; !done;) {
- *     mvx_compressor_finish(c, out, sizeof out, &written, &done);
- *     send(out, written);
- *   }
- *   mvx_compressor_free(c);
+ *   // Pieces as they come (a socket, say): see mvx_compressor_compress.
  *
  * The test suite compiles and runs the examples (tests/consumer/).
  */

@@ -10,8 +10,10 @@ import { STATUSES as statuses } from './header.js';
 import { MoltavexError } from './error.js';
 
 // mvx_options in wasm32: size_t size, then uint64 memory_limit at 8,
-// uint64 size_hint at 16, int checksum at 24, int whole_input at 28.
-const OPTIONS_BYTES = 32;
+// uint64 size_hint at 16, int checksum at 24, int whole_input at 28, int
+// durable at 32, int level at 36 (mvx_options_init writes all of it).
+const OPTIONS_BYTES = 40;
+const OPTIONS_LEVEL = 36;
 // mvx_stream_info in wasm32 (set up by mvx_stream_info_init): uint64
 // compressed_bytes at 16, uint64 original_bytes at 24.
 const NO_MEMORY_LIMIT = 0xffffffffffffffffn;
@@ -159,7 +161,7 @@ export class Core {
 
   // A filled mvx_options block (free it with free()). `limit` is a BigInt
   // or null (the library's default), capped at what wasm can hold.
-  options({ limit = null, sizeHint = 0, checksum = false }) {
+  options({ limit = null, sizeHint = 0, checksum = false, level = 0 }) {
     const p = this.malloc(OPTIONS_BYTES);
     this.x.mvx_options_init(p);
     const dv = this.view();
@@ -167,6 +169,7 @@ export class Core {
     dv.setBigUint64(p + 8, capped, true);
     dv.setBigUint64(p + 16, BigInt(sizeHint), true);
     dv.setInt32(p + 24, checksum ? 1 : 0, true);
+    dv.setInt32(p + OPTIONS_LEVEL, level, true);
     return p;
   }
 
@@ -177,12 +180,13 @@ export class Core {
     return this.error(status, required);
   }
 
-  // The model and order of a level, from the library's table. This is the
-  // package's one home of that choice: the size is given for the library
-  // call that is to take it (a stream passes none).
-  levelSetting(level, _size) {
+  // The setting of a level for an input of unknown length (a stream): its
+  // row, lowered to fit `limit` (a BigInt, or null for the library's
+  // default), from the library.
+  levelSetting(level, limit) {
     const s = this.scratch;
-    const status = this.x.mvx_level_setting(level, s);
+    const capped = limit === null ? 0n : limit > WASM_TABLE_CAP ? WASM_TABLE_CAP : limit;
+    const status = this.x.mvx_level_setting_within(level, capped, s);
     if (status !== OK) throw this.error(status);
     return { model: this.i32(s), order: this.i32(s + 4) };
   }
@@ -193,8 +197,9 @@ export class Core {
     return bound;
   }
 
-  // One shot. `setting` null: the automatic choice. Returns the stream and
-  // the setting it was made with.
+  // One shot. `setting` null: the automatic choice; { level }: the level's
+  // choice for these data, by the library. Returns the stream and the
+  // setting it was made with.
   compress(data, setting, opts) {
     return this.guard(() => {
       let src = 0;
@@ -204,11 +209,12 @@ export class Core {
         src = this.put(data);
         const capacity = this.compressBound(data.length);
         dst = this.malloc(capacity);
-        options = this.options({ ...opts, sizeHint: data.length });
+        const level = setting !== null && setting.level !== undefined ? setting.level : 0;
+        options = this.options({ ...opts, sizeHint: data.length, level });
         const s = this.scratch;
         let status;
         let used = setting;
-        if (setting === null) {
+        if (setting === null || level !== 0) {
           status = this.x.mvx_compress_auto(src, data.length, dst, capacity, s, s + 8, 0, options);
           used = { model: this.i32(s + 8), order: this.i32(s + 12) };
         } else {
@@ -276,10 +282,14 @@ export class Core {
       for (let at = 0; ; ) {
         status = this.x.mvx_decompressor_decompress(
           context, src + at, size - at, s, dst, DECODE_PIECE, s + 4, s + 8);
-        at += this.u32(s);
+        const consumed = this.u32(s);
+        at += consumed;
         const written = check(status);
         if (this.heap()[s + 8] !== 0) break;
         if (at === size && written < DECODE_PIECE) break;
+        // What is left begins like a record but ends the input: not the
+        // stream's (finish decides).
+        if (consumed === 0 && written === 0) break;
       }
       for (;;) {
         check(this.x.mvx_decompressor_finish(context, dst, DECODE_PIECE, s + 4, s + 8));

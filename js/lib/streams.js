@@ -73,9 +73,15 @@ async function drained(controller) {
 // for an empty input); `open(core)` makes the context; `step(ctx, src,
 // size)` and `finish(ctx)` run one call each and return {status, consumed,
 // written, done}.
+//
+// A decompressor that has taken all of a piece but up to 3 bytes after the
+// body that begin the record's magic waits to see what follows them: they
+// are given again with the next piece, or the next chunk; at the end they
+// are not the stream's.
 function transformer(getCore, open, step, finish, onEnd) {
   let ctx = null;
   let ended = false;
+  let held = new Uint8Array(0);
   const opened = async (first) => {
     if (!ctx) ctx = open(await getCore(first));
     return ctx;
@@ -92,13 +98,21 @@ function transformer(getCore, open, step, finish, onEnd) {
   };
   return {
     async transform(chunk, controller) {
-      const bytes = toBytes(chunk);
+      let bytes = toBytes(chunk);
       if (bytes.length === 0) return;
+      if (held.length > 0) {
+        const joined = new Uint8Array(held.length + bytes.length);
+        joined.set(held);
+        joined.set(bytes, held.length);
+        bytes = joined;
+        held = new Uint8Array(0);
+      }
       const { core } = await opened(bytes[0]);
       for (let at = 0; at < bytes.length && !ended; ) {
         const piece = Math.min(PIECE, bytes.length - at);
         core.heap().set(bytes.subarray(at, at + piece), ctx.input);
         let taken = 0;
+        let waiting = false;
         for (;;) {
           const r = core.guard(() => step(ctx, ctx.input + taken, piece - taken));
           emit(controller, r.written);
@@ -110,8 +124,16 @@ function transformer(getCore, open, step, finish, onEnd) {
             break;
           }
           if (taken === piece && r.written < PIECE) break;
+          if (r.consumed === 0 && r.written === 0) {
+            waiting = true; // bytes that may begin a record: see what follows
+            break;
+          }
         }
-        at += piece;
+        if (waiting && at + piece >= bytes.length) {
+          held = bytes.slice(at + taken);
+          break;
+        }
+        at += waiting ? taken : piece;
       }
     },
     async flush(controller) {
