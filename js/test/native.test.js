@@ -25,13 +25,19 @@ test('every model at several orders, with and without the record, as the program
   }
 });
 
+// A one-shot call knows its input's length, as the program does for a
+// file; a stream does not, as for a pipe (unless it holds its input whole).
 test('levels, one shot and streamed, as the program writes', needsProgram, async () => {
   const file = tempFile('text', samples.text);
   for (const level of [1, 5, 6, 9]) {
     const expected = native(['-c', `-${level}`, file]);
     assert.ok(equal(await mx.compress(samples.text, { level }), expected), `level ${level}`);
+    const piped = native(['-c', `-${level}`], samples.text);
     const streamed = await through(new mx.MoltavexCompressionStream({ level }), samples.text, [4096]);
-    assert.ok(equal(streamed, expected), `streamed level ${level}`);
+    assert.ok(equal(streamed, piped), `streamed level ${level}`);
+    const whole = await through(
+      new mx.MoltavexCompressionStream({ level, whole: true }), samples.text, [4096]);
+    assert.ok(equal(whole, expected), `streamed whole level ${level}`);
   }
   assert.ok(equal(await mx.compress(samples.text), native(['-c', file])), 'default level');
 });

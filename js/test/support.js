@@ -43,8 +43,12 @@ export function tempFile(name, data) {
 }
 
 // The program's standard output for `args` (file names made by tempFile).
-export function native(args) {
-  return new Uint8Array(execFileSync(program, args, { maxBuffer: 1 << 30 }));
+// The native program's output; `input`, when given, is its standard input
+// through a pipe.
+export function native(args, input) {
+  const options = { maxBuffer: 1 << 30 };
+  if (input !== undefined) options.input = input;
+  return new Uint8Array(execFileSync(program, args, options));
 }
 
 // Writes `data` into a TransformStream-shaped pair in pieces of the sizes
