@@ -82,6 +82,52 @@ TEST(CApi, PushedStreamsFailAsOneShotOnes) {
   EXPECT_EQ(mvx_compressor_create(&c, 6, 16, nullptr), MVX_INVALID_ARGUMENT);
 }
 
+// A push decompressor tells when its stream may end where its input has
+// reached (a bz2-style reader's eof): after a whole body without a record,
+// not inside the body, not before a record, and not while a part of the
+// magic waits.
+TEST(CApi, APushedStreamMayEndOnlyAfterItsWholeBody) {
+  const Bytes data = test::sample_text<Bytes>(3000);
+  const Bytes bare = one_shot(data, 1, 12);
+  mvx_options with_record = MVX_OPTIONS_INIT;
+  with_record.checksum = 1;
+  Bytes checked(mvx_compress_bound(data.size()) + MVX_RECORD_SIZE);
+  std::size_t checked_size = 0;
+  ASSERT_EQ(mvx_compress_with(data.data(), data.size(), 1, 12, checked.data(), checked.size(),
+                              &checked_size, &with_record),
+            MVX_OK);
+  checked.resize(checked_size - MVX_RECORD_SIZE + 2);  // the body and two bytes of the magic
+  const Bytes bare_c5 = [&] {
+    Bytes b = bare;
+    b.push_back(0xC5);
+    return b;
+  }();
+  const struct {
+    const Bytes* input;
+    std::size_t length;
+    bool may_end;
+  } cases[] = {
+      {&bare, bare.size(), true},       {&bare, bare.size() - 1, false},
+      {&bare, bare.size() / 2, false},  {&bare_c5, bare_c5.size(), true},
+      {&checked, checked.size(), true},  // the two bytes wait: the body may end there
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.length);
+    mvx_decompressor* d = nullptr;
+    ASSERT_EQ(mvx_decompressor_create(&d, nullptr), MVX_OK);
+    Bytes out(data.size() + 64);
+    std::size_t consumed = 0, written = 0;
+    bool ended = false, may_end = false;
+    ASSERT_EQ(mvx_decompressor_decompress(d, c.input->data(), c.length, &consumed, out.data(),
+                                          out.size(), &written, &ended),
+              MVX_OK);
+    ASSERT_EQ(mvx_decompressor_may_end(d, &may_end), MVX_OK);
+    EXPECT_EQ(may_end, c.may_end);
+    mvx_decompressor_free(d);
+  }
+  EXPECT_EQ(mvx_decompressor_may_end(nullptr, nullptr), MVX_INVALID_CALL);
+}
+
 // Data an adversary would pick: random bytes; runs of the escape byte, which
 // the transform rewrites; "F0 F0 x", which it lengthens by a third; and a
 // de Bruijn sequence, which visits every context of an order exactly twice,
