@@ -71,9 +71,8 @@ int fail(const char* message) {
   return exit_failure;
 }
 
-// ":" (any name that starts with it) is the standard stream, which the
-// file jobs take as an empty name.
-std::string job_name(const char* name) { return name[0] == ':' ? std::string() : name; }
+// ":" (any name that starts with it) is the standard stream.
+bool standard(const char* name) { return name[0] == ':'; }
 
 // Runs a job with the progress line, the interrupt flag and the memory
 // limit attached. A job that succeeds ends with the summary on a terminal,
@@ -89,10 +88,13 @@ int run_with_console(JobKind kind, const char* input_name, const char* output_na
   options.memory_limit = memory_limit(0, kind == JobKind::compress_auto);
   JobRequest request;
   request.kind = kind;
-  request.input = job_name(input_name);
-  request.output = output_name != nullptr ? job_name(output_name) : std::string();
+  request.input = input_name;
+  request.standard_input = standard(input_name);
+  request.output = output_name != nullptr ? output_name : "";
+  request.standard_output = output_name != nullptr && standard(output_name);
   request.setting = setting;
-  ClassicConsole console(sys::is_terminal(sys::Stream::error), input_size(request.input));
+  ClassicConsole console(sys::is_terminal(sys::Stream::error),
+                         input_size(request.input, request.standard_input));
   console.result = &result;
   console.announce_choice = kind == JobKind::compress_auto;
   moltavex::Observer observer;

@@ -8,19 +8,15 @@
 
 namespace mx::cli {
 
-namespace {
-
-const char* name_of(const std::string& name) { return name.empty() ? nullptr : name.c_str(); }
-
-}  // namespace
+namespace {}  // namespace
 
 namespace {
 
 moltavex::Status call_library(const JobRequest& request, JobResult& result,
                               const moltavex::Observer* observer,
                               const moltavex::Options* options) {
-  const char* in = name_of(request.input);
-  const char* out = name_of(request.output);
+  const char* in = request.standard_input ? nullptr : request.input.c_str();
+  const char* out = request.standard_output ? nullptr : request.output.c_str();
   switch (request.kind) {
     case JobKind::compress:
       result.chosen = request.setting;
@@ -57,8 +53,8 @@ moltavex::Status run_file_job(const JobRequest& request, JobResult& result,
   return status;
 }
 
-std::uint64_t input_size(const std::string& input) {
-  if (input.empty()) return sys::standard_input_size();
+std::uint64_t input_size(const std::string& input, bool standard_input) {
+  if (standard_input) return sys::standard_input_size();
   std::error_code ec;
   const auto path = std::filesystem::u8path(input);
   if (!std::filesystem::is_regular_file(path, ec)) return 0;

@@ -20,10 +20,14 @@ namespace mx::cli {
 // automatic choice among all settings.
 enum class JobKind { compress, compress_level, compress_auto, decompress, test };
 
+// A name is a file's, even an empty one (which no file takes); the
+// standard streams are named by `standard_input` and `standard_output`.
 struct JobRequest {
   JobKind kind = JobKind::compress;
-  std::string input;          // empty: standard input
-  std::string output;         // empty: standard output (no output for test)
+  std::string input;
+  std::string output;  // (no output for test)
+  bool standard_input = false;
+  bool standard_output = false;
   moltavex::Setting setting;  // compress: the model and order
   int level = 0;              // compress_level
 };
@@ -40,8 +44,8 @@ struct JobResult {
 moltavex::Status run_file_job(const JobRequest& request, JobResult& result,
                               const moltavex::Observer* observer, const moltavex::Options* options);
 
-// The input's size when it is a regular file (empty name: standard input),
-// else 0.
-std::uint64_t input_size(const std::string& input);
+// The input's size when it is a regular file (or standard input that is
+// one), else 0.
+std::uint64_t input_size(const std::string& input, bool standard_input);
 
 }  // namespace mx::cli

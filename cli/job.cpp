@@ -104,7 +104,7 @@ void run_job(Job& job, RunContext& context) {
   options.whole_input = 1;
   const bool removes = s.remove && writes && !job.input.empty() && !job.output.empty();
   options.durable = removes ? 1 : 0;
-  const std::uint64_t size = input_size(job.input);
+  const std::uint64_t size = input_size(job.input, job.input.empty());
   JobConsole console(context.progress, size);
   moltavex::Observer observer;
   observer.started = &JobConsole::started;
@@ -114,8 +114,11 @@ void run_job(Job& job, RunContext& context) {
 
   JobRequest request;
   request.kind = kind_of(s);
+  // This interface names the standard streams with empty names.
   request.input = job.input;
+  request.standard_input = job.input.empty();
   request.output = job.output;
+  request.standard_output = job.output.empty();
   request.setting = context.setting;
   request.level = context.level;
   JobResult result;

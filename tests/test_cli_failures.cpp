@@ -101,6 +101,9 @@ TEST_F(Cli, FailuresReportAndCleanUp) {
       fails("decompress into missing directory", {"d", path("in.m1"), path("nodir/out")},
             kCreateOut)
           .leaves_no(path("nodir")),
+      // An empty name is a file's that none can take, not a standard stream.
+      fails("compress onto an empty name", {"c", "5", path("in"), ""}, kCreateOut),
+      fails("decompress an empty name", {"d", "", out}, kOpenIn).leaves_no(out),
       fails("compress onto a directory", {"c", "5", path("in"), path("subdir")}, kCreateOut),
       fails("compress onto itself", {"c", "5", path("in"), path("in")}, kCreateOut),
       fails("compress onto itself, other spelling", {"c", "5", path("in"), dir_ + "/./in"},

@@ -170,7 +170,8 @@ stage_done
 # program's architecture may exit 0 having run nothing).
 wine_runs() {
   local out
-  out="$(cd "$build_dir" && wine "$1" </dev/null 2>/dev/null)" || true
+  # A command line no interface takes prints the usage text.
+  out="$(cd "$build_dir" && wine "$1" x </dev/null 2>/dev/null)" || true
   [[ "$out" == *"usage: Moltavex c [order]"* ]]
 }
 
