@@ -22,13 +22,13 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "cli/tokenizer.h"
 #include "fuzz_support.h"
-#include "platform/platform.h"
 
 namespace {
 
@@ -144,7 +144,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     char* joined = mx::cli::concat_alloc(first, last);
     MX_FUZZ_CHECK(joined != nullptr);
     MX_FUZZ_CHECK(std::string(joined) == std::string(first) + last);
-    mx::platform::free_memory(joined, std::strlen(joined) + 1);
+    std::free(joined);
   }
   return 0;
 }
