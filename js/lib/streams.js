@@ -172,26 +172,33 @@ function results(core, status, doneAt) {
   };
 }
 
+// A context of `kind` made by create(options) into core.scratch; a failure
+// frees what was made and throws the library's error.
+function openContext(core, kind, setting, optionsOf, create) {
+  const ctx = new Context(core, kind);
+  ctx.setting = setting;
+  const options = core.options(optionsOf());
+  try {
+    const status = create(options);
+    if (status !== OK) {
+      const error = core.fail(status, setting);
+      ctx.release();
+      throw error;
+    }
+    ctx.cell.handle = core.u32(core.scratch);
+  } finally {
+    core.free(options);
+  }
+  return ctx;
+}
+
 export function compressionTransformer(getCore, settingOf, optionsOf, onEnd) {
   return transformer(
     getCore,
     (core) => {
       const setting = settingOf(core);
-      const ctx = new Context(core, 'compressor');
-      ctx.setting = setting;
-      const options = core.options(optionsOf());
-      try {
-        const status = core.x.mvx_compressor_create(core.scratch, setting.model, setting.order, options);
-        if (status !== OK) {
-          const error = core.fail(status, setting);
-          ctx.release();
-          throw error;
-        }
-        ctx.cell.handle = core.u32(core.scratch);
-      } finally {
-        core.free(options);
-      }
-      return ctx;
+      return openContext(core, 'compressor', setting, optionsOf, (options) =>
+        core.x.mvx_compressor_create(core.scratch, setting.model, setting.order, options));
     },
     (ctx, src, size) => {
       const { core } = ctx;
@@ -214,20 +221,8 @@ export function decompressionTransformer(getCore, optionsOf, onEnd) {
   return transformer(
     getCore,
     (core) => {
-      const ctx = new Context(core, 'decompressor');
-      const options = core.options(optionsOf());
-      try {
-        const status = core.x.mvx_decompressor_create(core.scratch, options);
-        if (status !== OK) {
-          const error = core.fail(status, null);
-          ctx.release();
-          throw error;
-        }
-        ctx.cell.handle = core.u32(core.scratch);
-      } finally {
-        core.free(options);
-      }
-      return ctx;
+      return openContext(core, 'decompressor', null, optionsOf, (options) =>
+        core.x.mvx_decompressor_create(core.scratch, options));
     },
     (ctx, src, size) => {
       const { core } = ctx;
