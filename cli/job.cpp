@@ -142,8 +142,7 @@ void run_job(Job& job, RunContext& context) {
     if ((status == moltavex::Status::memory_limit || status == moltavex::Status::out_of_memory) &&
         job.memory > context.memory_limit) {
       job.report.fail(s.quiet, job.name,
-                      "needs " + mebibytes(job.memory) + " of tables, over the memory limit of " +
-                          mebibytes(context.memory_limit));
+                      moltavex::memory_limit_message(job.memory, context.memory_limit));
       return;
     }
     // A file the system refused: named, with the system's reason, as gzip

@@ -57,10 +57,6 @@ std::string job_message(moltavex::Status status) {
   }
 }
 
-std::string mebibytes(std::uint64_t bytes) {
-  return std::to_string((bytes + (std::uint64_t{1} << 20) - 1) >> 20) + " MiB";
-}
-
 std::string memory_text(std::uint64_t bytes) {
   constexpr std::uint64_t mib = std::uint64_t{1} << 20;
   char text[32];

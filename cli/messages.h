@@ -31,9 +31,6 @@ class Report {
 // interface's messages.
 std::string job_message(moltavex::Status status);
 
-// "137 MiB": bytes in MiB, rounded up.
-std::string mebibytes(std::uint64_t bytes);
-
 // Table memory as help and -lv show it: "32 KiB", "17 MiB", "1.5 MiB".
 std::string memory_text(std::uint64_t bytes);
 

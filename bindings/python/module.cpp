@@ -33,7 +33,7 @@
 #include <string>
 #include <vector>
 
-#include "moltavex/moltavex.h"
+#include "moltavex/moltavex.hpp"
 
 namespace py = pybind11;
 
@@ -67,30 +67,10 @@ void check_memory(mvx_status status, std::uint64_t required, std::uint64_t limit
   check(status);
 }
 
-// The limit a job's options set: 0 is the library's default, which
-// decompression takes as MVX_DEFAULT_MEMORY_LIMIT and compression with a
-// given setting as none.
-std::uint64_t limit_in_force(const mvx_options& options, bool decompressing) {
-  if (options.memory_limit != 0) return options.memory_limit;
-  return decompressing ? MVX_DEFAULT_MEMORY_LIMIT : MVX_NO_MEMORY_LIMIT;
-}
-
-// The tables a stream whose first byte is `header` needs (0 for no model).
-std::uint64_t header_memory(std::uint8_t header) {
-  int model = 0, order = 0;
-  return mvx_read_header(header, &model, &order) ? mvx_model_memory(model, order) : 0;
-}
-
-// Bytes as the program says them: MiB, rounded up.
-std::string mebibytes(std::uint64_t bytes) {
-  return std::to_string((bytes >> 20) + ((bytes & ((std::uint64_t{1} << 20) - 1)) != 0)) + " MiB";
-}
-
 std::string message_of(const Failure& failure) {
   if (!failure.message.empty()) return failure.message;
   if (failure.status == MVX_MEMORY_LIMIT && failure.required != 0) {
-    return "needs " + mebibytes(failure.required) + " of tables, over the memory limit of " +
-           mebibytes(failure.limit);
+    return moltavex::memory_limit_message(failure.required, failure.limit);
   }
   return mvx_status_message(failure.status);
 }
@@ -245,7 +225,8 @@ class Compressor {
     const mvx_setting setting = setting_of(level, model, order, options).setting;
     mvx_compressor* c = nullptr;
     check_memory(mvx_compressor_create(&c, setting.model, setting.order, &options),
-                 mvx_model_memory(setting.model, setting.order), limit_in_force(options, false));
+                 mvx_model_memory(setting.model, setting.order),
+                 moltavex::memory_limit_in_force(&options, true));
     context_.reset(c);
   }
 
@@ -317,7 +298,8 @@ bool may_end(const mvx_decompressor* d) {
 // stays set until the library's end.
 class Decoding {
  public:
-  explicit Decoding(const mvx_options& options) : limit_(limit_in_force(options, true)) {
+  explicit Decoding(const mvx_options& options)
+      : limit_(moltavex::memory_limit_in_force(&options, false)) {
     mvx_decompressor* d = nullptr;
     check(mvx_decompressor_create(&d, &options));
     context_.reset(d);
@@ -415,7 +397,7 @@ class Decoding {
   }
 
   void fail_if(mvx_status status) {
-    check_memory(status, header_ ? header_memory(*header_) : 0, limit_);
+    check_memory(status, header_ ? moltavex::stream_memory(*header_) : 0, limit_);
   }
 
   std::unique_ptr<mvx_decompressor, FreeDecompressor> context_;  // null after the end
@@ -512,7 +494,7 @@ py::bytes compress(const py::object& data, const py::object& level, const py::ob
                                      PyBytes_AS_STRING(out), bound, &written, &options);
   }
   check_memory(status, mvx_model_memory(setting.model, setting.order),
-               limit_in_force(options, false));
+               moltavex::memory_limit_in_force(&options, choice.level == 0));
   owner.release();
   if (_PyBytes_Resize(&out, static_cast<py::ssize_t>(written)) != 0) throw py::error_already_set();
   return py::reinterpret_steal<py::bytes>(out);
@@ -558,7 +540,8 @@ py::bytes decompress(const py::object& data, const py::object& memory_limit) {
     status = mvx_decompress_stream(&BufferReader::read, &reader, &append, &out, nullptr, &options);
   }
   check_memory(status == MVX_WRITE_FAILED ? MVX_OUT_OF_MEMORY : status,
-               in.size() != 0 ? header_memory(in.data()[0]) : 0, limit_in_force(options, true));
+               in.size() != 0 ? moltavex::stream_memory(in.data()[0]) : 0,
+               moltavex::memory_limit_in_force(&options, false));
   return to_bytes(out);
 }
 
