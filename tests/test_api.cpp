@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -28,30 +29,41 @@ bool my_write(void* context, const std::uint8_t* data, std::size_t size) {
 TEST(Api, HeaderExamplesWork) {
   std::vector<std::uint8_t> packed, restored;
   const char text[] = "hello, hello, hello";
-  ASSERT_EQ(moltavex::compress(text, sizeof text - 1, 1, 16, packed), moltavex::Status::ok);
-  moltavex::Status s = moltavex::decompress(packed.data(), packed.size(), restored);
-  EXPECT_EQ(s, moltavex::Status::ok);
+  ASSERT_EQ(moltavex::compress(text, sizeof text - 1, packed), moltavex::Status::ok);
+  moltavex::Result r = moltavex::decompress(packed.data(), packed.size(), restored);
+  EXPECT_EQ(r, moltavex::Status::ok) << r.message();
   EXPECT_EQ(std::string(restored.begin(), restored.end()), text);
 
   char dir_pattern[] = "/tmp/moltavex-api-XXXXXX";
   const std::string dir = ::mkdtemp(dir_pattern);
   const std::string book = dir + "/book.txt";
   std::ofstream(book) << std::string(5000, 'x') << "the end\n";
-  s = moltavex::compress_file(book.c_str(), (book + ".mx").c_str(), 3, 16);
+  moltavex::Status s = moltavex::compress_file(book.c_str(), (book + ".mx").c_str(), 9);
+  EXPECT_EQ(s, moltavex::Status::ok) << moltavex::status_message(s);
+  s = moltavex::compress_file(book.c_str(), (book + ".mx3").c_str(), 3, 16);
   EXPECT_EQ(s, moltavex::Status::ok) << moltavex::status_message(s);
 
-  std::FILE* source = std::fopen(book.c_str(), "rb");
-  std::FILE* sink = std::fopen((dir + "/book.s.mx").c_str(), "wb");
-  ASSERT_TRUE(source && sink);
-  EXPECT_EQ(moltavex::compress_stream(&my_read, source, &my_write, sink, 0, 22),
-            moltavex::Status::ok);
-  std::fclose(source);
-  std::fclose(sink);
-
-  // Both files decode back to the book.
-  for (const char* name : {"/book.txt.mx", "/book.s.mx"}) {
-    EXPECT_EQ(moltavex::decompress_file((dir + name).c_str(), (dir + "/back").c_str()),
+  for (const bool level : {true, false}) {  // the level's stream, then model 0 at order 22
+    std::FILE* source = std::fopen(book.c_str(), "rb");
+    std::FILE* sink = std::fopen((dir + (level ? "/book.s.mx" : "/book.s0.mx")).c_str(), "wb");
+    ASSERT_TRUE(source && sink);
+    EXPECT_EQ(level ? moltavex::compress_stream(&my_read, source, &my_write, sink)
+                    : moltavex::compress_stream(&my_read, source, &my_write, sink, 0, 22),
               moltavex::Status::ok);
+    std::fclose(source);
+    std::fclose(sink);
+  }
+
+  // Every file decodes back to the book; the level forms' with the record.
+  const struct {
+    const char* name;
+    int record;
+  } written[] = {{"/book.txt.mx", 1}, {"/book.txt.mx3", 0}, {"/book.s.mx", 1}, {"/book.s0.mx", 0}};
+  for (const auto& [name, record] : written) {
+    moltavex::StreamInfo info;
+    EXPECT_EQ(moltavex::decompress_file((dir + name).c_str(), (dir + "/back").c_str(), &info),
+              moltavex::Status::ok);
+    EXPECT_EQ(info.checksum, record) << name;
     std::ifstream a(book, std::ios::binary), b(dir + "/back", std::ios::binary);
     EXPECT_TRUE(
         std::equal(std::istreambuf_iterator<char>(a), {}, std::istreambuf_iterator<char>(b), {}));
@@ -88,6 +100,17 @@ TEST(Api, RejectsBadArgumentsWithoutTouchingAnything) {
             moltavex::Status::invalid_call);
   EXPECT_EQ(moltavex::decompress(nullptr, 0, out), moltavex::Status::invalid_stream);
   EXPECT_TRUE(out.empty());
+  // A level is 1..9, in every form: 0 is no level (Options::level's
+  // automatic choice among all settings), never a level's stream.
+  for (const int level : {0, -1, 10}) {
+    out = {1, 2, 3};
+    EXPECT_EQ(moltavex::compress("a", 1, out, level), moltavex::Status::invalid_argument) << level;
+    EXPECT_TRUE(out.empty());
+    EXPECT_EQ(moltavex::compress_file("/nonexistent/in", "/nonexistent/out", level),
+              moltavex::Status::invalid_argument);
+    EXPECT_EQ(moltavex::compress_stream(nullptr, nullptr, &my_write, nullptr, level),
+              moltavex::Status::invalid_argument);
+  }
 }
 
 // The memory limit covers every kind of job, counts what model_memory
@@ -108,6 +131,107 @@ TEST(Api, MemoryLimitRefusesTablesBeyondIt) {
   EXPECT_TRUE(restored.empty());
   EXPECT_EQ(moltavex::decompress(packed.data(), packed.size(), restored, nullptr, &within),
             moltavex::Status::ok);
+}
+
+// A job refused by a memory limit says by how much, as the program does:
+// the tables of the setting given, or of the stream's header where the
+// wrapper reads it (memory, the caller's functions), against the limit in
+// force (the caller's, or the library's default for the job). A named
+// file's header, and a chosen setting, are the library's alone: bytes not
+// known, the status's own line.
+TEST(Api, MemoryLimitResultSaysTheBytes) {
+  // 17 * 2^28 bytes of tables and model 5's 128 KiB: 4353 MiB, rounded up.
+  const std::uint64_t m5_28 = (std::uint64_t{17} << 28) + (1 << 17);
+  mx::test::Bytes foreign = mx::test::random_bytes(3000, 8);  // names model 5 at order 28
+  foreign[0] = 5 * 32 + 28;
+  char dir_pattern[] = "/tmp/moltavex-api-XXXXXX";
+  const std::string dir = ::mkdtemp(dir_pattern);
+  const std::string foreign_file = dir + "/foreign.mx", text_file = dir + "/text";
+  std::ofstream(foreign_file, std::ios::binary)
+      .write(reinterpret_cast<const char*>(foreign.data()),
+             static_cast<std::streamsize>(foreign.size()));
+  const mx::test::Bytes text = mx::test::sample_text(4000);
+  std::ofstream(text_file, std::ios::binary)
+      .write(reinterpret_cast<const char*>(text.data()), static_cast<std::streamsize>(text.size()));
+  const std::string out = dir + "/out";
+
+  moltavex::Options mib16, mib4352, tiny;
+  mib16.memory_limit = std::uint64_t{16} << 20;
+  mib4352.memory_limit = std::uint64_t{4352} << 20;
+  tiny.memory_limit = 3;  // below every model's order 0 (model 2's: 4 bytes)
+  std::vector<std::uint8_t> sink;
+  const auto discard = [](void*, const std::uint8_t*, std::size_t) { return true; };
+  const std::string m1089 = "needs 4353 MiB of tables, over the memory limit of 1089 MiB";
+  const std::string m4352 = "needs 4353 MiB of tables, over the memory limit of 4352 MiB";
+  const std::string m17 = "needs 17 MiB of tables, over the memory limit of 16 MiB";
+  const std::string plain = moltavex::status_message(moltavex::Status::memory_limit);
+  const struct {
+    const char* job;
+    std::function<moltavex::Result()> run;
+    std::uint64_t required, limit;
+    std::string message;
+  } rows[] = {
+      {"decompress", [&] { return moltavex::decompress(foreign.data(), foreign.size(), sink); },
+       m5_28, MVX_DEFAULT_MEMORY_LIMIT, m1089},
+      {"decompress, a limit given",
+       [&] {
+         return moltavex::decompress(foreign.data(), foreign.size(), sink, nullptr, &mib4352);
+       },
+       m5_28, mib4352.memory_limit, m4352},
+      {"decompress_stream",
+       [&] {
+         mx::MemorySource in = mx::test::source_of(foreign);
+         return moltavex::decompress_stream(&mx::MemorySource::read, &in, discard, nullptr);
+       },
+       m5_28, MVX_DEFAULT_MEMORY_LIMIT, m1089},
+      {"test_stream",
+       [&] {
+         mx::MemorySource in = mx::test::source_of(foreign);
+         return moltavex::test_stream(&mx::MemorySource::read, &in);
+       },
+       m5_28, MVX_DEFAULT_MEMORY_LIMIT, m1089},
+      {"decompress_file",
+       [&] { return moltavex::decompress_file(foreign_file.c_str(), out.c_str()); }, 0,
+       MVX_DEFAULT_MEMORY_LIMIT, plain},
+      {"test_file",
+       [&] { return moltavex::test_file(foreign_file.c_str(), nullptr, nullptr, &mib4352); }, 0,
+       mib4352.memory_limit, plain},
+      {"compress, a setting",
+       [&] { return moltavex::compress(text.data(), text.size(), 3, 20, sink, nullptr, &mib16); },
+       std::uint64_t{17} << 20, mib16.memory_limit, m17},
+      {"compress_stream, a setting",
+       [&] {
+         mx::MemorySource in = mx::test::source_of(text);
+         return moltavex::compress_stream(&mx::MemorySource::read, &in, discard, nullptr, 3, 20,
+                                          nullptr, &mib16);
+       },
+       std::uint64_t{17} << 20, mib16.memory_limit, m17},
+      {"compress_file, a setting",
+       [&] {
+         return moltavex::compress_file(text_file.c_str(), out.c_str(), 3, 20, nullptr, &mib16);
+       },
+       std::uint64_t{17} << 20, mib16.memory_limit, m17},
+      {"compress, a level",
+       [&] { return moltavex::compress(text.data(), text.size(), sink, 5, nullptr, &tiny); }, 0,
+       tiny.memory_limit, plain},
+      {"compress_file, a level",
+       [&] { return moltavex::compress_file(text_file.c_str(), out.c_str(), 9, nullptr, &tiny); },
+       0, tiny.memory_limit, plain},
+  };
+  for (const auto& row : rows) {
+    const moltavex::Result result = row.run();
+    EXPECT_EQ(result, moltavex::Status::memory_limit) << row.job;
+    EXPECT_EQ(result.required_bytes(), row.required) << row.job;
+    EXPECT_EQ(result.memory_limit(), row.limit) << row.job;
+    EXPECT_EQ(result.message(), row.message) << row.job;
+  }
+  EXPECT_NE(::access(out.c_str(), F_OK), 0) << "a refused job wrote its output";
+  // Other statuses carry no bytes, and say the library's line.
+  const moltavex::Result cut = moltavex::decompress(foreign.data(), 0, sink);
+  EXPECT_EQ(cut.status(), moltavex::Status::invalid_stream);
+  EXPECT_EQ(cut.required_bytes(), 0u);
+  EXPECT_EQ(cut.message(), "Not a valid compressed file.");
+  std::system(("rm -rf '" + dir + "'").c_str());
 }
 
 struct Watch {

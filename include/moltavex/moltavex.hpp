@@ -63,8 +63,9 @@ inline std::string memory_limit_message(std::uint64_t required_bytes, std::uint6
 
 // The outcome of a job: its Status, which it converts to (so it compares,
 // switches and assigns as one), and for Status::memory_limit the bytes of
-// tables the job needs and the limit in force (0 where not known: a named
-// file's or a chosen setting's tables; both 0 for other statuses).
+// tables the job needs (0 where not known: a named file's stream, a
+// setting the library chooses) and the limit in force; both 0 for other
+// statuses.
 class Result {
  public:
   Result() = default;
@@ -220,9 +221,9 @@ inline Result decompress_stream(ReadFunction read, void* read_context, WriteFunc
                                 const Observer* observer = nullptr,
                                 const Options* options = nullptr) {
   detail::HeaderWatch watch{read, read_context};
-  return detail::result_of(mvx_decompress_stream_info(watch.function(), &watch, write,
-                                                      write_context, info, observer, options),
-                           watch.required(), memory_limit_in_force(options, false));
+  const mvx_status status = mvx_decompress_stream_info(watch.function(), &watch, write,
+                                                       write_context, info, observer, options);
+  return detail::result_of(status, watch.required(), memory_limit_in_force(options, false));
 }
 inline Result decompress_stream(ReadFunction read, void* read_context, WriteFunction write,
                                 void* write_context, const Observer* observer = nullptr,
@@ -286,8 +287,8 @@ inline Result test_file(const char* input_name, StreamInfo* info = nullptr,
 inline Result test_stream(ReadFunction read, void* read_context, StreamInfo* info = nullptr,
                           const Observer* observer = nullptr, const Options* options = nullptr) {
   detail::HeaderWatch watch{read, read_context};
-  return detail::result_of(mvx_test_stream(watch.function(), &watch, info, observer, options),
-                           watch.required(), memory_limit_in_force(options, false));
+  const mvx_status status = mvx_test_stream(watch.function(), &watch, info, observer, options);
+  return detail::result_of(status, watch.required(), memory_limit_in_force(options, false));
 }
 
 // A stream described from its integrity record (see mvx_describe_from_record).
