@@ -64,14 +64,16 @@ class EncodeJobOf final : public EncodeJob {
  public:
   EncodeJobOf(std::unique_ptr<OwnedModel<Model>> model, ByteWriter& writer,
               std::uint64_t expected_bytes)
-      : model_(std::move(model)), pages_(model_->tables(), expected_bytes) {
+      : model_(std::move(model)),
+        pages_(model_->tables(), expected_bytes),
+        expected_bytes_(expected_bytes) {
     encoder_create(encoder, writer);
   }
 
   MX_NOINLINE bool code(const std::uint8_t* block, std::size_t count) override {
     ByteWriter& writer = *encoder.stream;
     Model& model = *model_;
-    pages_.after(bytes_coded_);
+    pages_.after(bytes_coded_, expected_bytes_);
     if (kPrefetch) {
       for (std::size_t i = 0; i < count && i < lookahead_bytes; ++i)
         lookahead_.touch(model, block[i]);
@@ -122,6 +124,7 @@ class EncodeJobOf final : public EncodeJob {
  private:
   std::unique_ptr<OwnedModel<Model>> model_;
   TablePages pages_;
+  std::uint64_t expected_bytes_;  // 0: unknown
   typename Model::Lookahead lookahead_;
   std::uint64_t bytes_coded_ = 0;  // in this job, before the current stretch
 };

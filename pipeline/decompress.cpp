@@ -1,6 +1,7 @@
 // Decompression driver: the header names the model and order; bits are then
 // decoded (predict, decode, update), collected into bytes from bit 7 down
 // and handed to the run-length unpacker, until it takes the end marker.
+#include <algorithm>
 #include <memory>
 #include <new>
 
@@ -72,7 +73,9 @@ class DecodeJobOf final : public DecodeJob {
  public:
   DecodeJobOf(std::unique_ptr<OwnedModel<Model>> model, ByteWriter& writer,
               std::uint64_t expected_bytes)
-      : model_(std::move(model)), pages_(model_->tables(), expected_bytes) {
+      : model_(std::move(model)),
+        pages_(model_->tables(), expected_bytes),
+        expected_input_(expected_bytes) {
     unpacker_create(unpacker, writer);
   }
 
@@ -85,17 +88,20 @@ class DecodeJobOf final : public DecodeJob {
       // The bit that ran into the end of the input is used; decoding stops
       // before the next one, and an incomplete byte is dropped.
       if (coder.end_of_input != 0) return Stop::ended;
-      pages_.after(bytes_decoded);
+      if (pages_.checks_at(bytes_decoded)) pages_.after(bytes_decoded, expected_total());
       const StreamWindow<const std::uint8_t> in_window = reader_window(input);
       const StreamWindow<std::uint8_t> out_window = writer_window(writer);
       if (bits_done_ == 0 && in_window.size > stretch_input && out_window.size != 0 &&
           unpacker.previous != escape_byte) {
         const std::uint8_t* in = in_window.data;
         std::uint8_t* out = out_window.data;
-        std::uint8_t* const out_end = out_window.data + out_window.size;
+        // A stretch ends at the tables' next page check, if that comes first.
+        const std::size_t room = static_cast<std::size_t>(
+            std::min<std::uint64_t>(out_window.size, pages_.bytes_to_check(bytes_decoded)));
+        std::uint8_t* const out_end = out_window.data + room;
         const std::uint8_t* const in_last = in_window.data + in_window.size - stretch_input;
         // A stretch decodes at most the literals that fit, and an escape.
-        const std::uint64_t most = bytes_decoded + out_window.size + 1;
+        const std::uint64_t most = bytes_decoded + room + 1;
         Model& model = *model_;
         const int byte =
             most < bits_before_any_halving / 8
@@ -183,11 +189,20 @@ class DecodeJobOf final : public DecodeJob {
     }
   }
 
+  // The data the whole input restores, at the ratio so far (0: unknown).
+  std::uint64_t expected_total() const {
+    if (expected_input_ == 0 || coder.bytes_in == 0) return 0;
+    return static_cast<std::uint64_t>(static_cast<double>(expected_input_) *
+                                      static_cast<double>(bytes_decoded) /
+                                      static_cast<double>(coder.bytes_in));
+  }
+
   std::unique_ptr<OwnedModel<Model>> model_;
   TablePages pages_;
-  unsigned primed_ = 0;  // bytes of the code value loaded, 0..4
-  int bits_done_ = 0;    // bits of the current byte decoded, 0..7
-  int byte_ = 0;         // those bits
+  std::uint64_t expected_input_;  // the compressed input's size; 0: unknown
+  unsigned primed_ = 0;           // bytes of the code value loaded, 0..4
+  int bits_done_ = 0;             // bits of the current byte decoded, 0..7
+  int byte_ = 0;                  // those bits
 };
 
 }  // namespace

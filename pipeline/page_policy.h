@@ -2,68 +2,107 @@
 //
 // A table is read at random, one entry per coded bit. Large pages spare
 // most of the page walks on large tables, but every first touch makes
-// 2 MiB resident where a small page makes 4 KiB: a small input would make
-// a table of hundreds of MiB resident for a few thousand touches. So a
-// table gets large pages when its data will touch nearly every small page
-// of it anyway, at four coded bits per small page (98% of them touched),
-// and large pages then cost no memory:
+// 2 MiB resident where a small page makes 4 KiB. How much of a table the
+// data touches is the data's: contexts that spread touch nearly every small
+// page once the data reaches one byte per 8 KiB of table (four coded bits
+// per small page); text whose contexts repeat can touch a tenth of it after
+// megabytes. So:
 //
-//   data bytes >= table bytes / 8192
+// - A table of at most `whole_table_most` bytes costs at most that much
+//   beyond what the data touches, and gets large pages whole: from the start
+//   when the data's size is known (a named input, memory) and reaches one
+//   byte per 8 KiB of table; otherwise (standard input, a caller's stream, a
+//   compressed input that restores more than it holds) once the data coded
+//   reaches table bytes / 1024, when gathering the touched small pages into
+//   large ones costs less than the coding so far took.
+// - A larger table starts with small pages, even where the system would
+//   give every mapping large ones, and is checked after table bytes / 2^20
+//   data bytes (the first block, mostly) and at each doubling of that. When the data's total is
+//   known (a compressor's input size; for a decompressor, the compressed size scaled by the ratio
+//   so far), a check projects the table's resident bytes at the end from the growth since the last
+//   check (a power law, as distinct contexts grow); a projection of at least 3/4 of the table gives
+//   the whole table large pages at once, while few small pages are there to
+//   gather. Otherwise every large-page region with at least 3/4 of its small
+//   pages resident is gathered into one. Resident memory then stays within
+//   4/3 of what small pages alone would hold, unless the data turns
+//   repetitive after a projection; a table the data fills has large pages
+//   early.
 //
-// When the data's size is known in advance (a named input, memory), the
-// choice is made before the first touch. When it is not (standard input, a
-// caller's stream) or falls short (a compressed input, smaller than what
-// it restores), the table starts with small pages and is moved to large
-// ones once the data coded so far reaches table bytes / 1024: gathering
-// the touched small pages into large ones then costs less than the coding
-// so far took, and the rest of the job goes faster.
-//
-// Builds with MOLTAVEX_ALWAYS_LARGE_PAGES give every table large pages from
-// the start: the comparison the benchmark measures this policy against.
+// No stream depends on any of this. Builds with MOLTAVEX_TABLE_PAGES=large
+// give every table large pages from the start, and with =small never: the
+// comparisons bench/pages.sh measures this policy against.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "platform/zeroed_block.h"
 
 namespace mx {
 
-// expected_bytes 0: unknown.
+inline constexpr std::uint64_t whole_table_most = std::uint64_t{32} << 20;
+
+// For a table of at most whole_table_most bytes; expected_bytes 0: unknown.
 constexpr bool large_pages_from_start(std::uint64_t table_bytes, std::uint64_t expected_bytes) {
-#if defined(MOLTAVEX_ALWAYS_LARGE_PAGES)
-  (void)table_bytes;
-  (void)expected_bytes;
-  return true;
-#else
   return expected_bytes != 0 && expected_bytes >= table_bytes / 8192;
-#endif
 }
 
 constexpr std::uint64_t large_pages_after_bytes(std::uint64_t table_bytes) {
   return table_bytes / 1024;
 }
 
+// The data bytes before a larger table's first check.
+constexpr std::uint64_t first_check_bytes(std::uint64_t table_bytes) {
+  return table_bytes / 1048576;
+}
+
+// A table, or a region of one, with (or projected to have) at least this
+// share of its bytes resident gets large pages: numerator / denominator.
+inline constexpr std::uint64_t full_numerator = 3;
+inline constexpr std::uint64_t full_denominator = 4;
+
+// The resident bytes projected at `total_bytes` of data from `resident`
+// at `bytes` and `earlier_resident` at `earlier_bytes`: growth by a power
+// between 0 and 1 of the data, the table's size at most.
+std::uint64_t projected_resident(std::uint64_t earlier_resident, std::uint64_t earlier_bytes,
+                                 std::uint64_t resident, std::uint64_t bytes,
+                                 std::uint64_t total_bytes, std::uint64_t table_bytes);
+
 // Applies the policy to one job's tables; the drivers call after() between
-// blocks with the data bytes coded so far.
+// blocks with the data bytes coded so far and the data's total, when known
+// (else 0).
 class TablePages {
  public:
-  TablePages(const ZeroedBlock& tables, std::uint64_t expected_bytes)
-      : tables_(tables), switch_at_(large_pages_after_bytes(tables.size())) {
-    if (large_pages_from_start(tables.size(), expected_bytes)) {
-      tables_.advise_huge_pages(false);
-      switch_at_ = UINT64_MAX;
-    }
-  }
+  TablePages(const ZeroedBlock& tables, std::uint64_t expected_bytes);
 
-  void after(std::uint64_t bytes_coded) {
-    if (bytes_coded < switch_at_) return;
-    tables_.advise_huge_pages(true);
-    switch_at_ = UINT64_MAX;
+  bool checks_at(std::uint64_t bytes_coded) const { return bytes_coded >= next_check_; }
+  // Data bytes from `bytes_coded` to the next check (after after()).
+  std::uint64_t bytes_to_check(std::uint64_t bytes_coded) const {
+    return next_check_ - bytes_coded;
+  }
+  void after(std::uint64_t bytes_coded, std::uint64_t total_bytes) {
+    if (checks_at(bytes_coded)) check(bytes_coded, total_bytes);
   }
 
  private:
+  void check(std::uint64_t bytes_coded, std::uint64_t total_bytes);
+  // Gathers the regions that have filled (all, once whole_); true when
+  // none is left.
+  bool promote_regions();
+
+  static constexpr std::uint32_t promoted = UINT32_MAX;
+
   const ZeroedBlock& tables_;
-  std::uint64_t switch_at_;
+  std::uint64_t next_check_ = UINT64_MAX;
+  // Regions: the large pages wholly inside the table, from first_region_.
+  bool by_region_ = false;
+  bool whole_ = false;  // the whole table is to have large pages
+  unsigned char* first_region_ = nullptr;
+  std::uint64_t region_bytes_ = 0;
+  std::uint64_t regions_ = 0;
+  std::unique_ptr<std::uint32_t[]> resident_;  // per region; UINT32_MAX once promoted
+  std::uint64_t last_resident_ = 0;            // the table's, at the last check
+  std::uint64_t last_check_ = 0;
 };
 
 }  // namespace mx

@@ -1,5 +1,5 @@
 // WebAssembly implementation of zero-filled memory (platform.h's
-// alloc_zeroed, free_memory and advise_huge_pages); platform_posix.cpp
+// alloc_zeroed, free_memory and the large-page calls); platform_posix.cpp
 // has the rest.
 //
 // Wasm has no pages to map lazily: emscripten's calloc and mmap write every
@@ -126,7 +126,10 @@ void* alloc_zeroed(std::uint64_t bytes) {
 }
 
 // Wasm has one page size.
-void advise_huge_pages(void*, std::uint64_t, bool) {}
+std::uint64_t large_page_bytes() { return 0; }
+bool advise_huge_pages(void*, std::uint64_t, bool) { return true; }
+void advise_small_pages(void*, std::uint64_t) {}
+std::uint64_t resident_bytes(const void*, std::uint64_t) { return UINT64_MAX; }
 
 void free_memory(void* block, std::uint64_t bytes) {
   if (block == nullptr) return;

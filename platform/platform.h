@@ -155,9 +155,20 @@ bool sync_directory_of(const char* name);
 void* alloc_zeroed(std::uint64_t bytes);
 void free_memory(void* block, std::uint64_t bytes);
 
-// Asks for large (2 MiB) pages for a block of 1 MiB or more from
-// alloc_zeroed, where the system offers them; with `collapse`, also for the
-// parts already touched. Only the speed and the memory held change.
-void advise_huge_pages(void* block, std::uint64_t bytes, bool collapse);
+// Large pages (Linux's transparent huge pages) for a block of 1 MiB or
+// more from alloc_zeroed, or for a part of one that starts on a small page
+// boundary. Only the speed and the memory held change.
+//
+// large_page_bytes: their size (2 MiB on x86-64), or 0 where a table never
+// gets them. advise_huge_pages: later faults in the range take large pages;
+// with `collapse`, the small pages already there are gathered into large
+// ones now, and false tells that some could not be (they may be
+// gathered later, once written). advise_small_pages: the range keeps small pages, even where the
+// system gives every mapping large pages. resident_bytes: the bytes of the
+// range in memory now; UINT64_MAX where the system cannot tell.
+std::uint64_t large_page_bytes();
+bool advise_huge_pages(void* block, std::uint64_t bytes, bool collapse);
+void advise_small_pages(void* block, std::uint64_t bytes);
+std::uint64_t resident_bytes(const void* block, std::uint64_t bytes);
 
 }  // namespace mx::platform

@@ -14,6 +14,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -332,21 +333,65 @@ void* alloc_zeroed(std::uint64_t bytes) {
   return std::calloc(1, bytes == 0 ? 1 : static_cast<std::size_t>(bytes));
 }
 
-// Linux's transparent huge pages: MADV_HUGEPAGE makes later faults take
-// 2 MiB pages; MADV_COLLAPSE (Linux 6.1) turns the small pages already
-// there into huge ones now, where the kernel's background collapse would
-// take minutes.
-void advise_huge_pages(void* block, std::uint64_t bytes, bool collapse) {
-  if (block == nullptr || bytes < mapped_from) return;
+// Linux's transparent huge pages, of the size the kernel reports. On other
+// systems tables keep the pages they are given.
+std::uint64_t large_page_bytes() {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+  static const std::uint64_t bytes = [] {
+    unsigned long long size = 0;
+    if (std::FILE* f = std::fopen("/sys/kernel/mm/transparent_hugepage/hpage_pmd_size", "r")) {
+      if (std::fscanf(f, "%llu", &size) != 1) size = 0;
+      std::fclose(f);
+    }
+    return static_cast<std::uint64_t>(size);
+  }();
+  return bytes;
+#else
+  return 0;
+#endif
+}
+
+// MADV_HUGEPAGE makes later faults take large pages; MADV_COLLAPSE (Linux
+// 6.1) turns the small pages already there into large ones now, where the
+// kernel's background collapse would take minutes.
+bool advise_huge_pages(void* block, std::uint64_t bytes, bool collapse) {
+  if (block == nullptr || bytes < mapped_from) return true;
 #if defined(MADV_HUGEPAGE)
   (void)::madvise(block, static_cast<std::size_t>(bytes), MADV_HUGEPAGE);
 #endif
 #if defined(__linux__)
   constexpr int madv_collapse = 25;  // MADV_COLLAPSE, absent from older headers
-  if (collapse) (void)::madvise(block, static_cast<std::size_t>(bytes), madv_collapse);
+  if (collapse) return ::madvise(block, static_cast<std::size_t>(bytes), madv_collapse) == 0;
 #else
   (void)collapse;
 #endif
+  return true;
+}
+
+void advise_small_pages(void* block, std::uint64_t bytes) {
+  if (block == nullptr || bytes < mapped_from) return;
+#if defined(MADV_NOHUGEPAGE)
+  (void)::madvise(block, static_cast<std::size_t>(bytes), MADV_NOHUGEPAGE);
+#endif
+}
+
+// mincore, a small page per byte of its map, a few MiB of range per call.
+std::uint64_t resident_bytes(const void* block, std::uint64_t bytes) {
+  const long page_size = ::sysconf(_SC_PAGESIZE);
+  if (block == nullptr || page_size <= 0) return UINT64_MAX;
+  const auto page = static_cast<std::uint64_t>(page_size);
+  unsigned char map[1024];
+  std::uint64_t resident = 0;
+  auto* at = static_cast<unsigned char*>(const_cast<void*>(block));
+  while (bytes > 0) {
+    const std::uint64_t span = std::min<std::uint64_t>(bytes, sizeof map * page);
+    if (::mincore(at, static_cast<std::size_t>(span), map) != 0) return UINT64_MAX;
+    const std::uint64_t pages = (span + page - 1) / page;
+    for (std::uint64_t i = 0; i < pages; ++i) resident += map[i] & 1u;
+    at += span;
+    bytes -= span;
+  }
+  return resident * page;
 }
 
 void free_memory(void* block, std::uint64_t bytes) {

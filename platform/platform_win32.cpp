@@ -251,7 +251,10 @@ void* alloc_zeroed(std::uint64_t bytes) {
 
 // Large pages on Windows need a privilege that programs rarely hold; the
 // advice is not taken.
-void advise_huge_pages(void*, std::uint64_t, bool) {}
+std::uint64_t large_page_bytes() { return 0; }
+bool advise_huge_pages(void*, std::uint64_t, bool) { return true; }
+void advise_small_pages(void*, std::uint64_t) {}
+std::uint64_t resident_bytes(const void*, std::uint64_t) { return UINT64_MAX; }
 
 void free_memory(void* block, std::uint64_t bytes) {
   if (block == nullptr) return;

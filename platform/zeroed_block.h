@@ -47,8 +47,8 @@ class ZeroedBlock {
   }
 
   // See platform::advise_huge_pages.
-  void advise_huge_pages(bool collapse) const {
-    platform::advise_huge_pages(data_, size_, collapse);
+  bool advise_huge_pages(bool collapse) const {
+    return platform::advise_huge_pages(data_, size_, collapse);
   }
 
   unsigned char* data() const { return data_; }

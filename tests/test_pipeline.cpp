@@ -250,28 +250,94 @@ TEST(Jobs, ReportReadAndWriteFailures) {
   }
 }
 
-// Large pages go to tables the data will touch nearly all over: at least
-// one data byte per 8 KiB of table. A small input on a large table keeps
-// small pages; an unknown size starts small and switches at 1 KiB of table
-// per data byte.
-TEST(PagePolicy, LargePagesWhereTheDataTouchesEverySmallPage) {
+// A table up to 32 MiB gets large pages whole: from the start where the
+// data reaches one byte per 8 KiB of table, else after one per KiB. A
+// larger one projects its resident bytes at the data's end from the growth
+// between two checks.
+TEST(PagePolicy, WholeSmallTablesAndProjectedLargeOnes) {
   constexpr std::uint64_t MiB = std::uint64_t{1} << 20;
   struct Case {
     std::uint64_t table, data;
     bool large;
   };
   const Case cases[] = {
-      {128 * MiB, 3000, false},      // a 3 KB input at order 24
-      {128 * MiB, 16 * 1024, true},  // 16 KiB: four bits per 4 KiB page
-      {128 * MiB, 16 * 1024 - 1, false},
-      {8 * MiB, 3000, true},         // small tables are touched all over
-      {4352 * MiB, 32 * MiB, true},  // model 3 at order 28, a 32 MiB input
-      {4352 * MiB, 0, false},        // unknown size
+      {32 * MiB, 3000, false},     // a 3 KB input
+      {32 * MiB, 4 * 1024, true},  // four bits per 4 KiB page
+      {32 * MiB, 4 * 1024 - 1, false},
+      {8 * MiB, 0, false},  // unknown size
   };
   for (const Case& c : cases) {
     EXPECT_EQ(large_pages_from_start(c.table, c.data), c.large) << c.table << " " << c.data;
   }
-  EXPECT_EQ(large_pages_after_bytes(128 * MiB), 128 * 1024u);
+  EXPECT_EQ(large_pages_after_bytes(32 * MiB), 32 * 1024u);
+
+  struct Projection {
+    std::uint64_t earlier_resident, earlier_bytes, resident, bytes, total, expected;
+  };
+  const Projection projections[] = {
+      {0, 0, 10 * MiB, MiB, 4 * MiB, 40 * MiB},                   // one point: linear
+      {10 * MiB, MiB, 20 * MiB, 2 * MiB, 8 * MiB, 80 * MiB},      // power 1
+      {8 * MiB, MiB, 16 * MiB, 4 * MiB, 64 * MiB, 64 * MiB},      // power 1/2
+      {10 * MiB, MiB, 10 * MiB, 2 * MiB, 64 * MiB, 10 * MiB},     // saturated
+      {MiB, MiB, 100 * MiB, 2 * MiB, 4 * MiB, 200 * MiB},         // power capped at 1
+      {10 * MiB, MiB, 20 * MiB, 2 * MiB, 1024 * MiB, 512 * MiB},  // the table at most
+      {10 * MiB, MiB, 20 * MiB, 2 * MiB, 2 * MiB, 20 * MiB},      // the end: as it is
+  };
+  for (const Projection& p : projections) {
+    const std::uint64_t got = projected_resident(p.earlier_resident, p.earlier_bytes, p.resident,
+                                                 p.bytes, p.total, 512 * MiB);
+    // Floating point: within a page of the exact figure.
+    EXPECT_NEAR(static_cast<double>(got), static_cast<double>(p.expected), 4096.0)
+        << p.resident << " at " << p.bytes << " to " << p.total;
+  }
+}
+
+// On a real table of 48 MiB: regions with 3/4 of their small pages touched
+// get large pages at a check and sparse ones keep small pages (their
+// resident bytes do not grow); a projection of a full table gathers every
+// region. Where the system gathers no large pages, there is nothing to
+// see.
+TEST(PagePolicy, RegionsFillBeforeTheyGrow) {
+  const std::uint64_t large = platform::large_page_bytes();
+  ZeroedBlock probe;
+  ASSERT_TRUE(probe.allocate(4 * large + (large == 0 ? 4 << 20 : 0)));
+  for (std::uint64_t at = 0; at < probe.size(); at += 4096) probe.data()[at] = 1;
+  if (large == 0 || !probe.advise_huge_pages(true)) GTEST_SKIP() << "no large pages here";
+
+  constexpr std::uint64_t page = 4096;
+  const std::uint64_t table_bytes = 48 << 20;
+  const auto touch = [](ZeroedBlock& t, std::uint64_t from, std::uint64_t to, std::uint64_t every) {
+    for (std::uint64_t at = from; at < to; at += every) t.data()[at] = 1;
+  };
+  // The regions wholly inside the block, as the policy finds them.
+  const auto region_resident = [&](const ZeroedBlock& t, std::uint64_t r) {
+    const auto start = reinterpret_cast<std::uintptr_t>(t.data());
+    const std::uintptr_t first = (start + large - 1) / large * large;
+    return platform::resident_bytes(t.data() + (first - start) + r * large, large);
+  };
+  {
+    ZeroedBlock table;
+    ASSERT_TRUE(table.allocate(table_bytes));
+    TablePages pages(table, 0);                              // unknown length: region by region
+    touch(table, 0, table.size() / 2, page);                 // the first half, whole
+    touch(table, table.size() / 2, table.size(), 8 * page);  // the rest, an eighth
+    pages.after(first_check_bytes(table_bytes), 0);
+    // A sparse region's small pages, touched again: still an eighth.
+    touch(table, table.size() - 4 * large, table.size(), 8 * page);
+    EXPECT_LT(region_resident(table, table_bytes / large - 3), large / 4);
+    EXPECT_EQ(region_resident(table, 1), large);
+  }
+  {
+    ZeroedBlock table;
+    ASSERT_TRUE(table.allocate(table_bytes));
+    TablePages pages(table, 1 << 30);
+    const std::uint64_t first = std::max<std::uint64_t>(first_check_bytes(table_bytes), 1);
+    touch(table, 0, table.size(), 64 * page);
+    pages.after(first, 1 << 30);
+    touch(table, 0, table.size(), 32 * page);  // twice the pages at twice the data
+    pages.after(2 * first, 1 << 30);           // projected: full
+    EXPECT_EQ(region_resident(table, table_bytes / large - 3), large);
+  }
 }
 
 // The search of the automatic choice, on made-up sizes that fall to one
