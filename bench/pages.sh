@@ -101,7 +101,8 @@ if [ "$resident" = 1 ]; then
       case "$kind" in
         utf16) head -c $((mib << 19)) "$input" | iconv -f latin1 -t UTF-16LE >"$file" ;;
         tar) head -c $((mib << 20)) "$input" >"$file" ;;
-        binary) find /usr/bin -type f -size +64k | sort | xargs cat | head -c $((mib << 20)) >"$file" ;;
+        binary) (find /usr/bin -type f -size +64k | LC_ALL=C sort | xargs cat 2>/dev/null || true) |
+                  head -c $((mib << 20)) >"$file" ;;
         *) echo "bench/pages.sh: no data kind $kind" >&2; exit 2 ;;
       esac
     fi

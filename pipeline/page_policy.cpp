@@ -95,8 +95,9 @@ void TablePages::check(std::uint64_t bytes_coded, std::uint64_t total_bytes) {
       resident += bytes;
     }
     const std::uint64_t table = regions_ * region_bytes_;
-    // A projection needs the growth between two checks.
-    whole_ = total_bytes != 0 && last_check_ != 0 &&
+    // A projection needs the growth between two checks, and data enough
+    // to fill the table even where its growth slows down.
+    whole_ = total_bytes >= table / whole_table_data_share && last_check_ != 0 &&
              full(projected_resident(last_resident_, last_check_, resident, bytes_coded,
                                      total_bytes, table),
                   table);

@@ -17,16 +17,18 @@
 //   large ones costs less than the coding so far took.
 // - A larger table starts with small pages, even where the system would
 //   give every mapping large ones, and is checked after table bytes / 2^20
-//   data bytes (the first block, mostly) and at each doubling of that. When the data's total is
-//   known (a compressor's input size; for a decompressor, the compressed size scaled by the ratio
-//   so far), a check projects the table's resident bytes at the end from the growth since the last
-//   check (a power law, as distinct contexts grow); a projection of at least 3/4 of the table gives
-//   the whole table large pages at once, while few small pages are there to
-//   gather. Otherwise every large-page region with at least 3/4 of its small
-//   pages resident is gathered into one. Resident memory then stays within
-//   4/3 of what small pages alone would hold, unless the data turns
-//   repetitive after a projection; a table the data fills has large pages
-//   early.
+//   data bytes (the first block, mostly) and at each doubling of that.
+//   When the data's total is known (a compressor's input size; for a
+//   decompressor, the compressed size scaled by the ratio so far) and is at
+//   least a byte per 128 of table, a check projects the table's resident
+//   bytes at the end from the growth since the last check (a power law, as
+//   distinct contexts grow); a projection of at least 3/4 of the table
+//   gives the whole table large pages at once, while few small pages are
+//   there to gather. Otherwise every large-page region with at least 3/4
+//   of its small pages resident is gathered into one. Resident memory then
+//   stays within 4/3 of what small pages alone would hold, unless the data
+//   turns repetitive after a projection; a table the data fills has large
+//   pages early.
 //
 // No stream depends on any of this. Builds with MOLTAVEX_TABLE_PAGES=large
 // give every table large pages from the start, and with =small never: the
@@ -55,6 +57,11 @@ constexpr std::uint64_t large_pages_after_bytes(std::uint64_t table_bytes) {
 constexpr std::uint64_t first_check_bytes(std::uint64_t table_bytes) {
   return table_bytes / 1048576;
 }
+
+// Data of at least one byte per this many bytes of table (256 coded bits
+// per small page) may fill a larger table whole; less leaves it half empty
+// on data measured (bench/README.md, "Table pages").
+inline constexpr std::uint64_t whole_table_data_share = 128;
 
 // A table, or a region of one, with (or projected to have) at least this
 // share of its bytes resident gets large pages: numerator / denominator.
