@@ -35,7 +35,7 @@ proctime=$root/build-bench/bench/moltavex_proctime
 data=build-bench/smallfiles-data
 rm -rf "$data"
 mkdir -p "$data/tree"
-(cd /usr/include && find . -type f | LC_ALL=C sort | head -n "$count" |
+(cd /usr/include && find . -type f | LC_ALL=C sort | sed -n "1,${count}p" |
   xargs -d '\n' cp --parents -t "$OLDPWD/$data/tree")
 tar cf "$data/tree.tar" -C "$data" tree
 files=$(find "$data/tree" -type f | wc -l)

@@ -59,8 +59,14 @@ void run_trial(Trial& trial, const std::uint8_t* data, std::size_t size, bool ke
   trial.size = keep_stream ? trial.stream.size() : counted.bytes;
 }
 
+// Trials of less data than this run on the calling thread alone: starting
+// and joining a helper costs more than such a trial (many small files at a
+// level try two settings each).
+constexpr std::size_t helper_from_bytes = std::size_t{64} << 10;
+
 // Runs the trials on the calling thread and one helper (just the calling
-// thread when no thread can be started), at most `memory_limit` bytes of
+// thread for one trial, for less than helper_from_bytes of data, or when no
+// thread can be started), at most `memory_limit` bytes of
 // tables reserved at once (no_memory_limit: none). Both threads watch the caller's
 // stop flag, a volatile sig_atomic_t that a signal handler (or, on
 // Windows, the console's control thread) may raise while they run: it is
@@ -92,10 +98,12 @@ void run_trials(std::vector<Trial>& trials, const std::uint8_t* data, std::size_
   work();
 #else
   std::thread helper;
-  try {
-    helper = std::thread(work);
-  } catch (const std::system_error&) {
-    // One thread does all the work.
+  if (trials.size() > 1 && size >= helper_from_bytes) {
+    try {
+      helper = std::thread(work);
+    } catch (const std::system_error&) {
+      // One thread does all the work.
+    }
   }
   work();
   if (helper.joinable()) helper.join();

@@ -115,14 +115,19 @@ void run_jobs(std::vector<Job>& jobs, RunContext& context, unsigned threads) {
       }
     }
     // Print what is done, in file order.
+    bool printed = false;
     while (next_print < next_start && done[next_print]) {
       const std::size_t index = next_print++;
       lock.unlock();
       if (workers[index].joinable()) workers[index].join();
       print_report(jobs[index]);
       lock.lock();
+      printed = true;
     }
     if (next_print == jobs.size()) break;
+    // A job that ended while the lock was free for printing went unheard:
+    // start what now fits before waiting.
+    if (printed) continue;
     // A signal cannot wake the condition: look at the flag now and then.
     changed.wait_for(lock, std::chrono::milliseconds(50));
   }
