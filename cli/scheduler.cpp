@@ -69,68 +69,91 @@ void run_jobs(std::vector<Job>& jobs, RunContext& context, unsigned threads) {
     return;
   }
 
+  // A pool of `threads` workers, each taking the next job in file order
+  // when it fits, and the calling thread printing the reports in order: a
+  // thread per job would cost more than a small file's coding.
   std::mutex mutex;
   std::condition_variable changed;
   std::vector<char> done(jobs.size(), 0);
-  std::vector<std::thread> workers(jobs.size());
   unsigned running_threads = 0;
   std::uint64_t reserved = 0;
   const std::uint64_t limit = context.memory_limit;
+  std::size_t next_start = 0;
   InterruptsElsewhere interrupts;
 
-  std::size_t next_start = 0, next_print = 0;
-  std::unique_lock<std::mutex> lock(mutex);
-  while (next_print < jobs.size()) {
-    // Start what fits, in file order.
+  struct Taken {
+    std::size_t index;
+    unsigned weight;
+    std::uint64_t memory;
+  };
+  // Under the lock: the next job, when it may start now. Jobs skipped, or
+  // not to start after a stop, are done at once.
+  const auto take = [&](Taken& taken) {
     while (next_start < jobs.size()) {
-      Job& job = jobs[next_start];
+      const Job& job = jobs[next_start];
       if (job.skipped || (context.stop != nullptr && *context.stop != 0)) {
         done[next_start++] = 1;
+        changed.notify_all();
         continue;
       }
       const unsigned weight = job.weight < threads ? job.weight : threads;
       const std::uint64_t memory = job.memory > limit ? 0 : job.memory;
       const bool idle = running_threads == 0;
       const bool fits = running_threads + weight <= threads && memory <= limit - reserved;
-      if (!idle && !fits) break;
+      if (!idle && !fits) return false;
       running_threads += weight;
       reserved += memory;
-      const std::size_t index = next_start++;
-      auto work = [&, index, weight, memory] {
-        interrupts.allow_here();
-        run_job(jobs[index], context);
-        std::lock_guard<std::mutex> guard(mutex);
-        running_threads -= weight;
-        reserved -= memory;
-        done[index] = 1;
-        changed.notify_all();
-      };
-      try {
-        workers[index] = std::thread(work);
-      } catch (const std::system_error&) {
-        // No thread to be had: the job runs here, the others wait.
-        lock.unlock();
-        work();
-        lock.lock();
+      taken = {next_start++, weight, memory};
+      return true;
+    }
+    return false;
+  };
+  const auto work = [&] {
+    interrupts.allow_here();
+    std::unique_lock<std::mutex> lock(mutex);
+    while (next_start < jobs.size()) {
+      Taken taken{};
+      if (!take(taken)) {
+        // Another job holds the threads or the memory this one needs.
+        if (next_start < jobs.size()) changed.wait(lock);
+        continue;
       }
-    }
-    // Print what is done, in file order.
-    bool printed = false;
-    while (next_print < next_start && done[next_print]) {
-      const std::size_t index = next_print++;
       lock.unlock();
-      if (workers[index].joinable()) workers[index].join();
-      print_report(jobs[index]);
+      run_job(jobs[taken.index], context);
       lock.lock();
-      printed = true;
+      running_threads -= taken.weight;
+      reserved -= taken.memory;
+      done[taken.index] = 1;
+      changed.notify_all();
     }
-    if (next_print == jobs.size()) break;
-    // A job that ended while the lock was free for printing went unheard:
-    // start what now fits before waiting.
-    if (printed) continue;
-    // A signal cannot wake the condition: look at the flag now and then.
-    changed.wait_for(lock, std::chrono::milliseconds(50));
+  };
+
+  std::vector<std::thread> pool;
+  const std::size_t workers = threads < jobs.size() ? threads : jobs.size();
+  for (std::size_t i = 0; i < workers; ++i) {
+    try {
+      pool.emplace_back(work);
+    } catch (const std::system_error&) {
+      break;  // the workers started will do
+    }
   }
+  if (pool.empty()) work();  // no thread to be had: all here, then print
+
+  // Print what is done, in file order.
+  {
+    std::unique_lock<std::mutex> lock(mutex);
+    for (std::size_t next_print = 0; next_print < jobs.size();) {
+      if (!done[next_print]) {
+        // A signal cannot wake the condition: look at the flag now and then.
+        changed.wait_for(lock, std::chrono::milliseconds(50));
+        continue;
+      }
+      lock.unlock();
+      print_report(jobs[next_print++]);
+      lock.lock();
+    }
+  }
+  for (std::thread& worker : pool) worker.join();
 }
 
 }  // namespace mx::cli
