@@ -104,7 +104,10 @@ class EncodeJobOf final : public EncodeJob {
         ++bytes_coded_;
         continue;
       }
-      const std::size_t end = std::min(count, done + room);
+      // A stretch ends at the tables' next page check, if that comes first.
+      pages_.after(bytes_coded_, expected_bytes_);
+      const std::size_t end = static_cast<std::size_t>(std::min<std::uint64_t>(
+          std::min(count, done + room), done + pages_.bytes_to_check(bytes_coded_)));
       bytes_coded_ += end - done;
       std::uint8_t* const out =
           bytes_coded_ < bits_before_any_halving / 8
