@@ -17,7 +17,8 @@
 //   large ones costs less than the coding so far took.
 // - A larger table starts with small pages, even where the system would
 //   give every mapping large ones, and is checked after table bytes / 2^20
-//   data bytes (the first block, mostly) and at each doubling of that.
+//   data bytes and at each doubling of that (the drivers end their
+//   stretches there).
 //   When the data's total is known (a compressor's input size; for a
 //   decompressor, the compressed size scaled by the ratio so far) and is at
 //   least a byte per 128 of table, a check projects the table's resident
