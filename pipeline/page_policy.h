@@ -1,39 +1,22 @@
-// When a job's model tables get large (2 MiB) pages.
+// When a job's model tables get large (2 MiB) pages: large tables keep
+// their speed on data that fills them, while resident memory follows what
+// the data touches (at most 4/3 of what small pages would hold, unless the
+// data turns repetitive after the decision). No stream depends on it.
+// bench/README.md ("Table pages") gives the reasoning and the figures.
 //
-// A table is read at random, one entry per coded bit. Large pages spare
-// most of the page walks on large tables, but every first touch makes
-// 2 MiB resident where a small page makes 4 KiB. How much of a table the
-// data touches is the data's: contexts that spread touch nearly every small
-// page once the data reaches one byte per 8 KiB of table (four coded bits
-// per small page); text whose contexts repeat can touch a tenth of it after
-// megabytes. So:
+// - A table of at most whole_table_most bytes gets large pages whole: from
+//   the start when the data's known size reaches a byte per 8 KiB of table,
+//   else once table bytes / 1024 are coded.
+// - A larger one starts with small pages and is checked at table bytes /
+//   2^20 data bytes and each doubling (the drivers end their stretches
+//   there). With the data's total known (a decompressor scales the
+//   compressed size by its ratio so far) and at least whole_table_data_share
+//   times smaller than the table, a projection of 3/4 of the table resident
+//   at the end gives all of it large pages; otherwise each large-page
+//   region gets them once 3/4 of it is resident.
 //
-// - A table of at most `whole_table_most` bytes costs at most that much
-//   beyond what the data touches, and gets large pages whole: from the start
-//   when the data's size is known (a named input, memory) and reaches one
-//   byte per 8 KiB of table; otherwise (standard input, a caller's stream, a
-//   compressed input that restores more than it holds) once the data coded
-//   reaches table bytes / 1024, when gathering the touched small pages into
-//   large ones costs less than the coding so far took.
-// - A larger table starts with small pages, even where the system would
-//   give every mapping large ones, and is checked after table bytes / 2^20
-//   data bytes and at each doubling of that (the drivers end their
-//   stretches there).
-//   When the data's total is known (a compressor's input size; for a
-//   decompressor, the compressed size scaled by the ratio so far) and is at
-//   least a byte per 128 of table, a check projects the table's resident
-//   bytes at the end from the growth since the last check (a power law, as
-//   distinct contexts grow); a projection of at least 3/4 of the table
-//   gives the whole table large pages at once, while few small pages are
-//   there to gather. Otherwise every large-page region with at least 3/4
-//   of its small pages resident is gathered into one. Resident memory then
-//   stays within 4/3 of what small pages alone would hold, unless the data
-//   turns repetitive after a projection; a table the data fills has large
-//   pages early.
-//
-// No stream depends on any of this. Builds with MOLTAVEX_TABLE_PAGES=large
-// give every table large pages from the start, and with =small never: the
-// comparisons bench/pages.sh measures this policy against.
+// Builds with MOLTAVEX_TABLE_PAGES=large give every table large pages from
+// the start, and with =small never: bench/pages.sh's comparisons.
 #pragma once
 
 #include <cstdint>
