@@ -73,7 +73,6 @@ class EncodeJobOf final : public EncodeJob {
   MX_NOINLINE bool code(const std::uint8_t* block, std::size_t count) override {
     ByteWriter& writer = *encoder.stream;
     Model& model = *model_;
-    pages_.after(bytes_coded_, expected_bytes_);
     if (kPrefetch) {
       for (std::size_t i = 0; i < count && i < lookahead_bytes; ++i)
         lookahead_.touch(model, block[i]);
