@@ -8,14 +8,15 @@
 //   - every order is capped by the length (length_cap()), so that a small
 //     input never gets tables it cannot fill, and lowered until its tables
 //     fit the memory limit;
-//   - a level tries the rows of every level up to itself (so capped) on
-//     the whole input up to whole_bytes, else on a sample spread over it,
-//     and keeps the smallest: model 1's orders from the level's own down
-//     while a step down loses nothing, then the Combined Model's up while
-//     each step gains. Either way a higher level's trials reach the
-//     result of every lower one's (see choose_level()), so sizes do not
-//     rise with the level on the data tried, and a level pays only for
-//     the orders near its valley.
+//   - a level chooses among the rows of every level up to itself (so
+//     capped), on the whole input up to whole_bytes, else on a sample
+//     spread over it, and keeps the smallest: model 1's orders from one
+//     trial at the highest, whose counters tell what every lower order
+//     would code to (trials of its own only for a close call), then the
+//     Combined Model's up while each step gains. Either way a higher
+//     level's candidates include every lower one's (see choose_level()),
+//     so sizes do not rise with the level on the data tried, and a level
+//     codes the input about once where it does not climb.
 // For an unknown length, a level is its row, lowered to fit the limit.
 #include "api/levels.h"
 
@@ -23,6 +24,7 @@
 #include <vector>
 
 #include "api/options.h"
+#include "choose/plain_costs.h"
 #include "choose/trials.h"
 #include "moltavex/moltavex.h"
 
@@ -51,6 +53,14 @@ constexpr std::size_t sample_pieces = 8;
 // less than 1/flat_fraction.
 constexpr std::uint64_t climb_margin = 32;
 constexpr std::uint64_t flat_fraction = 1024;
+// A lower order of model 1 whose cost comes within close_call_bits plus
+// 1/close_call_fraction of the least gets a trial of its own: a stream's
+// body is its cost plus the coder's finish, 4 to 7 bytes less what the
+// cost's last byte left over (typically 4).
+constexpr std::uint64_t typical_finish_bits = 32;
+constexpr std::uint64_t close_call_bits = 64;
+constexpr std::uint64_t close_call_fraction = 4096;
+constexpr std::uint64_t plain_cost_unit = std::uint64_t{1} << cost_fraction_bits;
 
 Setting row(int level) { return levels[level - MVX_LEVEL_MIN]; }
 
@@ -168,41 +178,60 @@ Status choose_level(int level, const std::uint8_t* data, std::size_t available,
 
   std::vector<std::uint64_t> sizes(settings.size(), trial_failed);
   std::vector<std::vector<std::uint8_t>> streams(settings.size());
-  const auto run = [&](std::size_t from, std::size_t count) {
-    const std::vector<Setting> round(settings.begin() + from, settings.begin() + from + count);
-    const std::vector<std::uint64_t> paged(count, tried_size);
-    std::vector<TrialResult> results;
-    const Status status =
-        run_round(round, paged, tried, tried_size, memory_limit, stop, keep, results);
-    for (std::size_t i = 0; status == Status::ok && i < count; ++i) {
-      sizes[from + i] = results[i].size;
-      streams[from + i] = std::move(results[i].stream);
-    }
-    return status;
-  };
-  // Model 1's orders (the first `plain` candidates) from the top down,
-  // while a step down gives no larger stream. Where its sizes by order
-  // form one valley, as they do on every kind of data measured, the
-  // descent from a higher level's top passes the lower level's top and
-  // ends where that level's does, or on a smaller stream. Then the
-  // Combined Model's orders from the bottom up: its first always, its next
-  // while the last step gained at least 1/flat_fraction and its first
-  // came within 1/climb_margin of model 1's best. What decides its trial
-  // of candidate i are sizes that every level with candidate i has too,
-  // so its trials are the first of the next level's.
+  // Model 1's orders are the first `plain` candidates, rising.
   const std::size_t count = settings.size();
   std::size_t plain = 0;
   while (plain < count && settings[plain].model == settings.front().model) ++plain;
-  // The top two orders of model 1 (or its one order and the Combined
-  // Model's first) at once; then down while the step down lost nothing.
-  Status status = plain >= 2 ? run(plain - 2, 2) : run(0, 2);
-  for (std::size_t i = plain >= 2 ? plain - 2 : 0;
-       status == Status::ok && i >= 1 && sizes[i] != trial_failed && sizes[i] <= sizes[i + 1];
-       --i) {
-    status = run(i - 1, 1);
-  }
-  if (status == Status::ok && plain >= 2 && plain < count) status = run(plain, 1);
+  const std::size_t top = plain - 1;
+  std::vector<int> lower_orders;
+  for (std::size_t i = 0; i < top; ++i) lower_orders.push_back(settings[i].order);
+  std::vector<std::uint64_t> costs;
+  const auto run = [&](const std::vector<std::size_t>& which) {
+    std::vector<Setting> round;
+    for (const std::size_t i : which) round.push_back(settings[i]);
+    const std::vector<std::uint64_t> paged(round.size(), tried_size);
+    std::vector<TrialResult> results;
+    const Status status =
+        run_round(round, paged, tried, tried_size, memory_limit, stop, keep, results, lower_orders);
+    for (std::size_t r = 0; status == Status::ok && r < which.size(); ++r) {
+      sizes[which[r]] = results[r].size;
+      streams[which[r]] = std::move(results[r].stream);
+      if (which[r] == top) costs = std::move(results[r].plain_costs);
+    }
+    return status;
+  };
+  // A trial of model 1's highest order (beside the Combined Model's first,
+  // if the level has it), whose counters tell what each lower order would
+  // have coded to (choose/plain_costs.h); then trials of the lower orders
+  // whose cost comes within a close call of the least, the highest order's
+  // counted as its stream's body less a typical finish, so that a close
+  // call goes to the streams themselves. A higher level's orders include a
+  // lower one's, so its least cost is no higher, and the streams follow
+  // the costs to within a close call.
+  Status status =
+      run(plain < count ? std::vector<std::size_t>{top, plain} : std::vector<std::size_t>{top});
   if (status != Status::ok) return status;
+  std::vector<std::size_t> close;
+  if (sizes[top] == trial_failed || costs.size() != top) {
+    for (std::size_t i = 0; i < top; ++i) close.push_back(i);  // no counters to read
+  } else if (top > 0) {
+    const std::uint64_t top_body = (sizes[top] - 1) * 8 * plain_cost_unit;
+    const std::uint64_t top_cost = top_body > typical_finish_bits * plain_cost_unit
+                                       ? top_body - typical_finish_bits * plain_cost_unit
+                                       : 0;
+    const std::uint64_t least = std::min(top_cost, *std::min_element(costs.begin(), costs.end()));
+    const std::uint64_t margin = close_call_bits * plain_cost_unit + least / close_call_fraction;
+    for (std::size_t i = 0; i < top; ++i) {
+      if (costs[i] <= least + margin) close.push_back(i);
+    }
+  }
+  if (!close.empty()) status = run(close);
+  if (status != Status::ok) return status;
+  // Then the Combined Model's orders from the bottom up: its first always,
+  // its next while the last step gained at least 1/flat_fraction and its
+  // first came within 1/climb_margin of model 1's best. What decides its
+  // trial of candidate i are sizes that every level with candidate i has
+  // too, so its trials are the first of the next level's.
   const std::uint64_t plain_best = *std::min_element(sizes.begin(), sizes.begin() + plain);
   for (std::size_t i = plain + 1; i < count; ++i) {
     const std::uint64_t last = sizes[i - 1];
@@ -211,7 +240,7 @@ Status choose_level(int level, const std::uint8_t* data, std::size_t available,
       break;
     }
     if (plain_best != trial_failed && sizes[plain] > plain_best + plain_best / climb_margin) break;
-    status = run(i, 1);
+    status = run({i});
     if (status != Status::ok) return status;
   }
   std::size_t best = settings.size();

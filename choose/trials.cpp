@@ -7,6 +7,7 @@
 #include <system_error>
 #include <thread>
 
+#include "choose/plain_costs.h"
 #include "io/memory_streams.h"
 #include "io/streams.h"
 #include "pipeline/drivers.h"
@@ -21,7 +22,14 @@ struct Trial {
   std::uint64_t size = 0;
   Status status = Status::ok;
   std::vector<std::uint8_t> stream;  // kept only when asked for
+  std::vector<int> cost_orders;      // model 1's, up to the trial's order
+  std::vector<std::uint64_t> costs;
 };
+
+void read_plain_costs(void* context, unsigned char* tables) {
+  Trial& trial = *static_cast<Trial*>(context);
+  plain_costs(tables, trial.setting.order, trial.cost_orders, trial.costs);
+}
 
 // One trial compression of `data`, its stream kept or only counted.
 void run_trial(Trial& trial, const std::uint8_t* data, std::size_t size, bool keep_stream,
@@ -51,9 +59,18 @@ void run_trial(Trial& trial, const std::uint8_t* data, std::size_t size, bool ke
     trial.status = keep_stream ? writer_open_function(writer, &VectorSink::write, &kept)
                                : writer_open_function(writer, &CountingSink::write, &counted);
   }
+  // Nothing in the costs' pass may throw on the helper thread either.
+  try {
+    trial.costs.reserve(trial.cost_orders.size());
+  } catch (const std::bad_alloc&) {
+    trial.status = Status::out_of_memory;
+    return;
+  }
+  const TablesSeen costs{&read_plain_costs, &trial};
   if (trial.status == Status::ok) {
-    trial.status = compress_streams(reader, writer, trial.setting.model, trial.setting.order,
-                                    &observer, memory_limit);
+    trial.status =
+        compress_streams(reader, writer, trial.setting.model, trial.setting.order, &observer,
+                         memory_limit, false, trial.cost_orders.empty() ? nullptr : &costs);
   }
   if (kept.out_of_memory) trial.status = Status::out_of_memory;
   trial.size = keep_stream ? trial.stream.size() : counted.bytes;
@@ -114,11 +131,17 @@ void run_trials(std::vector<Trial>& trials, const std::uint8_t* data, std::size_
 
 Status run_round(const std::vector<Setting>& round, const std::vector<std::uint64_t>& paged_bytes,
                  const std::uint8_t* data, std::size_t size, std::uint64_t memory_limit,
-                 platform::StopFlag stop, bool keep_streams, std::vector<TrialResult>& results) {
+                 platform::StopFlag stop, bool keep_streams, std::vector<TrialResult>& results,
+                 const std::vector<int>& cost_orders) {
   std::vector<Trial> trials(round.size());
   for (std::size_t i = 0; i < round.size(); ++i) {
     trials[i].setting = round[i];
     trials[i].paged_bytes = paged_bytes[i];
+    if (round[i].model == 1) {
+      for (const int order : cost_orders) {
+        if (order <= round[i].order) trials[i].cost_orders.push_back(order);
+      }
+    }
   }
   run_trials(trials, data, size, keep_streams, memory_limit, stop);
   for (Trial& trial : trials) {
@@ -138,6 +161,7 @@ Status run_round(const std::vector<Setting>& round, const std::vector<std::uint6
     if (trial.status == Status::ok) {
       results[i].size = trial.size;
       results[i].stream = std::move(trial.stream);
+      results[i].plain_costs = std::move(trial.costs);
     } else if (trial.status == Status::out_of_memory) {
       results[i].size = trial_failed;
     } else {

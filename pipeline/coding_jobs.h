@@ -32,6 +32,9 @@ class EncodeJob {
   // fills; false once a drain has failed.
   virtual bool code(const std::uint8_t* block, std::size_t count) = 0;
 
+  // The model's tables, for a last look once coding is done.
+  virtual unsigned char* tables() = 0;
+
   ArithEncoder encoder;
 };
 

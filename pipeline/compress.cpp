@@ -123,6 +123,8 @@ class EncodeJobOf final : public EncodeJob {
     return true;
   }
 
+  unsigned char* tables() override { return model_->tables().data(); }
+
  private:
   std::unique_ptr<OwnedModel<Model>> model_;
   TablePages pages_;
@@ -165,7 +167,8 @@ void announce_start(const Observer* observer, bool decompressing, int model) {
 }
 
 Status compress_streams(ByteReader& reader, ByteWriter& writer, int model, int order,
-                        const Observer* observer, std::uint64_t memory_limit, bool checksum) {
+                        const Observer* observer, std::uint64_t memory_limit, bool checksum,
+                        const TablesSeen* tables_seen) {
   if (find_model(model) == nullptr || !valid_order(order)) return Status::invalid_argument;
   const Status memory = check_memory(model, order, memory_limit);
   if (memory != Status::ok) return memory;
@@ -217,6 +220,7 @@ Status compress_streams(ByteReader& reader, ByteWriter& writer, int model, int o
   }
   if (status_now() != Status::ok) return status_now();
   encoder_finish(job->encoder);
+  if (tables_seen != nullptr) tables_seen->seen(tables_seen->context, job->tables());
   if (checksum) {
     Record record;
     record.stream_length = 1 + job->encoder.bytes_out + record_bytes;

@@ -46,12 +46,22 @@ inline constexpr std::uint64_t decode_prefetch_from_bytes = std::uint64_t{1} << 
 // limit): ok, or memory_limit. The model must be valid.
 Status check_memory(int model, int order, std::uint64_t memory_limit);
 
+// A compression job's last look at its model's tables: once every byte is
+// coded, and before they are freed, the job calls seen(context, tables),
+// which may change them. The choice among model 1's orders reads a
+// trial's counters there (choose/plain_costs.h).
+struct TablesSeen {
+  void (*seen)(void* context, unsigned char* tables);
+  void* context;
+};
+
 // Compresses everything `reader` yields into `writer` with model 0..5 at
 // order 0..31. `checksum`: the integrity record (record.h) follows the
 // body.
 Status compress_streams(ByteReader& reader, ByteWriter& writer, int model, int order,
                         const Observer* observer = nullptr,
-                        std::uint64_t memory_limit = no_memory_limit, bool checksum = false);
+                        std::uint64_t memory_limit = no_memory_limit, bool checksum = false,
+                        const TablesSeen* tables_seen = nullptr);
 
 // Hands a finished stream of `setting` (the automatic choice's trial on
 // the whole input, its record already appended when asked for) to
