@@ -151,7 +151,9 @@ bool sync_directory_of(const char* name);
 // Bytewise Hashed Model counts on its blocks of entries filling whole
 // cache lines) and have small pages. Returns null when the size cannot be
 // allocated (or does not fit size_t). A block goes back with the size it
-// was allocated with.
+// was allocated with. On POSIX systems the largest freed block of up to
+// 8 MiB is kept, resident, and zeroed for the next that fits in it
+// (which may then have large pages already).
 void* alloc_zeroed(std::uint64_t bytes);
 void free_memory(void* block, std::uint64_t bytes);
 

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "choose/plain_costs.h"
 #include "choose/sampling.h"
 #include "choose/search.h"
 #include "corpus.h"
@@ -395,6 +396,82 @@ TEST(SettingSearch, FindsTheSmallestInFewTrialsWithinTheLimits) {
     EXPECT_EQ(best.model, c.expected.model);
     EXPECT_EQ(best.order, c.expected.order);
     EXPECT_LT(tried.size(), 40u);  // of 192
+  }
+}
+
+// Tables come zeroed whatever came before them: a freed block that is kept
+// for the next job is cleared for it, whole, even when the next is smaller
+// and when it was written to the end; blocks held at once are distinct.
+TEST(ZeroedBlocks, AreZeroEvenWhenReused) {
+  const auto all_zero = [](const ZeroedBlock& block) {
+    return std::all_of(block.data(), block.data() + block.size(),
+                       [](unsigned char byte) { return byte == 0; });
+  };
+  for (const std::uint64_t first : {std::uint64_t{4} << 20, std::uint64_t{2} << 20}) {
+    for (const std::uint64_t next : {(std::uint64_t{1} << 20) + 1, first, std::uint64_t{3} << 20}) {
+      {
+        ZeroedBlock written;
+        ASSERT_TRUE(written.allocate(first));
+        std::fill(written.data(), written.data() + written.size(), 0xA5);
+      }
+      ZeroedBlock again, beside;
+      ASSERT_TRUE(again.allocate(next));
+      ASSERT_TRUE(beside.allocate(next));
+      EXPECT_NE(again.data(), beside.data());
+      EXPECT_TRUE(all_zero(again)) << first << " then " << next;
+      EXPECT_TRUE(all_zero(beside)) << first << " then " << next;
+      std::fill(again.data(), again.data() + again.size(), 0x5A);
+      std::fill(beside.data(), beside.data() + beside.size(), 0x5A);
+    }
+  }
+}
+
+// What model 1 would have coded to at each lower order, read from a
+// trial's tables at a higher one, is each order's own stream body to
+// within its finish: at least the cost less a byte, at most the cost plus
+// seven bytes. On text, random bytes, a tiny input, runs of the escape
+// byte (the transform's units are what is coded), and zeros, whose
+// contexts see far more bits than the table of log factorials holds.
+TEST(PlainCosts, FollowEveryLowerOrdersStream) {
+  std::vector<std::pair<std::string, Bytes>> inputs;
+  inputs.emplace_back("text", test::sample_text<Bytes>(60000));
+  inputs.emplace_back("random", test::random_bytes(20000, 7));
+  inputs.emplace_back("tiny", test::from_text("moltavex"));
+  Bytes escapes;
+  for (int i = 0; i < 3000; ++i)
+    escapes.insert(escapes.end(), i % 7 + 1, 0xF0), escapes.push_back(i & 0xFF);
+  inputs.emplace_back("escapes", escapes);
+  inputs.emplace_back("zeros", Bytes(200000, 0));
+  const int top = 17;
+  const std::vector<int> orders = {0, 1, 5, 9, 12, 16, 17};
+  for (const auto& [what, data] : inputs) {
+    struct Seen {
+      std::vector<int> orders;
+      std::vector<std::uint64_t> costs;
+      static void read(void* context, unsigned char* tables) {
+        auto* self = static_cast<Seen*>(context);
+        plain_costs(tables, top, self->orders, self->costs);
+      }
+    } seen{orders, {}};
+    const TablesSeen tables_seen{&Seen::read, &seen};
+    const test::JobResult trial =
+        test::run_in_memory(data, [&](ByteReader& reader, ByteWriter& writer) {
+          return compress_streams(reader, writer, 1, top, nullptr, no_memory_limit, false,
+                                  &tables_seen);
+        });
+    ASSERT_EQ(trial.status, Status::ok) << what;
+    ASSERT_EQ(seen.costs.size(), orders.size()) << what;
+    for (std::size_t i = 0; i < orders.size(); ++i) {
+      const test::JobResult own = test::compress_bytes(data, 1, orders[i]);
+      ASSERT_EQ(own.status, Status::ok);
+      if (orders[i] == top) {
+        EXPECT_TRUE(own.output == trial.output) << what;
+      }
+      const std::uint64_t body_bits = 8 * (own.output.size() - 1) << cost_fraction_bits;
+      const std::uint64_t byte = std::uint64_t{8} << cost_fraction_bits;
+      EXPECT_GE(body_bits + byte, seen.costs[i]) << what << " order " << orders[i];
+      EXPECT_LE(body_bits, seen.costs[i] + 7 * byte) << what << " order " << orders[i];
+    }
   }
 }
 
