@@ -2,10 +2,12 @@
 # Many small files: `moltavex -r` over a tree against the same data as one
 # tar, and against gzip -r, whole processes.
 #
-#   bench/smallfiles.sh [--runs N] [--files N] [--level N]
+#   bench/smallfiles.sh [--runs N] [--files N] [--level N] [--dir DIR]
 #
 # The tree is the first --files (default 3000) regular files of
-# /usr/include, in path order, copied into build-bench/smallfiles-data/.
+# /usr/include, in path order, copied into DIR/smallfiles-data/ (default
+# build-bench/; a tmpfs such as /dev/shm leaves out the disk's cost of
+# creating files, which every program pays alike).
 # Times, as the median of --runs (default 3) fresh processes each (a run
 # over the tree first removes the outputs of the one before):
 # `moltavex -r -k -LEVEL` with -T1 and -T0, `moltavex -k -f -LEVEL` on a
@@ -18,11 +20,13 @@ need_xxhash
 runs=3
 count=3000
 level=5
+dir=build-bench
 while [ $# -gt 0 ]; do
   case "$1" in
     --runs) runs=$2; shift ;;
     --files) count=$2; shift ;;
     --level) level=$2; shift ;;
+    --dir) dir=$2; shift ;;
     *) sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//' >&2; exit 2 ;;
   esac
   shift
@@ -33,11 +37,13 @@ cmake --build build-bench -j"$(nproc)" --target moltavex_program moltavex_procti
 program=$root/build-bench/moltavex
 proctime=$root/build-bench/bench/moltavex_proctime
 
-data=build-bench/smallfiles-data
+mkdir -p "$dir"
+data=$(cd "$dir" && pwd)/smallfiles-data
 rm -rf "$data"
+trap 'rm -rf "$data"' EXIT
 mkdir -p "$data/tree"
 (cd /usr/include && find . -type f | LC_ALL=C sort | sed -n "1,${count}p" |
-  xargs -d '\n' cp --parents -t "$OLDPWD/$data/tree")
+  xargs -d '\n' cp --parents -t "$data/tree")
 tar cf "$data/tree.tar" -C "$data" tree
 files=$(find "$data/tree" -type f | wc -l)
 bytes=$(stat -c %s "$data/tree.tar")
