@@ -41,15 +41,15 @@ void run_trial(Trial& trial, const std::uint8_t* data, std::size_t size, bool ke
   ByteWriter writer;
   VectorSink kept{&trial.stream};
   CountingSink counted;
-  if (keep_stream) {
-    // Room for the stream of incompressible data, so that it never moves
-    // (this runs on the helper thread too: nothing may throw).
-    try {
-      trial.stream.reserve(size + size / 16 + 64);
-    } catch (const std::bad_alloc&) {
-      trial.status = Status::out_of_memory;
-      return;
-    }
+  // Room for the stream of incompressible data, so that it never moves,
+  // and for the costs (this runs on the helper thread too: nothing may
+  // throw).
+  try {
+    if (keep_stream) trial.stream.reserve(size + size / 16 + 64);
+    trial.costs.reserve(trial.cost_orders.size());
+  } catch (const std::bad_alloc&) {
+    trial.status = Status::out_of_memory;
+    return;
   }
   trial.status = reader_open_function(reader, &MemorySource::read, &source);
   // The search picks the tables' pages from the sample's size, as for any
@@ -58,13 +58,6 @@ void run_trial(Trial& trial, const std::uint8_t* data, std::size_t size, bool ke
   if (trial.status == Status::ok) {
     trial.status = keep_stream ? writer_open_function(writer, &VectorSink::write, &kept)
                                : writer_open_function(writer, &CountingSink::write, &counted);
-  }
-  // Nothing in the costs' pass may throw on the helper thread either.
-  try {
-    trial.costs.reserve(trial.cost_orders.size());
-  } catch (const std::bad_alloc&) {
-    trial.status = Status::out_of_memory;
-    return;
   }
   const TablesSeen costs{&read_plain_costs, &trial};
   if (trial.status == Status::ok) {
