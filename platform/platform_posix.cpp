@@ -444,9 +444,9 @@ void free_memory(void* block, std::uint64_t bytes) {
     if (pages <= kept_most) {
       std::lock_guard<std::mutex> lock(kept_mutex);
       if (pages > kept_bytes) {
-        std::swap(block, kept_block);
-        std::swap(bytes, kept_bytes);
-        kept_bytes = pages;
+        void* const freed = block;
+        block = std::exchange(kept_block, freed);
+        bytes = std::exchange(kept_bytes, pages);
       }
     }
     if (block != nullptr) ::munmap(block, static_cast<std::size_t>(bytes));

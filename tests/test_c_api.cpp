@@ -377,6 +377,39 @@ TEST(CApi, LevelsNeverGrowAsTheyRiseWhateverTheInput) {
   }
 }
 
+// Level 5 keeps the smallest stream among model 1's orders it may use
+// (its rows' orders, capped by the length), although it codes only the
+// highest and reads the rest off that trial's counters: on text, binary
+// data and runs of the escape byte, at sizes where the highest order and
+// where a lower one wins.
+TEST(CApi, ALevelKeepsTheSmallestOfItsOrders) {
+  SKIP_OR_FAIL_WITHOUT_CORPUS();
+  Bytes text, binary;
+  ASSERT_TRUE(test::read_corpus("alice29.txt", text));
+  ASSERT_TRUE(test::read_corpus("kppkn.gtb", binary));
+  Bytes escapes;
+  for (int i = 0; escapes.size() < 20000; ++i) {
+    escapes.insert(escapes.end(), i % 5 + 1, 0xF0);
+    escapes.push_back(static_cast<std::uint8_t>(i * 7));
+  }
+  const std::pair<const Bytes*, std::size_t> inputs[] = {{&text, 700},     {&text, 5000},
+                                                         {&text, 40000},   {&binary, 3000},
+                                                         {&binary, 60000}, {&escapes, 20000}};
+  for (const auto& [data, size] : inputs) {
+    const Bytes input(data->begin(), data->begin() + size);
+    std::size_t smallest = SIZE_MAX;
+    for (const int row : {12, 16, 18, 20, 22}) {
+      int order = 0;
+      while ((std::uint64_t{2} << order) <= 8 * (input.size() + 3)) ++order;
+      smallest = std::min(smallest, one_shot(input, 1, std::min(row, order)).size());
+    }
+    const Leveled r = at_level(input, 5);
+    ASSERT_EQ(r.status, MVX_OK) << size;
+    EXPECT_EQ(r.stream.size(), smallest)
+        << size << " bytes: " << r.chosen.model << ":" << r.chosen.order;
+  }
+}
+
 // Under a memory limit a level lowers its order rather than refusing (a
 // row of the Combined Model that cannot fit at all falls back on level
 // 5's model); its stream then decodes within that limit. For an unknown
